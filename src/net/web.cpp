@@ -1,0 +1,457 @@
+#include "net/web.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <mutex>
+
+#include "net/text.h"
+#include "net/url.h"
+
+namespace qorvel {
+
+namespace {
+
+const char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+const char kDefaultAccept[] =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*\r\n";
+const char kDefaultLanguage[] = "Accept-Language: zh-cn\r\n";
+const char kFormType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
+constexpr size_t kMaxAnswer = 64u << 20;  // pages are small; refuse to buffer a flood
+constexpr int kMaxRedirects = 10;
+
+std::string failure_bytes() { return std::string(255, '\0'); }
+
+void global_init() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+struct Answer {
+    std::string body;
+    std::string headers;
+    bool overflow = false;
+};
+
+size_t on_body(char* data, size_t size, size_t n, void* user) {
+    auto* a = static_cast<Answer*>(user);
+    size_t len = size * n;
+    if (a->body.size() + len > kMaxAnswer) {
+        a->overflow = true;
+        return 0;
+    }
+    a->body.append(data, len);
+    return len;
+}
+
+size_t on_header(char* data, size_t size, size_t n, void* user) {
+    auto* a = static_cast<Answer*>(user);
+    size_t len = size * n;
+    std::string_view line(data, len);
+    // Keep only the final answer's block (not a "100 Continue" before it).
+    if (line.substr(0, 5) == "HTTP/") a->headers.clear();
+    if (a->headers.size() + len <= kMaxAnswer) a->headers.append(data, len);
+    return len;
+}
+
+// "Name: value" lines of a CRLF header text.
+curl_slist* header_list(std::string_view text) {
+    curl_slist* list = nullptr;
+    for (const std::string& line : text_split(text, "\r\n")) {
+        if (line.empty()) continue;
+        list = curl_slist_append(list, line.c_str());
+    }
+    return list;
+}
+
+std::string header_value(std::string_view block, std::string_view name) {
+    for (const std::string& line : text_split(block, "\r\n")) {
+        if (line.size() > name.size() && text_find(line, name, 1, true) == 1 &&
+            line[name.size()] == ':')
+            return text_trim(line.substr(name.size() + 1));
+    }
+    return {};
+}
+
+long status_of(CURL* h) {
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+struct Target {
+    bool https = false;
+    std::string host;  // with port when one was written
+    std::string path;
+    std::string user, password;
+};
+
+// Resolves a Location header against the address that answered.
+std::string resolve_location(const Target& from, const std::string& location) {
+    if (text_find(location, "http://", 1, true) == 1 || text_find(location, "https://", 1, true) == 1)
+        return location;
+    std::string base = std::string(from.https ? "https://" : "http://") + from.host;
+    if (!location.empty() && location[0] == '/') return base + location;
+    std::string dir = from.path.substr(0, from.path.find('?'));
+    dir = dir.substr(0, dir.rfind('/') + 1);
+    return base + dir + location;
+}
+
+}  // namespace
+
+struct WebSession::Impl {
+    CURLSH* share = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+    mutable std::mutex settings_mutex;
+    WebTimeouts timeouts;
+    std::function<void()> pump;
+    std::thread::id ui_thread;
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<Impl*>(user)->locks[static_cast<size_t>(data)].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<Impl*>(user)->locks[static_cast<size_t>(data)].unlock();
+    }
+
+    CURL* new_handle(Answer& answer) {
+        CURL* h = curl_easy_init();
+        if (!h) return nullptr;
+        WebTimeouts t;
+        {
+            std::lock_guard g(settings_mutex);
+            t = timeouts;
+        }
+        curl_easy_setopt(h, CURLOPT_SHARE, share);
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing loaded
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, t.connect_ms);
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, t.total_ms);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t.stall_s);
+        curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer);
+        return h;
+    }
+
+    CURLcode perform(CURL* h) {
+        std::function<void()> p;
+        {
+            std::lock_guard g(settings_mutex);
+            if (pump && std::this_thread::get_id() == ui_thread) p = pump;
+        }
+        if (!p) return curl_easy_perform(h);
+        CURLM* m = curl_multi_init();
+        curl_multi_add_handle(m, h);
+        CURLcode result = CURLE_OK;
+        int running = 1;
+        while (running) {
+            if (curl_multi_perform(m, &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            if (!running) break;
+            curl_multi_poll(m, nullptr, 0, 10, nullptr);
+            p();
+        }
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(m, &queued))
+            if (msg->msg == CURLMSG_DONE) result = msg->data.result;
+        curl_multi_remove_handle(m, h);
+        curl_multi_cleanup(m);
+        return result;
+    }
+};
+
+WebSession::WebSession() : impl_(std::make_unique<Impl>()) {
+    global_init();
+    impl_->share = curl_share_init();
+    curl_share_setopt(impl_->share, CURLSHOPT_LOCKFUNC, &Impl::lock);
+    curl_share_setopt(impl_->share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
+    curl_share_setopt(impl_->share, CURLSHOPT_USERDATA, impl_.get());
+    curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+}
+
+WebSession::~WebSession() { curl_share_cleanup(impl_->share); }
+
+WebSession& WebSession::process() {
+    static WebSession session;
+    return session;
+}
+
+void WebSession::set_timeouts(const WebTimeouts& timeouts) {
+    std::lock_guard g(impl_->settings_mutex);
+    impl_->timeouts = timeouts;
+}
+
+WebTimeouts WebSession::timeouts() const {
+    std::lock_guard g(impl_->settings_mutex);
+    return impl_->timeouts;
+}
+
+void WebSession::set_ui_pump(std::function<void()> pump, std::thread::id ui_thread) {
+    std::lock_guard g(impl_->settings_mutex);
+    impl_->pump = std::move(pump);
+    impl_->ui_thread = ui_thread;
+}
+
+std::string WebSession::get(std::string_view url_in) {
+    std::string url(url_in.substr(0, url_in.find('#')));
+    Target t;
+    if (text_find(url, "http://", 1, true) == 1) {
+        url = url.substr(7);
+    } else if (text_find(url, "https://", 1, true) == 1) {
+        t.https = true;
+        url = url.substr(8);
+    } else {
+        return {};
+    }
+    size_t slash = url.find('/');
+    std::string authority = url.substr(0, slash);
+    t.path = slash == std::string::npos ? "/" : url.substr(slash);
+    if (size_t at = authority.rfind('@'); at != std::string::npos) {
+        std::string cred = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+        size_t colon = cred.find(':');
+        t.user = cred.substr(0, colon);
+        if (colon != std::string::npos) t.password = cred.substr(colon + 1);
+    }
+    t.host = authority;
+    if (t.host.empty() || t.host[0] == ':') return {};
+
+    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+        Answer answer;
+        CURL* h = impl_->new_handle(answer);
+        if (!h) return {};
+        std::string base = std::string(t.https ? "https://" : "http://") + t.host + "/";
+        curl_easy_setopt(h, CURLOPT_URL, base.c_str());
+        curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, t.path.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+        if (!t.user.empty()) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, t.user.c_str());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.c_str());
+        }
+        curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+        CURLcode rc = impl_->perform(h);
+        long status = status_of(h);
+        curl_easy_cleanup(h);
+        curl_slist_free_all(headers);
+        if (answer.overflow) return {};
+        if (rc != CURLE_OK) return answer.body;  // partial or nothing, never a retry
+        std::string location = header_value(answer.headers, "Location");
+        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
+            !location.empty()) {
+            std::string next = resolve_location(t, location);
+            Target n;
+            n.https = text_find(next, "https://", 1, true) == 1;
+            std::string rest = next.substr(n.https ? 8 : 7);
+            size_t s = rest.find('/');
+            n.host = rest.substr(0, s);
+            n.path = s == std::string::npos ? "/" : rest.substr(s);
+            t = n;
+            continue;
+        }
+        return answer.body;
+    }
+    return {};
+}
+
+std::string WebSession::request(std::string_view url, std::string_view method,
+                                std::string_view proxy, std::string* headers_io,
+                                std::string_view body, std::string* answer_headers) {
+    std::string local_headers;
+    std::string& headers = headers_io ? *headers_io : local_headers;
+    std::string path = url_path(url);
+    std::string host = url_host(url, false);
+    int port = url_port(url);
+    if (host.empty() || port <= 0 || port > 65535) return failure_bytes();
+
+    if (text_find(headers, "Accept: ", 1, true) == -1) headers += kDefaultAccept;
+    if (text_find(headers, "Referer: ", 1, true) == -1) {
+        headers += "Referer: ";
+        headers.append(url);
+        headers += "\r\n";
+    }
+    if (text_find(headers, "Accept-Language: ", 1, true) == -1) headers += kDefaultLanguage;
+
+    std::string verb = method.empty() ? std::string("GET") : std::string(method);
+    std::string upper = text_upper(verb);
+    bool post = false;
+    if (upper == "POST") {
+        post = true;
+        if (!body.empty()) {
+            if (text_find(headers, "Content-Type: ", 1, true) == -1) headers += kFormType;
+            headers += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        }
+    } else if (upper != "GET") {
+        return failure_bytes();
+    }
+
+    Target t;
+    t.host = host + ":" + std::to_string(port);
+    t.path = path;
+    std::string send_body(post ? body : std::string_view{});
+    std::string send_verb = verb;
+    std::string send_headers = headers;
+
+    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+        Answer answer;
+        CURL* h = impl_->new_handle(answer);
+        if (!h) return failure_bytes();
+        std::string base = "http://" + t.host + "/";
+        curl_easy_setopt(h, CURLOPT_URL, base.c_str());
+        curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, t.path.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, send_verb.c_str());
+        std::string proxy_text = text_trim(proxy);
+        if (!proxy_text.empty()) {
+            std::string p = "http://" + proxy_text;
+            curl_easy_setopt(h, CURLOPT_PROXY, p.c_str());
+        } else {
+            curl_easy_setopt(h, CURLOPT_PROXY, "");
+        }
+        // The header text is sent as written; libcurl adds only Host and Cookie.
+        curl_slist* list = header_list(send_headers);
+        list = curl_slist_append(list, "Expect:");
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
+        if (!send_body.empty()) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, send_body.data());
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(send_body.size()));
+        }
+        CURLcode rc = impl_->perform(h);
+        long status = status_of(h);
+        curl_easy_cleanup(h);
+        curl_slist_free_all(list);
+        if (answer_headers) *answer_headers = answer.headers;
+        if (answer.overflow) return {};
+        if (rc != CURLE_OK) return answer.body;
+        std::string location = header_value(answer.headers, "Location");
+        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
+            !location.empty()) {
+            std::string next = resolve_location(t, location);
+            if (text_find(next, "http://", 1, true) != 1) return answer.body;
+            std::string rest = next.substr(7);
+            size_t s = rest.find('/');
+            Target n;
+            n.host = rest.substr(0, s);
+            if (n.host.find(':') == std::string::npos) n.host += ":80";
+            n.path = s == std::string::npos ? "/" : rest.substr(s);
+            t = n;
+            if (status != 307 && status != 308) {
+                // A redirected form turns into a plain GET, as browsers do.
+                send_body.clear();
+                send_verb = "GET";
+                std::string kept;
+                for (const std::string& line : text_split(send_headers, "\r\n")) {
+                    if (text_find(line, "Content-Type:", 1, true) == 1 ||
+                        text_find(line, "Content-Length:", 1, true) == 1 || line.empty())
+                        continue;
+                    kept += line + "\r\n";
+                }
+                send_headers = kept;
+            }
+            continue;
+        }
+        return answer.body;
+    }
+    return {};
+}
+
+bool WebSession::probe(std::string_view url, long timeout_ms) {
+    Answer answer;
+    CURL* h = impl_->new_handle(answer);
+    if (!h) return false;
+    std::string u(url);
+    curl_easy_setopt(h, CURLOPT_URL, u.c_str());
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeout_ms);
+    CURLcode rc = impl_->perform(h);
+    long status = status_of(h);
+    curl_easy_cleanup(h);
+    return (rc == CURLE_OK || answer.overflow) && status > 0;
+}
+
+std::vector<WebCookie> WebSession::cookies() const {
+    std::vector<WebCookie> out;
+    CURL* h = curl_easy_init();
+    if (!h) return out;
+    curl_easy_setopt(h, CURLOPT_SHARE, impl_->share);
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    curl_slist* list = nullptr;
+    curl_easy_getinfo(h, CURLINFO_COOKIELIST, &list);
+    for (curl_slist* l = list; l; l = l->next) {
+        // Netscape format: domain, subdomains, path, secure, expires, name, value.
+        std::string line = l->data;
+        if (line.rfind("#HttpOnly_", 0) == 0) line = line.substr(10);
+        std::vector<std::string> f;
+        size_t start = 0;
+        for (int i = 0; i < 6; ++i) {
+            size_t tab = line.find('\t', start);
+            if (tab == std::string::npos) break;
+            f.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+        if (f.size() != 6) continue;
+        WebCookie c;
+        c.domain = f[0];
+        if (!c.domain.empty() && c.domain[0] == '.') c.domain = c.domain.substr(1);
+        c.include_subdomains = f[1] == "TRUE";
+        c.path = f[2];
+        c.secure = f[3] == "TRUE";
+        c.expires = std::atoll(f[4].c_str());
+        c.name = f[5];
+        c.value = line.substr(start);
+        out.push_back(std::move(c));
+    }
+    curl_slist_free_all(list);
+    curl_easy_cleanup(h);
+    return out;
+}
+
+void WebSession::set_cookie(const WebCookie& c) {
+    CURL* h = curl_easy_init();
+    if (!h) return;
+    curl_easy_setopt(h, CURLOPT_SHARE, impl_->share);
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    std::string line = (c.include_subdomains ? "." : "") + c.domain + "\t" +
+                       (c.include_subdomains ? "TRUE" : "FALSE") + "\t" +
+                       (c.path.empty() ? "/" : c.path) + "\t" + (c.secure ? "TRUE" : "FALSE") +
+                       "\t" + std::to_string(c.expires) + "\t" + c.name + "\t" + c.value;
+    curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+    curl_easy_cleanup(h);
+}
+
+void WebSession::clear_cookies() {
+    CURL* h = curl_easy_init();
+    if (!h) return;
+    curl_easy_setopt(h, CURLOPT_SHARE, impl_->share);
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(h, CURLOPT_COOKIELIST, "ALL");
+    curl_easy_cleanup(h);
+}
+
+std::string web_get(std::string_view url) { return WebSession::process().get(url); }
+
+std::string web_request(std::string_view url, std::string_view method, std::string_view proxy,
+                        std::string* headers, std::string_view body, std::string* answer_headers) {
+    return WebSession::process().request(url, method, proxy, headers, body, answer_headers);
+}
+
+std::string web_request_text(std::string_view url, std::string_view method,
+                             std::string_view proxy, std::string* headers, std::string_view body,
+                             std::string* answer_headers) {
+    return bytes_to_text(web_request(url, method, proxy, headers, body, answer_headers));
+}
+
+bool check_internet_connection(std::string_view probe_url) {
+    return WebSession::process().probe(probe_url);
+}
+
+}  // namespace qorvel

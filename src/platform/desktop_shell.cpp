@@ -1,0 +1,79 @@
+#include "platform/desktop_shell.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "net/charset.h"
+
+extern char** environ;
+
+namespace qorvel {
+
+bool spawn_detached(const std::vector<std::string>& argv) {
+    if (argv.empty()) return false;
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    // Double fork so the child never becomes our zombie.
+    pid_t mid = fork();
+    if (mid < 0) return false;
+    if (mid == 0) {
+        setsid();
+        pid_t pid = 0;
+        int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+        _exit(rc == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(mid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool shutdown_allowed() {
+    const char* ci = std::getenv("CI");
+    const char* allow = std::getenv("QORVEL_ALLOW_SHUTDOWN");
+    if (ci && *ci) return false;
+    return allow && std::string(allow) == "1";
+}
+
+DesktopShell::DesktopShell(ClipboardSetter clipboard) : clipboard_(std::move(clipboard)) {}
+
+void DesktopShell::open_url(const std::string& address) {
+    spawn_detached({"xdg-open", gbk_to_utf8(address)});
+}
+
+void DesktopShell::open_file(const std::string& path) {
+    spawn_detached({"xdg-open", text_to_path(path).string()});
+}
+
+void DesktopShell::show_in_file_manager(const std::string& path) {
+    std::filesystem::path p = text_to_path(path);
+    std::string uri = "file://" + p.string();
+    bool ok = spawn_detached({"dbus-send", "--session", "--dest=org.freedesktop.FileManager1",
+                              "--type=method_call", "/org/freedesktop/FileManager1",
+                              "org.freedesktop.FileManager1.ShowItems", "array:string:" + uri,
+                              "string:"});
+    if (!ok) spawn_detached({"xdg-open", p.parent_path().string()});
+}
+
+void DesktopShell::set_clipboard_text(const std::string& text) {
+    if (clipboard_) clipboard_(gbk_to_utf8(text));
+}
+
+bool DesktopShell::create_shortcut(const std::string& path, const std::string& target) {
+    std::ofstream out(text_to_path(path), std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << "[Desktop Entry]\nType=Link\nName=" << text_to_path(path).stem().string()
+        << "\nURL=" << gbk_to_utf8(target) << "\n";
+    return static_cast<bool>(out.flush());
+}
+
+void DesktopShell::shut_down() {
+    if (!shutdown_allowed()) return;
+    spawn_detached({"systemctl", "poweroff", "--force"});
+}
+
+}  // namespace qorvel

@@ -1,0 +1,51 @@
+// A tiny HTTP server on loopback that records every request byte for byte and
+// answers from a script, for tests of request routines.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qorvel::test {
+
+struct RecordedRequest {
+    std::string head;  // request line and headers, up to and including the blank line
+    std::string body;
+    std::string target() const;  // the request target of the first line
+};
+
+class RecordingServer {
+public:
+    // The answer for a request: raw bytes written back before the connection closes.
+    using Responder = std::function<std::string(const RecordedRequest&)>;
+
+    explicit RecordingServer(Responder responder, const std::string& host = "127.0.0.1");
+    ~RecordingServer();
+    RecordingServer(const RecordingServer&) = delete;
+    RecordingServer& operator=(const RecordingServer&) = delete;
+
+    int port() const { return port_; }
+    std::string address() const;  // host:port
+    std::vector<RecordedRequest> requests() const;
+
+    static std::string answer(int status, const std::string& body,
+                              const std::string& extra_headers = {});
+
+private:
+    void serve();
+    void handle(int fd);
+
+    Responder responder_;
+    std::string host_;
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<RecordedRequest> requests_;
+};
+
+}  // namespace qorvel::test

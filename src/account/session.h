@@ -1,0 +1,84 @@
+// Login answers, the session values every later request carries, the
+// take-over check and the web-login hand-over.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/service_hosts.h"
+
+namespace qorvel {
+
+struct Session {
+    std::string login_pid;    // "pid=" of the public listing pages
+    std::string account_key;  // "zh=", "pid=" or "bsm=" of account requests; empty: nobody
+    std::string account_name;
+    std::string field3, field4, field5;
+    std::string avatar_path;
+    std::string file_count, subscription_count, fan_count;
+};
+
+// The session values shared by the window thread and the workers.
+class SessionStore {
+public:
+    Session get() const {
+        std::lock_guard g(mutex_);
+        return session_;
+    }
+    void set(Session s) {
+        std::lock_guard g(mutex_);
+        session_ = std::move(s);
+    }
+    std::string account_key() const {
+        std::lock_guard g(mutex_);
+        return session_.account_key;
+    }
+    std::string login_pid() const {
+        std::lock_guard g(mutex_);
+        return session_.login_pid;
+    }
+    void set_account_key(std::string key) {
+        std::lock_guard g(mutex_);
+        session_.account_key = std::move(key);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Session session_;
+};
+
+// "zh=" + the account as UTF-8 + "&mm=" + the password's GBK bytes.
+std::string login_body(const std::string& account, const std::string& password);
+
+// The login answer (nine "x"-separated fields, line breaks removed). Nothing
+// for an answer of at most 3 bytes, and nothing for one with fewer than nine
+// fields, which is no session at all.
+std::optional<Session> parse_login_answer(const std::string& answer, const std::string& account);
+
+// Whether the session-check page says the account was logged in elsewhere.
+bool session_taken_over(const std::string& page);
+
+struct Handover {
+    std::string account_key, account_name, login_pid, password;
+};
+// The web-login hand-over "key|name|pid|password"; nothing until it arrives.
+std::optional<Handover> parse_handover(const std::string& answer);
+
+// The account page (already in GBK) marks an account without membership.
+bool page_says_member(const std::string& account_page);
+std::string membership_notice(bool member);
+
+std::string welcome_line(const std::string& account_name);
+
+// Addresses on the web host.
+std::string login_url(const ServiceHosts& hosts);
+std::string session_check_url(const ServiceHosts& hosts, const std::string& account_key);
+std::string account_page_url(const ServiceHosts& hosts, const std::string& account_key);
+std::string handover_url(const ServiceHosts& hosts);
+std::string web_login_url(const ServiceHosts& hosts);
+std::string public_files_url(const ServiceHosts& hosts, const std::string& login_pid);
+std::string visit_url(const ServiceHosts& hosts);
+std::string update_url(const ServiceHosts& hosts);
+
+}  // namespace qorvel

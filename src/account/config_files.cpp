@@ -30,6 +30,8 @@ bool ConfigFiles::remember_login(const std::string& account, const std::string& 
                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-bool ConfigFiles::forget_login() const { return ini_delete_file(login_file()); }
+bool ConfigFiles::forget_login() const {
+    return ini_delete_file(login_file());
+}
 
 }  // namespace qorvel

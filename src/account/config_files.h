@@ -8,7 +8,7 @@
 namespace qorvel {
 
 class ConfigFiles {
-public:
+  public:
     explicit ConfigFiles(std::filesystem::path documents) : documents_(std::move(documents)) {}
 
     std::filesystem::path skin_file() const;   // "配置.ini"
@@ -24,7 +24,7 @@ public:
     // Deletes the whole file.
     bool forget_login() const;
 
-private:
+  private:
     std::filesystem::path documents_;
 };
 

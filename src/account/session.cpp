@@ -50,15 +50,19 @@ bool page_says_member(const std::string& account_page) {
 }
 
 std::string membership_notice(bool member) {
-    return member ? GBK("当前为VIP会员，下载速度最高2M/s，尽情享受极速传输的乐趣！感谢您对Qorvel的支持！")
-                  : GBK("当前不是VIP会员，下载速度不超过1000KB/s，高峰期可能无法下载，开通VIP解除。");
+    return member
+               ? GBK("当前为VIP会员，下载速度最高2M/"
+                     "s，尽情享受极速传输的乐趣！感谢您对Qorvel的支持！")
+               : GBK("当前不是VIP会员，下载速度不超过1000KB/s，高峰期可能无法下载，开通VIP解除。");
 }
 
 std::string welcome_line(const std::string& account_name) {
     return GBK("您好！") + account_name + GBK("，欢迎使用本程序。");
 }
 
-std::string login_url(const ServiceHosts& h) { return h.web_url("/csx.php"); }
+std::string login_url(const ServiceHosts& h) {
+    return h.web_url("/csx.php");
+}
 
 std::string session_check_url(const ServiceHosts& h, const std::string& key) {
     return h.web_url("/sc/index1.php?zh=" + form_escape(key));
@@ -68,7 +72,9 @@ std::string account_page_url(const ServiceHosts& h, const std::string& key) {
     return h.web_url("/get/cs1.php?pid=" + form_escape(key));
 }
 
-std::string handover_url(const ServiceHosts& h) { return h.web_url("/qdlxx.php"); }
+std::string handover_url(const ServiceHosts& h) {
+    return h.web_url("/qdlxx.php");
+}
 
 std::string web_login_url(const ServiceHosts& h) {
     return h.web_url("/QQ/example/oauth/index.php");
@@ -78,8 +84,12 @@ std::string public_files_url(const ServiceHosts& h, const std::string& pid) {
     return h.web_url("/wdwj.php?pid=" + form_escape(pid));
 }
 
-std::string visit_url(const ServiceHosts& h) { return h.web_url("/guanli.php?pid=1"); }
+std::string visit_url(const ServiceHosts& h) {
+    return h.web_url("/guanli.php?pid=1");
+}
 
-std::string update_url(const ServiceHosts& h) { return h.web_url("/ge.txt"); }
+std::string update_url(const ServiceHosts& h) {
+    return h.web_url("/ge.txt");
+}
 
 }  // namespace qorvel

@@ -21,7 +21,7 @@ struct Session {
 
 // The session values shared by the window thread and the workers.
 class SessionStore {
-public:
+  public:
     Session get() const {
         std::lock_guard g(mutex_);
         return session_;
@@ -43,7 +43,7 @@ public:
         session_.account_key = std::move(key);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     Session session_;
 };

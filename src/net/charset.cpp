@@ -12,7 +12,7 @@ namespace {
 
 // iconv descriptors are not thread-safe; each thread keeps its own.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Converter() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
@@ -53,7 +53,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static size_t utf8_length(unsigned char c) {
         if (c < 0x80) return 1;
         if ((c & 0xE0) == 0xC0) return 2;
@@ -88,9 +88,13 @@ std::string convert(std::string_view in, const char* to, const char* from, bool 
 
 }  // namespace
 
-std::string gbk_to_utf8(std::string_view gbk) { return convert(gbk, "UTF-8", "GBK", false); }
+std::string gbk_to_utf8(std::string_view gbk) {
+    return convert(gbk, "UTF-8", "GBK", false);
+}
 
-std::string utf8_to_gbk(std::string_view utf8) { return convert(utf8, "GBK", "UTF-8", true); }
+std::string utf8_to_gbk(std::string_view utf8) {
+    return convert(utf8, "GBK", "UTF-8", true);
+}
 
 std::string path_to_text(const std::filesystem::path& path) {
     return convert(path.native(), "GB18030", "UTF-8", true);

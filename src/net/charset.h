@@ -25,8 +25,8 @@ std::string literal_to_gbk(std::string_view utf8);
 }  // namespace qorvel
 
 // GBK bytes of a UTF-8 source literal, converted once per use site.
-#define GBK(literal)                                                                  \
-    ([]() -> const std::string& {                                                     \
+#define GBK(literal)                                                                       \
+    ([]() -> const std::string& {                                                          \
         static const std::string gbk_literal_ = ::qorvel::detail::literal_to_gbk(literal); \
-        return gbk_literal_;                                                          \
+        return gbk_literal_;                                                               \
     }())

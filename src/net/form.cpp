@@ -29,7 +29,9 @@ Form& Form::add(std::string_view name, std::string_view value) {
     return *this;
 }
 
-Form& Form::add(std::string_view name, long long value) { return add(name, std::to_string(value)); }
+Form& Form::add(std::string_view name, long long value) {
+    return add(name, std::to_string(value));
+}
 
 std::string with_query(std::string_view path, const Form& query) {
     std::string out(path);

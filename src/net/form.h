@@ -11,14 +11,14 @@ namespace qorvel {
 std::string form_escape(std::string_view value);
 
 class Form {
-public:
+  public:
     Form() = default;
     Form& add(std::string_view name, std::string_view value);
     Form& add(std::string_view name, long long value);
     const std::string& str() const { return body_; }
     bool empty() const { return body_.empty(); }
 
-private:
+  private:
     std::string body_;
 };
 

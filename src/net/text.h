@@ -11,7 +11,9 @@
 
 namespace qorvel {
 
-inline bool is_gbk_lead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool is_gbk_lead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 // The text a byte string reads as: everything before its first zero byte.
 std::string bytes_to_text(std::string_view bytes);
@@ -53,5 +55,8 @@ std::string time_of_day_text(const std::tm& local_time);
 // Injectable clock for the log time stamp.
 using LocalClock = std::function<std::tm()>;
 std::tm system_local_time();
+inline std::string time_of_day_text(const LocalClock& clock) {
+    return time_of_day_text(clock ? clock() : system_local_time());
+}
 
 }  // namespace qorvel

@@ -29,7 +29,8 @@ int url_port(std::string_view url) {
     std::string host = url_host(url, true);
     int colon = text_find(host, ":");
     if (colon == -1) return 80;
-    return static_cast<int>(text_to_number(text_middle(host, colon + 1, static_cast<int>(host.size()))));
+    return static_cast<int>(
+        text_to_number(text_middle(host, colon + 1, static_cast<int>(host.size()))));
 }
 
 }  // namespace qorvel

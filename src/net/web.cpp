@@ -21,7 +21,9 @@ const char kFormType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
 constexpr size_t kMaxAnswer = 64u << 20;  // pages are small; refuse to buffer a flood
 constexpr int kMaxRedirects = 10;
 
-std::string failure_bytes() { return std::string(255, '\0'); }
+std::string failure_bytes() {
+    return std::string(255, '\0');
+}
 
 void global_init() {
     static std::once_flag once;
@@ -89,7 +91,8 @@ struct Target {
 
 // Resolves a Location header against the address that answered.
 std::string resolve_location(const Target& from, const std::string& location) {
-    if (text_find(location, "http://", 1, true) == 1 || text_find(location, "https://", 1, true) == 1)
+    if (text_find(location, "http://", 1, true) == 1 ||
+        text_find(location, "https://", 1, true) == 1)
         return location;
     std::string base = std::string(from.https ? "https://" : "http://") + from.host;
     if (!location.empty() && location[0] == '/') return base + location;
@@ -178,7 +181,9 @@ WebSession::WebSession() : impl_(std::make_unique<Impl>()) {
     curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
 }
 
-WebSession::~WebSession() { curl_share_cleanup(impl_->share); }
+WebSession::~WebSession() {
+    curl_share_cleanup(impl_->share);
+}
 
 WebSession& WebSession::process() {
     static WebSession session;
@@ -323,7 +328,8 @@ std::string WebSession::request(std::string_view url, std::string_view method,
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
         if (!send_body.empty()) {
             curl_easy_setopt(h, CURLOPT_POSTFIELDS, send_body.data());
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(send_body.size()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(send_body.size()));
         }
         CURLcode rc = impl_->perform(h);
         long status = status_of(h);
@@ -437,15 +443,17 @@ void WebSession::clear_cookies() {
     curl_easy_cleanup(h);
 }
 
-std::string web_get(std::string_view url) { return WebSession::process().get(url); }
+std::string web_get(std::string_view url) {
+    return WebSession::process().get(url);
+}
 
 std::string web_request(std::string_view url, std::string_view method, std::string_view proxy,
                         std::string* headers, std::string_view body, std::string* answer_headers) {
     return WebSession::process().request(url, method, proxy, headers, body, answer_headers);
 }
 
-std::string web_request_text(std::string_view url, std::string_view method,
-                             std::string_view proxy, std::string* headers, std::string_view body,
+std::string web_request_text(std::string_view url, std::string_view method, std::string_view proxy,
+                             std::string* headers, std::string_view body,
                              std::string* answer_headers) {
     return bytes_to_text(web_request(url, method, proxy, headers, body, answer_headers));
 }

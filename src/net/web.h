@@ -30,7 +30,7 @@ struct WebCookie {
 };
 
 class WebSession {
-public:
+  public:
     WebSession();
     ~WebSession();
     WebSession(const WebSession&) = delete;
@@ -66,7 +66,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

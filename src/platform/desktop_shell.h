@@ -12,7 +12,7 @@
 namespace qorvel {
 
 class DesktopShell : public Shell {
-public:
+  public:
     using ClipboardSetter = std::function<void(const std::string& utf8)>;
     explicit DesktopShell(ClipboardSetter clipboard = {});
 
@@ -26,7 +26,7 @@ public:
 
     void set_clipboard_setter(ClipboardSetter clipboard) { clipboard_ = std::move(clipboard); }
 
-private:
+  private:
     ClipboardSetter clipboard_;
 };
 

@@ -115,7 +115,7 @@ bool ini_write(const std::filesystem::path& file, std::string_view section, std:
     mode_t bits = static_cast<mode_t>(mode) & 0777;
     if (exists) {
         // Keep the file's own mode, but never wider than asked for.
-        struct stat st{};
+        struct stat st {};
         if (::stat(file.c_str(), &st) == 0) bits = st.st_mode & 0777 & (bits | 0700);
     }
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, bits);

@@ -15,7 +15,7 @@ constexpr int kAnswerYes = 5;
 constexpr int kAnswerNo = 6;
 
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
     // Caption "信息：", modal to the whole program. text is GBK.
     virtual int message_box(const std::string& text, MessageButtons buttons) = 0;

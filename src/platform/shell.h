@@ -7,7 +7,7 @@
 namespace qorvel {
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
     // The "open" action: an address goes to the default web browser.
     virtual void open_url(const std::string& address) = 0;
@@ -23,6 +23,8 @@ public:
 };
 
 // Hands an address to the shell's "open" action; no result is used.
-inline void open_in_browser(Shell& shell, const std::string& address) { shell.open_url(address); }
+inline void open_in_browser(Shell& shell, const std::string& address) {
+    shell.open_url(address);
+}
 
 }  // namespace qorvel

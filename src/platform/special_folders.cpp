@@ -26,7 +26,8 @@ std::filesystem::path xdg_user_dir(const std::string& name) {
         std::string value = line.substr(key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) return home_folder() / value.substr(value.size() > 5 ? 6 : 5);
+        if (value.rfind("$HOME", 0) == 0)
+            return home_folder() / value.substr(value.size() > 5 ? 6 : 5);
         if (!value.empty() && value[0] == '/') return value;
     }
     return {};

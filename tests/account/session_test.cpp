@@ -13,7 +13,10 @@ TEST(LoginBody, AccountAsUtf8PasswordAsGbkDelimitersEscaped) {
 }
 
 TEST(LoginAnswer, NineFieldsMakeASession) {
-    std::string answer = "12x" "KEY9x" + GBK("暂无设置。") + "x4x5x/img/1.pngx7x8x9\r\n";
+    std::string answer =
+        "12x"
+        "KEY9x" +
+        GBK("暂无设置。") + "x4x5x/img/1.pngx7x8x9\r\n";
     auto s = parse_login_answer(answer, GBK("张三"));
     ASSERT_TRUE(s.has_value());
     EXPECT_EQ(s->login_pid, "12");

@@ -32,7 +32,7 @@ TEST(ConfigFiles, RememberedLoginIsPrivateAndDeletable) {
     ASSERT_TRUE(files.remember_login(GBK("用户"), "p&ss"));
     EXPECT_EQ(files.login_file().filename(), "配置2.iniat");
     EXPECT_EQ(files.remembered_login(), GBK("用户") + GBK("切割") + "p&ss");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(files.login_file().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u) << "the password file must not be readable by others";
     EXPECT_TRUE(files.forget_login());
@@ -78,7 +78,7 @@ TEST(UpdateDecision, VersionComparedByteForByte) {
 }
 
 class UpdateCheck : public ::testing::Test {
-protected:
+  protected:
     void serve(std::string update_text) {
         server_ = std::make_unique<test::RecordingServer>(
             [text = std::move(update_text)](const test::RecordedRequest& r) {

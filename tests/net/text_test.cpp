@@ -66,7 +66,7 @@ TEST(TextCut, LeftRightMiddleRemoveReplace) {
 TEST(TextBetween, UsesTheExactArithmeticForMissingMarkers) {
     EXPECT_EQ(text_between("<p>v=12<br />", "v=", "<br />"), "12");
     // Missing start marker: the cut starts at (marker length - 1).
-    std::string marker = "123456789012";  // 12 bytes
+    std::string marker = "123456789012";                                 // 12 bytes
     std::string page = "\r\n\r\n  <!DOCTYPE html PUBLIC \"-//W3C//DTD";  // byte 11 is the C
     EXPECT_EQ(text_between(page, marker, "\""), "CTYPE html PUBLIC ");
     // Missing end marker: empty.
@@ -101,7 +101,9 @@ TEST(Charset, RoundTripsAndFailures) {
     EXPECT_EQ(utf8_to_gbk("\xC3\x28"), "");
     EXPECT_EQ(gbk_to_utf8("\xFF\xFF\xFF"), "");
     // A valid character GBK lacks is replaced, not lost with its neighbours.
-    EXPECT_EQ(utf8_to_gbk("a\xF0\x9F\x98\x80" "b"), "a?b");
+    EXPECT_EQ(utf8_to_gbk("a\xF0\x9F\x98\x80"
+                          "b"),
+              "a?b");
 }
 
 TEST(Charset, LocalPathsSurviveCharactersOutsideGbk) {

@@ -15,7 +15,9 @@ namespace {
 using test::RecordedRequest;
 using test::RecordingServer;
 
-std::string ok_body(const std::string& body) { return RecordingServer::answer(200, body); }
+std::string ok_body(const std::string& body) {
+    return RecordingServer::answer(200, body);
+}
 
 // The request's header lines other than those libcurl adds on its own.
 std::vector<std::string> header_lines(const RecordedRequest& r) {
@@ -195,8 +197,8 @@ TEST(WebFailures, UnreachableAndSilentHostsEndInBoundedTime) {
         return ok_body("late");
     });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(bytes_to_text(session.request("http://" + slow.address() + "/x", "POST", "",
-                                            nullptr, "a=1")),
+    EXPECT_EQ(bytes_to_text(
+                  session.request("http://" + slow.address() + "/x", "POST", "", nullptr, "a=1")),
               "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
     EXPECT_TRUE(check_internet_connection("http://" + slow.address() + "/"));
@@ -214,8 +216,9 @@ TEST(WebResponsiveness, TheWindowThreadKeepsPumpingWhileARequestRuns) {
     EXPECT_GT(pumped, 5);
     // Another thread is not the window thread: it never runs the pump.
     int before = pumped;
-    std::thread([&] { session.request("http://" + slow.address() + "/y", "POST", "", nullptr, "a"); })
-        .join();
+    std::thread([&] {
+        session.request("http://" + slow.address() + "/y", "POST", "", nullptr, "a");
+    }).join();
     EXPECT_EQ(pumped, before);
 }
 

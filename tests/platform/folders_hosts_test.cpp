@@ -12,23 +12,27 @@ namespace {
 
 // Gives the test its own HOME and XDG settings and puts them back afterwards.
 class EnvScope {
-public:
+  public:
     void set(const char* name, const std::string& value) {
-        saved_.push_back({name, std::getenv(name) ? std::getenv(name) : "", std::getenv(name) != nullptr});
+        saved_.push_back(
+            {name, std::getenv(name) ? std::getenv(name) : "", std::getenv(name) != nullptr});
         ::setenv(name, value.c_str(), 1);
     }
     void unset(const char* name) {
-        saved_.push_back({name, std::getenv(name) ? std::getenv(name) : "", std::getenv(name) != nullptr});
+        saved_.push_back(
+            {name, std::getenv(name) ? std::getenv(name) : "", std::getenv(name) != nullptr});
         ::unsetenv(name);
     }
     ~EnvScope() {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had) ::setenv(it->name.c_str(), it->value.c_str(), 1);
-            else ::unsetenv(it->name.c_str());
+            if (it->had)
+                ::setenv(it->name.c_str(), it->value.c_str(), 1);
+            else
+                ::unsetenv(it->name.c_str());
         }
     }
 
-private:
+  private:
     struct Saved {
         std::string name, value;
         bool had;
@@ -69,16 +73,17 @@ TEST(ServiceHosts, DefaultsFileEnvironmentAndOptionsInOrder) {
     EXPECT_EQ(d.ftp_address(), "127.0.0.1:1678");
     EXPECT_EQ(d.connection_probe(), "http://127.0.0.1:18080/");
 
-    test::write_file(ini, "[hosts]\nweb=127.0.0.2:8000\nfiles2=127.0.0.2:8002\nftp_host=127.0.0.3\n"
-                          "files3=not a host\n");
+    test::write_file(ini,
+                     "[hosts]\nweb=127.0.0.2:8000\nfiles2=127.0.0.2:8002\nftp_host=127.0.0.3\n"
+                     "files3=not a host\n");
     env.set("QORVEL_FILES2", "127.0.0.4:9002");
     std::vector<std::string> rest;
     ServiceHosts h = configured_hosts(
         {"-platform", "offscreen", "--web", "127.0.0.9:1", "--ftp-host=127.0.0.7", "--direct"},
         errors, &rest);
-    EXPECT_EQ(h.web, "127.0.0.9:1");            // option over file
-    EXPECT_EQ(h.files2, "127.0.0.4:9002");      // environment over file
-    EXPECT_EQ(h.files3, "127.0.0.1:18083");     // a bad file value is ignored
+    EXPECT_EQ(h.web, "127.0.0.9:1");         // option over file
+    EXPECT_EQ(h.files2, "127.0.0.4:9002");   // environment over file
+    EXPECT_EQ(h.files3, "127.0.0.1:18083");  // a bad file value is ignored
     EXPECT_EQ(h.ftp_host, "127.0.0.7");
     EXPECT_EQ(h.ftp_address(), "127.0.0.7:1678");
     EXPECT_EQ(rest, (std::vector<std::string>{"-platform", "offscreen"}));

@@ -42,15 +42,17 @@ TEST(IniFile, ReadsFilesWrittenByOthers) {
 TEST(IniFile, ModesAndDeletion) {
     test::TempDir dir;
     auto secret = dir.path() / "secret.iniat";
-    ASSERT_TRUE(ini_write(secret, "s", "k", "v", std::filesystem::perms::owner_read |
-                                                     std::filesystem::perms::owner_write));
-    struct stat st{};
+    ASSERT_TRUE(
+        ini_write(secret, "s", "k", "v",
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write));
+    struct stat st {};
     ASSERT_EQ(stat(secret.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // A file that was readable by others is narrowed on the next write.
     chmod(secret.c_str(), 0644);
-    ASSERT_TRUE(ini_write(secret, "s", "k", "w", std::filesystem::perms::owner_read |
-                                                     std::filesystem::perms::owner_write));
+    ASSERT_TRUE(
+        ini_write(secret, "s", "k", "w",
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write));
     ASSERT_EQ(stat(secret.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "secret.iniat.tmp"));

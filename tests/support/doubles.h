@@ -13,7 +13,7 @@
 namespace qorvel::test {
 
 class ShellRecorder : public Shell {
-public:
+  public:
     struct Action {
         std::string kind;  // open_url, open_file, show, clipboard, shortcut, shut_down
         std::string a, b;
@@ -33,7 +33,7 @@ public:
         return actions_;
     }
 
-private:
+  private:
     void add(Action a) {
         std::lock_guard g(mutex_);
         actions_.push_back(std::move(a));
@@ -43,7 +43,7 @@ private:
 };
 
 class PromptScript : public Prompts {
-public:
+  public:
     // Answers given in order; when the script runs out, OK boxes get 0 and questions No.
     void answer(int reply) {
         std::lock_guard g(mutex_);
@@ -82,7 +82,7 @@ public:
         return shown_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<int> replies_;
     std::deque<std::string> folders_;

@@ -122,7 +122,9 @@ bool ChildProcess::running() {
     return true;
 }
 
-static int decode(int st) { return WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st); }
+static int decode(int st) {
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
+}
 
 int ChildProcess::wait(std::chrono::milliseconds timeout) {
     auto until = std::chrono::steady_clock::now() + timeout;

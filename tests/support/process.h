@@ -12,14 +12,14 @@
 namespace qorvel::test {
 
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "qorvel-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -31,7 +31,7 @@ bool wait_for_port(const std::string& host, int port,
                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     // Starts argv[0] (searched in PATH) with the arguments; output goes to log_file when given.
     explicit ChildProcess(const std::vector<std::string>& argv, const std::string& log_file = {},
@@ -47,7 +47,7 @@ public:
     // Waits for the child to end by itself; -1000 on time-out.
     int wait(std::chrono::milliseconds timeout);
 
-private:
+  private:
     pid_t pid_ = -1;
     int status_ = 0;
     bool reaped_ = false;

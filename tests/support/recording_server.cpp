@@ -40,7 +40,9 @@ RecordingServer::~RecordingServer() {
     ::close(listen_fd_);
 }
 
-std::string RecordingServer::address() const { return host_ + ":" + std::to_string(port_); }
+std::string RecordingServer::address() const {
+    return host_ + ":" + std::to_string(port_);
+}
 
 std::vector<RecordedRequest> RecordingServer::requests() const {
     std::lock_guard g(mutex_);
@@ -49,9 +51,9 @@ std::vector<RecordedRequest> RecordingServer::requests() const {
 
 std::string RecordingServer::answer(int status, const std::string& body,
                                     const std::string& extra_headers) {
-    return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n" + extra_headers + "\r\n" +
-           body;
+    return "HTTP/1.1 " + std::to_string(status) +
+           " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
+           extra_headers + "\r\n" + body;
 }
 
 void RecordingServer::serve() {
@@ -82,7 +84,8 @@ void RecordingServer::handle(int fd) {
             if (head_end == std::string::npos) continue;
             head_end += 4;
             std::string lower = data.substr(0, head_end);
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             size_t cl = lower.find("\r\ncontent-length:");
             if (cl != std::string::npos) want = std::strtoul(lower.c_str() + cl + 17, nullptr, 10);
         }

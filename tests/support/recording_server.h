@@ -18,7 +18,7 @@ struct RecordedRequest {
 };
 
 class RecordingServer {
-public:
+  public:
     // The answer for a request: raw bytes written back before the connection closes.
     using Responder = std::function<std::string(const RecordedRequest&)>;
 
@@ -34,7 +34,7 @@ public:
     static std::string answer(int status, const std::string& body,
                               const std::string& extra_headers = {});
 
-private:
+  private:
     void serve();
     void handle(int fd);
 

@@ -17,22 +17,13 @@
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
 #include "ui/engine.h"
+#include "ui/windows/catalogue.h"
 
 namespace qorvel {
 
-// Window ids of the catalogue, as the window factory knows them.
-namespace window_id {
-inline constexpr const char* main = "main";
-inline constexpr const char* login = "login";
-inline constexpr const char* web_login = "web_login";
-inline constexpr const char* registration = "registration";
-inline constexpr const char* recovery = "recovery";
-inline constexpr const char* terms = "terms";
-}  // namespace window_id
-
 // Message boxes and choosers through the window engine, safe from any thread.
 class ProgramPrompts : public Prompts {
-public:
+  public:
     explicit ProgramPrompts(ui::Program& program) : program_(program) {}
     int message_box(const std::string& text, MessageButtons buttons) override {
         return program_.message_box(text, buttons);
@@ -45,7 +36,7 @@ public:
         return program_.choose_files(title, filter);
     }
 
-private:
+  private:
     ui::Program& program_;
 };
 
@@ -55,7 +46,7 @@ struct ClientFolders {
 };
 
 class Client {
-public:
+  public:
     using WindowFactory = std::function<std::shared_ptr<ui::Window>(const std::string& id)>;
 
     Client(ui::Program& program, Shell& shell, ServiceHosts hosts, ClientFolders folders);
@@ -102,7 +93,7 @@ public:
     std::atomic<bool> timestamped_log_enabled{false};
     std::atomic<bool> tree_first_load_done{false};
 
-private:
+  private:
     ui::Program& program_;
     ProgramPrompts prompts_;
     Shell& shell_;

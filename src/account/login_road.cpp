@@ -110,8 +110,8 @@ void log_out(Client& c) {
 }
 
 void check_membership(Client& c) {
-    std::string page = utf8_to_gbk(
-        bytes_to_text(web_get(account_page_url(c.hosts(), c.session().account_key()))));
+    std::string page =
+        utf8_to_gbk(bytes_to_text(web_get(account_page_url(c.hosts(), c.session().account_key()))));
     bool member = page_says_member(page);
     if (auto main = c.main_window()) (*main)["标签9"].set_caption(membership_notice(member));
     c.is_vip = member ? 1 : 0;

@@ -20,21 +20,20 @@ void on_login_window_destroyed(Client& c);
 void open_login_window(Client& c);
 
 // Login and session.
-void start_login(Client& c);                          // window thread
-void login(Client& c);                                // worker
-void after_login_init(Client& c);                     // worker
-void session_watchdog(Client& c);                     // worker
-void qq_login_poll(Client& c);                        // worker
-void log_out(Client& c);                              // window thread
+void start_login(Client& c);       // window thread
+void login(Client& c);             // worker
+void after_login_init(Client& c);  // worker
+void session_watchdog(Client& c);  // worker
+void qq_login_poll(Client& c);     // worker
+void log_out(Client& c);           // window thread
 
 // Account panel.
-void check_membership(Client& c);                     // worker
-void on_main_page_changed(Client& c);                 // worker
+void check_membership(Client& c);      // worker
+void on_main_page_changed(Client& c);  // worker
 
 // Wiring of the account's events on the catalogue windows.
 void wire_main_window_account(Client& c, ui::Window& main);
 void wire_login_window(Client& c, ui::Window& login);
 void wire_web_login_window(Client& c, ui::Window& web_login);
-void wire_registration_window(Client& c, ui::Window& registration);
 
 }  // namespace qorvel

@@ -29,7 +29,7 @@ void on_main_window_created(Client& c) {
 }
 
 void open_login_window(Client& c) {
-    auto login = c.make_window(window_id::login);
+    auto login = c.make_window(windows::kLoginWindow);
     if (!login) return;
     c.set_login_window(login);
     c.program().open(login, true);

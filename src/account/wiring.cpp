@@ -21,37 +21,22 @@ void wire_main_window_account(Client& c, ui::Window& main) {
 }
 
 void wire_login_window(Client& c, ui::Window& login) {
-    login.on_window(Event::created, [&c, &login](EventArgs&) { on_login_window_created(c, login); });
+    login.on_window(Event::created,
+                    [&c, &login](EventArgs&) { on_login_window_created(c, login); });
     login.on_window(Event::destroyed, [&c](EventArgs&) { on_login_window_destroyed(c); });
     login.on("按钮1", Event::clicked, [&c](EventArgs&) { start_login(c); });
-    login.on("按钮2", Event::clicked, [&c](EventArgs&) {
-        if (auto w = c.make_window(window_id::registration)) c.program().open(w, true);
-    });
-    login.on("按钮3", Event::clicked, [&c](EventArgs&) {
-        if (auto w = c.make_window(window_id::recovery)) c.program().open(w, true);
-    });
-    login.on("按钮4", Event::clicked, [&c](EventArgs&) {
-        auto w = c.make_window(window_id::web_login);
-        if (!w) return;
-        c.set_web_login_window(w);
-        c.program().open(w, true);
-    });
 }
 
 void wire_web_login_window(Client& c, ui::Window& web_login) {
     web_login.on_window(Event::created, [&c, &web_login](EventArgs&) {
+        // The hand-over poll keeps the window alive through this reference.
+        c.set_web_login_window(c.program().find(web_login.id()));
         web_login["超文本浏览框1"].set_url(web_login_url(c.hosts()));
     });
     web_login.on("时钟1", Event::tick,
                  [&c](EventArgs&) { c.program().start_worker([&c] { qq_login_poll(c); }); });
     web_login.on_window(Event::destroyed, [&c, &web_login](EventArgs&) {
         if (c.web_login_window().get() == &web_login) c.set_web_login_window(nullptr);
-    });
-}
-
-void wire_registration_window(Client& c, ui::Window& registration) {
-    registration.on("超级链接框1", Event::left_button, [&c](EventArgs&) {
-        if (auto w = c.make_window(window_id::terms)) c.program().open(w, true);
     });
 }
 

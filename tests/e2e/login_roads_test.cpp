@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "account/roads.h"
+#include "app/client_windows.h"
+#include "net/charset.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "platform/special_folders.h"
+#include "support/doubles.h"
+#include "support/process.h"
+#include "support/recording_server.h"
+#include "support/service_instance.h"
+#include "ui/headless.h"
+
+namespace qorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using ui::Event;
+
+// The reference service's addresses as the client's configuration.
+ServiceHosts hosts_of(const test::ServiceInstance& s) {
+    auto bare = [](const std::string& url) { return url.substr(7); };
+    ServiceHosts h;
+    h.web = bare(s.web());
+    h.direct = bare(s.direct());
+    h.files2 = bare(s.files2());
+    h.files3 = bare(s.files3());
+    h.ftp_host = s.host();
+    return h;
+}
+
+// One client on the headless engine, with its own empty home folder.
+class Road {
+  public:
+    explicit Road(const ServiceHosts& hosts)
+        : program_(backend_, prompts_),
+          client_(program_, shell_, hosts,
+                  ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
+        std::filesystem::create_directories(home_.path() / "Documents");
+        std::filesystem::create_directories(home_.path() / "Desktop");
+    }
+    ~Road() {
+        runner_.reset();
+        program_.shutdown();
+    }
+
+    // Starts the program the way main() does and waits for the login window.
+    bool start() {
+        runner_ = std::make_unique<ui::HeadlessRunner>(backend_, program_);
+        program_.post([this] { start_client(client_); });
+        return runner_->wait_until([this] { return login() != nullptr || program_.exiting(); },
+                                   15s);
+    }
+    std::shared_ptr<ui::Window> login() const {
+        auto w = program_.find(windows::kLoginWindow);
+        return w && w->alive() ? w : nullptr;
+    }
+    ui::Window& main() const { return *client_.main_window(); }
+    // Types into the login window and clicks 登录.
+    void log_in(const std::string& account, const std::string& password, bool remember) {
+        runner_->call([&] {
+            auto w = login();
+            (*w)["编辑框1"].set_text(account);
+            (*w)["编辑框2"].set_text(password);
+            (*w)["选择框1"].set_checked(remember);
+            program_.raise(*w, "按钮1", Event::clicked);
+        });
+    }
+    bool wait(const std::function<bool()>& pred, std::chrono::milliseconds t = 15s) {
+        return runner_->wait_until(pred, t);
+    }
+    template <class F>
+    auto call(F&& f) {
+        return runner_->call(std::forward<F>(f));
+    }
+    bool logged_in() const {
+        return main().visible() && main()["标签43"].caption() != "" && login() == nullptr;
+    }
+
+    test::TempDir home_{"qorvel-road-home"};
+    ui::HeadlessBackend backend_;
+    ui::ScriptedPrompts prompts_;
+    ui::Program program_;
+    test::ShellRecorder shell_;
+    Client client_;
+    std::unique_ptr<ui::HeadlessRunner> runner_;
+};
+
+bool asked(const ui::ScriptedPrompts& p, const std::string& utf8) {
+    for (const auto& a : p.asked())
+        if (a.text == utf8_to_gbk(utf8)) return true;
+    return false;
+}
+
+class LoginRoads : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        test::ServiceInstanceOptions o;
+        o.host = "127.0.0.41";
+        service_ = new test::ServiceInstance(o);
+        ready_ = service_->start();
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
+    static ServiceHosts hosts() { return hosts_of(*service_); }
+    static std::string log() { return test::read_file(service_->log_file()); }
+    static test::ServiceInstance* service_;
+    static bool ready_;
+};
+test::ServiceInstance* LoginRoads::service_ = nullptr;
+bool LoginRoads::ready_ = false;
+
+TEST_F(LoginRoads, FirstStartShowsAnEmptyLoginWindowAndACurrentVersion) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    auto login = r.login();
+    ASSERT_TRUE(login);
+    r.call([&] {
+        EXPECT_EQ((*login)["组合框1"].current(), 0);
+        EXPECT_EQ((*login)["编辑框1"].text(), "");
+        EXPECT_EQ((*login)["编辑框2"].text(), "");
+        EXPECT_FALSE((*login)["选择框1"].checked());
+        EXPECT_FALSE(r.main().visible());
+        EXPECT_EQ(r.main()["日志编辑框"].text(), GBK("当前软件是最新版本。") + "\r\n");
+        EXPECT_EQ(r.main()["编辑框49"].text(), folder_text(r.home_.path() / "Desktop"));
+    });
+    // Closing the login window without a login ends the program with 0.
+    r.call([&] { r.program_.request_close(*login); });
+    EXPECT_TRUE(r.runner_->wait_finished(5s));
+    EXPECT_EQ(r.program_.exit_code(), 0);
+}
+
+TEST_F(LoginRoads, WrongPasswordKeepsTheWindowAndTheRememberedFileFollowsTheBox) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.log_in("demo", "wrong", true);
+    ASSERT_TRUE(r.wait([&] { return asked(r.prompts_, "登录失败，帐号密码错误！"); }));
+    ASSERT_TRUE(r.wait([&] { return (*r.login())["按钮1"].enabled(); }));
+    ConfigFiles files(r.home_.path() / "Documents");
+    EXPECT_EQ(files.remembered_login(), "demo" + GBK("切割") + "wrong");
+    struct stat st {};
+    ASSERT_EQ(stat(files.login_file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    r.log_in("demo", "wrong again", false);
+    ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == 2; }));
+    EXPECT_FALSE(std::filesystem::exists(files.login_file()));
+    EXPECT_TRUE(r.login() != nullptr);
+    EXPECT_TRUE(r.client_.session().account_key().empty());
+}
+
+TEST_F(LoginRoads, MemberLoginBringsUpTheMainWindow) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.log_in("demo", "demo123", true);
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); })) << log();
+    // The set-up goes on after the window shows; its last step turns the log on.
+    ASSERT_TRUE(r.wait([&] { return r.client_.timestamped_log_enabled.load(); }));
+    r.call([&] {
+        EXPECT_EQ(r.main()["标签43"].caption(), GBK("您好！") + "demo" + GBK("，欢迎使用本程序。"));
+        EXPECT_TRUE(r.main().tray_visible());
+        EXPECT_NE(text_find(r.main()["编辑框48"].text(), GBK("： 初始化软件中，请稍后……！")), -1);
+        EXPECT_EQ(r.main()["编辑框3"].text(),
+                  r.client_.hosts().web_url("/wdwj.php?pid=" + r.client_.session().login_pid()));
+        // The page selector is filled by the file list; item 0 when it has any.
+        EXPECT_EQ(r.main()["组合框1"].current(), r.main()["组合框1"].item_count() > 0 ? 0 : -1);
+    });
+    ASSERT_TRUE(r.wait([&] { return r.main()["标签9"].caption() == membership_notice(true); }));
+    EXPECT_EQ(r.client_.is_vip.load(), 1);
+    EXPECT_TRUE(r.client_.timestamped_log_enabled.load());
+    EXPECT_FALSE(r.client_.session().account_key().empty());
+    // The next start fills the remembered login.
+    Road again(hosts());
+    std::filesystem::copy(r.home_.path() / "Documents", again.home_.path() / "Documents",
+                          std::filesystem::copy_options::overwrite_existing |
+                              std::filesystem::copy_options::recursive);
+    ASSERT_TRUE(again.start());
+    again.call([&] {
+        EXPECT_TRUE((*again.login())["选择框1"].checked());
+        EXPECT_EQ((*again.login())["编辑框1"].text(), "demo");
+        EXPECT_EQ((*again.login())["编辑框2"].text(), "demo123");
+    });
+}
+
+TEST_F(LoginRoads, NonMemberSeesTheNonMemberNotice) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.log_in("guest", "guest123", false);
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); })) << log();
+    ASSERT_TRUE(r.wait([&] { return r.main()["标签9"].caption() == membership_notice(false); }));
+    EXPECT_EQ(r.client_.is_vip.load(), 0);
+}
+
+TEST_F(LoginRoads, TakeOverShowsTheMessageAndTheLoginWindow) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.log_in("demo", "demo123", false);
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); }));
+    // A live session: the watchdog stays quiet.
+    r.backend_.advance(30000ms);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(asked(r.prompts_, "您的帐号已在其它地方登录，软件即将注销……"));
+
+    // The same account logs in elsewhere.
+    std::string answer = web_request_text(login_url(r.client_.hosts()), "POST", "", nullptr,
+                                          login_body("demo", "demo123"));
+    ASSERT_TRUE(parse_login_answer(answer, "demo").has_value());
+    r.backend_.advance(30000ms);
+    ASSERT_TRUE(
+        r.wait([&] { return asked(r.prompts_, "您的帐号已在其它地方登录，软件即将注销……"); }));
+    ASSERT_TRUE(r.wait([&] { return r.login() != nullptr && !r.main().visible(); }));
+    EXPECT_EQ(r.main()["时钟3"].interval(), 0);
+}
+
+TEST_F(LoginRoads, LogOutAndCloseQuestion) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.log_in("demo", "demo123", false);
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); }));
+
+    // 注销: the login window comes back; closing it keeps the program in the tray.
+    r.call([&] { r.program_.choose(r.main(), "托盘", "注销"); });
+    ASSERT_TRUE(r.wait([&] { return r.login() != nullptr && !r.main().visible(); }));
+    r.call([&] { r.program_.request_close(*r.login()); });
+    ASSERT_TRUE(r.wait([&] { return r.login() == nullptr; }));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(r.program_.exiting());
+
+    // Tray kind 1 brings the window back.
+    r.call([&] {
+        ui::EventArgs a;
+        a.kind = 1;
+        r.program_.raise(r.main(), "", Event::tray, a);
+    });
+    EXPECT_TRUE(r.main().visible());
+
+    // Close question, Yes: to the tray, the program goes on.
+    r.prompts_.push_answer(kAnswerYes);
+    bool closed = r.call([&] { return r.program_.request_close(r.main()); });
+    EXPECT_FALSE(closed);
+    EXPECT_FALSE(r.main().visible());
+    EXPECT_FALSE(r.program_.exiting());
+    EXPECT_TRUE(asked(r.prompts_, "是否最小化到托盘图标？"));
+
+    // No: the program ends with 0.
+    r.prompts_.push_answer(kAnswerNo);
+    r.call([&] { r.program_.request_close(r.main()); });
+    EXPECT_TRUE(r.runner_->wait_finished(5s));
+    EXPECT_EQ(r.program_.exit_code(), 0);
+    EXPECT_FALSE(r.main().tray_visible());
+}
+
+// The update check and the connection check, against a scripted web host.
+TEST(StartRoads, NewVersionOffersTheUpdateAndEndsEitherWay) {
+    for (int reply : {kAnswerYes, kAnswerNo}) {
+        test::RecordingServer web([](const test::RecordedRequest& rq) {
+            if (rq.target() == "/ge.txt")
+                return test::RecordingServer::answer(200, "148|http://127.0.0.1/new-client");
+            return test::RecordingServer::answer(200, "ok");
+        });
+        ServiceHosts hosts;
+        hosts.web = web.address();
+        Road r(hosts);
+        r.prompts_.push_answer(reply);
+        r.start();
+        ASSERT_TRUE(r.runner_->wait_finished(10s));
+        EXPECT_EQ(r.program_.exit_code(), 0);
+        EXPECT_TRUE(asked(r.prompts_, "发现新版本，是否马上更新？"));
+        auto actions = r.shell_.actions();
+        if (reply == kAnswerYes) {
+            ASSERT_EQ(actions.size(), 1u);
+            EXPECT_EQ(actions[0].a, "http://127.0.0.1/new-client");
+        } else {
+            EXPECT_TRUE(actions.empty());
+        }
+    }
+}
+
+TEST(StartRoads, NoConnectionEndsWithTheMessage) {
+    ServiceHosts hosts;
+    hosts.web = "127.0.0.1:" + std::to_string(test::free_port());
+    Road r(hosts);
+    r.start();
+    ASSERT_TRUE(r.runner_->wait_finished(10s));
+    EXPECT_EQ(r.program_.exit_code(), 0);
+    EXPECT_TRUE(asked(r.prompts_, "由于未检测到互联网连接，无法使用软件。"));
+    EXPECT_EQ(r.program_.find(windows::kLoginWindow), nullptr);
+}
+
+}  // namespace
+}  // namespace qorvel

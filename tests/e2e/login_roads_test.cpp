@@ -256,6 +256,30 @@ TEST_F(LoginRoads, LogOutAndCloseQuestion) {
     EXPECT_FALSE(r.main().tray_visible());
 }
 
+TEST_F(LoginRoads, WebLoginHandsTheAccountOverToTheLogin) {
+    Road r(hosts());
+    ASSERT_TRUE(r.start());
+    r.program_.post_event(*r.login(), "按钮4", Event::clicked);
+    ASSERT_TRUE(r.wait([&] { return r.program_.find(windows::kWebLoginWindow) != nullptr; }));
+    auto web_login = r.program_.find(windows::kWebLoginWindow);
+    EXPECT_EQ((*web_login)["超文本浏览框1"].url(), web_login_url(r.client_.hosts()));
+
+    // Nothing confirmed yet: the poll finds nothing and keeps asking.
+    r.backend_.advance(3000ms);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(web_login->alive());
+    EXPECT_EQ((*web_login)["时钟1"].interval(), 0);
+
+    // The browser (sharing the cookie store) signs in on the service's page.
+    std::string page = web_get(web_login_url(r.client_.hosts()));
+    ASSERT_NE(page.find("confirm"), std::string::npos);
+    web_request(web_login_url(r.client_.hosts()), "POST", "", nullptr, "zh=demo&mm=demo123");
+
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); }, 20s)) << log();
+    EXPECT_FALSE(web_login->alive());
+    EXPECT_EQ(r.main()["标签43"].caption(), welcome_line("demo"));
+}
+
 // The update check and the connection check, against a scripted web host.
 TEST(StartRoads, NewVersionOffersTheUpdateAndEndsEitherWay) {
     for (int reply : {kAnswerYes, kAnswerNo}) {

@@ -1,0 +1,66 @@
+// The desktop client: the Qt window engine, the real desktop, the service
+// hosts from configuration, and the start-up road.
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/client_windows.h"
+#include "platform/desktop_shell.h"
+#include "platform/service_hosts.h"
+#include "platform/special_folders.h"
+#include "ui/qt/qt_backend.h"
+#include "ui/qt/web_cookies.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qorvel [--web ADDR] [--direct ADDR] [--files2 ADDR] [--files3 ADDR] [--ftp-host HOST]\n"
+    "  ADDR is host:port; the FTP host is a bare host (uploads use its port 1678).\n"
+    "  Defaults come from the reference service on loopback, then ~/.config/qorvel/qorvel.ini\n"
+    "  [hosts], then QORVEL_WEB, QORVEL_DIRECT, QORVEL_FILES2, QORVEL_FILES3, QORVEL_FTP_HOST.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    std::vector<std::string> errors;
+    qorvel::ServiceHosts hosts = qorvel::configured_hosts(args, errors);
+    if (!errors.empty()) {
+        for (const std::string& e : errors) std::fprintf(stderr, "qorvel: %s\n", e.c_str());
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    // The web view's sandbox refuses to start as root.
+    if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);  // the tray keeps the program alive
+
+    qorvel::ui::qt::QtBackend backend;
+    qorvel::ui::qt::QtPrompts prompts;
+    qorvel::ui::Program program(backend, prompts);
+    qorvel::ui::qt::install_web_pump(program);
+    qorvel::ui::qt::share_web_cookies();
+
+    qorvel::DesktopShell shell(qorvel::ui::qt::clipboard_setter());
+    qorvel::Client client(program, shell, hosts,
+                          {qorvel::documents_folder(), qorvel::desktop_folder()});
+    client.tray_available = [] { return qorvel::ui::qt::QtBackend::tray_available(); };
+
+    program.post([&client] { qorvel::start_client(client); });
+    int code = program.run();
+    program.shutdown();
+    return code;
+}

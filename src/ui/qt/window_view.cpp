@@ -1,0 +1,640 @@
+#include "ui/qt/window_view.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QUrl>
+#include <QWebEngineView>
+
+#include <filesystem>
+
+#include "net/charset.h"
+#include "ui/qt/qt_backend.h"
+#include "ui/qt/web_cookies.h"
+
+namespace qorvel::ui::qt {
+
+QString to_qt(const std::string& gbk) { return QString::fromStdString(gbk_to_utf8(gbk)); }
+std::string from_qt(const QString& text) { return utf8_to_gbk(text.toStdString()); }
+
+namespace {
+constexpr int kIdRole = Qt::UserRole + 1;
+}
+
+WindowView::WindowView(Program& program, Window& window)
+    : QWidget(nullptr), program_(program), window_(window),
+      alive_(std::make_shared<std::atomic<bool>>(true)) {
+    setObjectName(QString::fromStdString(window.id()));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowCloseButtonHint;
+    if (window.fixed_size()) flags |= Qt::MSWindowsFixedSizeDialogHint;
+    setWindowFlags(flags);
+    setFixedSize(window.width() - kFrameWidth, window.height() - kFrameHeight);
+    setWindowTitle(to_qt(window.caption()));
+    if (window.modal()) setWindowModality(Qt::ApplicationModal);
+
+    // Controls in build order: parents come before their children.
+    for (Control* c : window.controls()) {
+        QWidget* parent = this;
+        if (!c->parent().empty()) {
+            auto it = widgets_.find(c->parent());
+            if (it != widgets_.end()) parent = it->second;
+        }
+        QWidget* w = make_widget(*c, parent);
+        if (!w) continue;
+        w->setObjectName(QString::fromStdString(c->name()));
+        widgets_[c->name()] = w;
+        w->raise();  // above a tab control's page stack
+        wire_input(*c, w);
+    }
+    for (Control* c : window.controls()) sync_all(*c);
+
+    for (Control* c : window.controls()) {
+        auto b = std::make_shared<Binding>();
+        b->view = this;
+        b->control = c;
+        std::weak_ptr<Binding> weak = b;
+        b->token = c->observe([weak](Control&, unsigned changes) {
+            auto binding = weak.lock();
+            if (!binding) return;
+            // Only the first change since the last sync posts; the rest ride along.
+            if (binding->dirty.fetch_or(changes) != 0) return;
+            QMetaObject::invokeMethod(
+                qApp,
+                [binding] {
+                    if (binding->view) binding->view->sync(*binding);
+                },
+                Qt::QueuedConnection);
+        });
+        bindings_.push_back(b);
+    }
+    auto alive = alive_;
+    QPointer<WindowView> self = this;
+    window_token_ = window.observe([alive, self](Window&, unsigned changes) {
+        if (!alive->load()) return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, changes] {
+                if (self) self->sync_window(changes);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+WindowView::~WindowView() { detach(); }
+
+void WindowView::detach() {
+    if (detached_) return;
+    detached_ = true;
+    alive_->store(false);
+    window_.unobserve(window_token_);
+    for (auto& b : bindings_) {
+        b->control->unobserve(b->token);
+        b->view = nullptr;
+    }
+    bindings_.clear();
+    if (tray_) tray_->hide();
+}
+
+QWidget* WindowView::widget(const std::string& name) const {
+    auto it = widgets_.find(name);
+    return it == widgets_.end() ? nullptr : it->second;
+}
+
+QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
+    switch (c.kind()) {
+    case Kind::button: {
+        auto* b = new QPushButton(parent);
+        if (c.hand_cursor()) b->setCursor(Qt::PointingHandCursor);
+        return b;
+    }
+    case Kind::label:
+    case Kind::picture:
+        return new QLabel(parent);
+    case Kind::transparent_label: {
+        auto* l = new QLabel(parent);
+        // Lies over the upload list: the list keeps its mouse.
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        l->setAlignment(Qt::AlignCenter);
+        return l;
+    }
+    case Kind::link: {
+        auto* l = new QLabel(parent);
+        l->setStyleSheet("color: #0645ad; text-decoration: underline;");
+        l->setCursor(Qt::PointingHandCursor);
+        return l;
+    }
+    case Kind::edit:
+        if (c.multiline()) {
+            auto* e = new QPlainTextEdit(parent);
+            e->setReadOnly(c.read_only());
+            e->setVerticalScrollBarPolicy(c.vertical_scroll() ? Qt::ScrollBarAlwaysOn
+                                                              : Qt::ScrollBarAsNeeded);
+            return e;
+        } else {
+            auto* e = new QLineEdit(parent);
+            e->setReadOnly(c.read_only());
+            if (c.masked()) {
+                e->setEchoMode(QLineEdit::Password);
+                e->setStyleSheet("lineedit-password-character: 42;");  // "*"
+            }
+            return e;
+        }
+    case Kind::check:
+        return new QCheckBox(parent);
+    case Kind::combo:
+        return new QComboBox(parent);
+    case Kind::list_box:
+        return new QListWidget(parent);
+    case Kind::list_view: {
+        auto* t = new QTreeWidget(parent);
+        t->setRootIsDecorated(false);
+        t->setUniformRowHeights(true);
+        t->setAllColumnsShowFocus(true);
+        t->setSelectionMode(c.multi_select() ? QAbstractItemView::ExtendedSelection
+                                             : QAbstractItemView::SingleSelection);
+        t->header()->setStretchLastSection(false);
+        return t;
+    }
+    case Kind::tree: {
+        auto* t = new QTreeWidget(parent);
+        t->setHeaderHidden(true);
+        return t;
+    }
+    case Kind::tab: {
+        auto* t = new QTabWidget(parent);
+        for (int i = 0; i < c.page_count(); ++i) t->addTab(new QWidget(), to_qt(c.page_title(i)));
+        return t;
+    }
+    case Kind::progress: {
+        auto* p = new QProgressBar(parent);
+        p->setRange(0, 100);
+        p->setTextVisible(false);
+        return p;
+    }
+    case Kind::frame: {
+        auto* f = new QFrame(parent);
+        f->setFrameShape(QFrame::Box);
+        return f;
+    }
+    case Kind::group:
+        return new QGroupBox(parent);
+    case Kind::web_view: {
+        share_web_cookies();
+        return new QWebEngineView(parent);
+    }
+    case Kind::timer:
+    case Kind::drop_target:
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void WindowView::raise_later(const std::string& source, Event event, EventArgs args) {
+    program_.post_event(window_, source, event, std::move(args));
+}
+
+void WindowView::wire_input(Control& c, QWidget* w) {
+    const std::string name = c.name();
+    Control* model = &c;
+    names_[w] = name;
+    switch (c.kind()) {
+    case Kind::button:
+        connect(static_cast<QPushButton*>(w), &QPushButton::clicked, this,
+                [this, name] { raise_later(name, Event::clicked); });
+        break;
+    case Kind::check:
+        connect(static_cast<QCheckBox*>(w), &QCheckBox::clicked, this, [this, name, model](bool on) {
+            model->set_checked(on);
+            raise_later(name, Event::clicked);
+        });
+        break;
+    case Kind::label:
+    case Kind::link:
+    case Kind::picture:
+        w->installEventFilter(this);
+        break;
+    case Kind::edit:
+        if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            connect(e, &QLineEdit::textEdited, this, [this, name, model](const QString& text) {
+                model->set_text(from_qt(text));
+                raise_later(name, Event::text_changed);
+            });
+        } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+            connect(p, &QPlainTextEdit::textChanged, this, [this, name, model, p] {
+                if (syncing_) return;
+                model->set_text(from_qt(p->toPlainText()));
+                raise_later(name, Event::text_changed);
+            });
+        }
+        break;
+    case Kind::combo:
+        connect(static_cast<QComboBox*>(w), &QComboBox::activated, this, [this, name, model](int i) {
+            model->set_current(i);
+            raise_later(name, Event::item_selected);
+        });
+        break;
+    case Kind::list_box: {
+        auto* l = static_cast<QListWidget*>(w);
+        names_[l->viewport()] = name;
+        l->viewport()->installEventFilter(this);
+        connect(l, &QListWidget::currentRowChanged, this, [this, name, model](int row) {
+            if (syncing_) return;
+            model->set_current(row);
+            raise_later(name, Event::item_selected);
+        });
+        connect(l, &QListWidget::itemDoubleClicked, this,
+                [this, name] { raise_later(name, Event::item_double_clicked); });
+        break;
+    }
+    case Kind::list_view: {
+        auto* t = static_cast<QTreeWidget*>(w);
+        names_[t->viewport()] = name;
+        t->viewport()->installEventFilter(this);
+        connect(t, &QTreeWidget::itemSelectionChanged, this, [this, t, model] {
+            if (syncing_) return;
+            std::vector<int> selected;
+            for (auto* item : t->selectedItems()) selected.push_back(t->indexOfTopLevelItem(item));
+            int current = t->currentItem() ? t->indexOfTopLevelItem(t->currentItem()) : -1;
+            model->set_selection(selected, current);
+        });
+        break;
+    }
+    case Kind::tree: {
+        auto* t = static_cast<QTreeWidget*>(w);
+        names_[t->viewport()] = name;
+        t->viewport()->installEventFilter(this);
+        connect(t, &QTreeWidget::currentItemChanged, this,
+                [this, name, model](QTreeWidgetItem* item, QTreeWidgetItem*) {
+                    if (syncing_) return;
+                    model->set_current(item ? item->data(0, kIdRole).toInt() : -1);
+                    raise_later(name, Event::current_item_changed);
+                });
+        connect(t, &QTreeWidget::itemExpanded, this, [this, model](QTreeWidgetItem* item) {
+            if (!syncing_) model->expand(item->data(0, kIdRole).toInt(), true);
+        });
+        connect(t, &QTreeWidget::itemCollapsed, this, [this, model](QTreeWidgetItem* item) {
+            if (!syncing_) model->expand(item->data(0, kIdRole).toInt(), false);
+        });
+        break;
+    }
+    case Kind::tab:
+        connect(static_cast<QTabWidget*>(w), &QTabWidget::currentChanged, this,
+                [this, name, model](int page) {
+                    if (syncing_) return;
+                    model->set_current(page);
+                    sync_pages(name);
+                    raise_later(name, Event::page_changed);
+                });
+        break;
+    default:
+        break;
+    }
+}
+
+bool WindowView::eventFilter(QObject* watched, QEvent* event) {
+    auto it = names_.find(watched);
+    if (it == names_.end() || !window_.has(it->second)) return QWidget::eventFilter(watched, event);
+    const std::string& name = it->second;
+    Kind kind = window_[name].kind();
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::RightButton &&
+            (kind == Kind::list_view || kind == Kind::list_box || kind == Kind::tree)) {
+            // Posted: the toolkit first moves the selection under the mouse.
+            raise_later(name, Event::right_button);
+        } else if (me->button() == Qt::LeftButton &&
+                   (kind == Kind::label || kind == Kind::link || kind == Kind::picture)) {
+            raise_later(name, Event::left_button);
+        }
+    } else if (event->type() == QEvent::MouseButtonDblClick && kind == Kind::list_view) {
+        raise_later(name, Event::double_click);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool WindowView::page_shown(const Control& c) const {
+    if (c.parent().empty() || !window_.has(c.parent())) return true;
+    const Control& parent = window_[c.parent()];
+    if (parent.kind() != Kind::tab) return true;
+    return parent.current() == c.page();
+}
+
+void WindowView::sync_pages(const std::string& tab) {
+    for (Control* c : window_.controls()) {
+        if (c->parent() != tab) continue;
+        if (QWidget* w = widget(c->name())) w->setVisible(c->visible() && page_shown(*c));
+    }
+}
+
+void WindowView::sync(Binding& b) {
+    unsigned bits = b.dirty.exchange(0);
+    if (!bits || detached_) return;
+    Control& c = *b.control;
+    QWidget* w = widget(c.name());
+    ++syncing_;
+    if (w) {
+        if (bits & kShape) {
+            auto r = c.rect();
+            w->setGeometry(r.x, r.y, r.w, r.h);
+            w->setEnabled(c.enabled());
+            w->setVisible(c.visible() && page_shown(c));
+        }
+        if (bits & kText) {
+            QString text = to_qt(c.text());
+            if (auto* x = qobject_cast<QPushButton*>(w)) x->setText(text);
+            else if (auto* x = qobject_cast<QCheckBox*>(w)) x->setText(text);
+            else if (auto* x = qobject_cast<QLabel*>(w)) x->setText(text);
+            else if (auto* x = qobject_cast<QGroupBox*>(w)) x->setTitle(text);
+            else if (auto* x = qobject_cast<QLineEdit*>(w)) {
+                if (x->text() != text) x->setText(text);
+            } else if (auto* x = qobject_cast<QPlainTextEdit*>(w)) {
+                if (x->toPlainText() != text) {
+                    x->setPlainText(text);
+                    x->verticalScrollBar()->setValue(x->verticalScrollBar()->maximum());
+                }
+            }
+        }
+        if (bits & kChecked)
+            if (auto* x = qobject_cast<QCheckBox*>(w)) x->setChecked(c.checked());
+        if (bits & (kItems | kCurrent)) {
+            switch (c.kind()) {
+            case Kind::combo: {
+                auto* x = static_cast<QComboBox*>(w);
+                auto items = c.items();
+                bool same = x->count() == static_cast<int>(items.size());
+                for (int i = 0; same && i < x->count(); ++i) same = x->itemText(i) == to_qt(items[i].text);
+                if (!same) {
+                    x->clear();
+                    for (auto& item : items) x->addItem(to_qt(item.text));
+                }
+                x->setCurrentIndex(c.current());
+                break;
+            }
+            case Kind::list_box: {
+                auto* x = static_cast<QListWidget*>(w);
+                auto items = c.items();
+                while (x->count() > static_cast<int>(items.size())) delete x->takeItem(x->count() - 1);
+                for (size_t i = 0; i < items.size(); ++i) {
+                    QString text = to_qt(items[i].text);
+                    if (static_cast<int>(i) >= x->count()) x->addItem(text);
+                    else if (x->item(static_cast<int>(i))->text() != text) x->item(static_cast<int>(i))->setText(text);
+                }
+                x->setCurrentRow(c.current());
+                break;
+            }
+            case Kind::list_view:
+                sync_list_view(c, w);
+                break;
+            case Kind::tree:
+                sync_tree(c, w);
+                break;
+            case Kind::tab: {
+                auto* x = static_cast<QTabWidget*>(w);
+                for (int i = 0; i < x->count() && i < c.page_count(); ++i)
+                    x->setTabText(i, to_qt(c.page_title(i)));
+                if (c.current() >= 0) x->setCurrentIndex(c.current());
+                sync_pages(c.name());
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        if (bits & kPosition)
+            if (auto* x = qobject_cast<QProgressBar*>(w)) x->setValue(c.position());
+        if ((bits & kPicture) && c.kind() == Kind::picture)
+            if (auto* x = qobject_cast<QLabel*>(w)) {
+                QPixmap pixmap;
+                std::string bytes = c.picture();
+                pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
+                                    static_cast<uint>(bytes.size()));
+                x->setPixmap(pixmap);
+            }
+        if (bits & kUrl)
+            if (auto* x = qobject_cast<QWebEngineView*>(w))
+                if (!c.url().empty()) x->setUrl(QUrl(QString::fromStdString(c.url())));
+    }
+    if (bits & kRegistered) {
+        bool on = c.registered();
+        setAcceptDrops(on);
+        // Drops anywhere on the window reach the target, edit boxes included.
+        for (auto& [n, widget] : widgets_)
+            if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget))
+                widget->setAcceptDrops(!on);
+    }
+    --syncing_;
+}
+
+void WindowView::sync_all(Control& c) {
+    Binding b;
+    b.control = &c;
+    b.dirty = ~0u;
+    sync(b);
+}
+
+void WindowView::sync_list_view(Control& c, QWidget* w) {
+    auto* t = static_cast<QTreeWidget*>(w);
+    auto columns = c.columns();
+    if (t->columnCount() != static_cast<int>(columns.size()) ||
+        t->headerItem()->text(0) != (columns.empty() ? QString() : to_qt(columns[0].title))) {
+        QStringList labels;
+        for (auto& col : columns) labels << to_qt(col.title);
+        t->setColumnCount(static_cast<int>(columns.size()));
+        t->setHeaderLabels(labels);
+        for (int i = 0; i < static_cast<int>(columns.size()); ++i) t->setColumnWidth(i, columns[i].width);
+    }
+    auto rows = c.rows();
+    while (t->topLevelItemCount() > static_cast<int>(rows.size()))
+        delete t->takeTopLevelItem(t->topLevelItemCount() - 1);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QTreeWidgetItem* item = t->topLevelItem(static_cast<int>(i));
+        if (!item) {
+            item = new QTreeWidgetItem();
+            t->addTopLevelItem(item);
+        }
+        for (int col = 0; col < static_cast<int>(columns.size()); ++col) {
+            QString text = col < static_cast<int>(rows[i].cells.size()) ? to_qt(rows[i].cells[col]) : QString();
+            if (item->text(col) != text) item->setText(col, text);
+        }
+        if (item->isSelected() != rows[i].selected) item->setSelected(rows[i].selected);
+    }
+    int current = c.current();
+    if (current >= 0 && current < t->topLevelItemCount()) {
+        QTreeWidgetItem* item = t->topLevelItem(current);
+        if (t->currentItem() != item) t->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    }
+}
+
+void WindowView::sync_tree(Control& c, QWidget* w) {
+    auto* t = static_cast<QTreeWidget*>(w);
+    auto items = c.tree_items();
+    std::map<int, QTreeWidgetItem*> by_id;
+    // Rebuilt only when the items differ from what is shown.
+    bool same = true;
+    {
+        int count = 0;
+        for (QTreeWidgetItemIterator it(t); *it; ++it) {
+            by_id[(*it)->data(0, kIdRole).toInt()] = *it;
+            ++count;
+        }
+        same = count == static_cast<int>(items.size());
+        for (size_t i = 0; same && i < items.size(); ++i) {
+            auto found = by_id.find(items[i].id);
+            same = found != by_id.end() && found->second->text(0) == to_qt(items[i].text);
+        }
+    }
+    if (!same) {
+        t->clear();
+        by_id.clear();
+        for (auto& item : items) {
+            QTreeWidgetItem* qi = item.parent == kTreeRoot || !by_id.count(item.parent)
+                                      ? new QTreeWidgetItem(t)
+                                      : new QTreeWidgetItem(by_id[item.parent]);
+            qi->setText(0, to_qt(item.text));
+            qi->setData(0, kIdRole, item.id);
+            by_id[item.id] = qi;
+        }
+    }
+    for (auto& item : items)
+        if (by_id.count(item.id)) by_id[item.id]->setExpanded(item.expanded);
+    auto cur = by_id.find(c.current());
+    t->setCurrentItem(cur == by_id.end() ? nullptr : cur->second);
+}
+
+void WindowView::sync_window(unsigned changes) {
+    if (detached_) return;
+    if (changes & kWindowCaption) setWindowTitle(to_qt(window_.caption()));
+    if (changes & kWindowEnabled) setEnabled(window_.enabled());
+    if (changes & kWindowTaskbar) {
+        bool on = window_.show_in_taskbar();
+        // Changing the flags re-creates the native window; only do it while hidden.
+        if (!isVisible() || on) {
+            bool was_visible = isVisible();
+            setWindowFlag(Qt::Tool, !on);
+            if (was_visible || window_.visible()) show();
+        }
+    }
+    if (changes & (kWindowVisible | kWindowPosition)) {
+        bool visible = window_.visible();
+        if (visible) {
+            int state = window_.position_state();
+            if (state == 1 || ((changes & kWindowVisible) && !isVisible() && state == 1)) {
+                QScreen* screen = QGuiApplication::primaryScreen();
+                if (screen) {
+                    QRect area = screen->availableGeometry();
+                    move(area.x() + (area.width() - window_.width()) / 2,
+                         area.y() + (area.height() - window_.height()) / 2);
+                }
+                if (isMinimized()) showNormal();
+            }
+            if (state == 2) showMinimized();
+            else if (!isVisible()) show();
+            if (changes & kWindowVisible) {
+                raise();
+                activateWindow();
+            }
+        } else if (isVisible()) {
+            hide();
+        }
+    }
+    if (changes & (kWindowTray | kWindowIcon)) update_tray();
+}
+
+void WindowView::update_tray() {
+    if (!window_.tray_visible()) {
+        if (tray_) tray_->hide();
+        return;
+    }
+    if (!QtBackend::tray_available()) return;  // no notification area: nothing to show
+    if (!tray_) {
+        tray_ = new QSystemTrayIcon(this);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+            EventArgs args;
+            switch (r) {
+            case QSystemTrayIcon::Trigger: args.kind = 1; break;
+            case QSystemTrayIcon::DoubleClick: args.kind = 2; break;
+            case QSystemTrayIcon::Context: args.kind = 3; break;
+            default: return;
+            }
+            raise_later("", Event::tray, args);
+        });
+    }
+    QPixmap pixmap;
+    std::string bytes = window_.icon();
+    if (!bytes.empty())
+        pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size()));
+    tray_->setIcon(pixmap.isNull() ? style()->standardIcon(QStyle::SP_DriveNetIcon) : QIcon(pixmap));
+    tray_->show();
+}
+
+void WindowView::closeEvent(QCloseEvent* event) {
+    if (detached_) {
+        event->accept();
+        return;
+    }
+    // The engine decides: may_close, then destroy (which deletes this view).
+    event->ignore();
+    Window* w = &window_;
+    Program* p = &program_;
+    QPointer<WindowView> self = this;
+    program_.post([self, w, p] {
+        if (self && w->alive()) p->request_close(*w);
+    });
+}
+
+void WindowView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        if (window_.close_on_escape()) close();
+        event->accept();  // Escape never does anything else
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WindowView::dragEnterEvent(QDragEnterEvent* event) {
+    if (acceptDrops() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void WindowView::dragMoveEvent(QDragMoveEvent* event) {
+    if (acceptDrops() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void WindowView::dropEvent(QDropEvent* event) {
+    std::string target;
+    for (Control* c : window_.controls())
+        if (c->kind() == Kind::drop_target && c->registered()) target = c->name();
+    if (target.empty()) return;
+    EventArgs args;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            args.files.push_back(path_to_text(std::filesystem::path(url.toLocalFile().toStdString())));
+    if (args.files.empty()) return;
+    event->acceptProposedAction();
+    raise_later(target, Event::files_dropped, std::move(args));
+}
+
+}  // namespace qorvel::ui::qt

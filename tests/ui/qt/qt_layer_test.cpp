@@ -1,0 +1,159 @@
+// The Qt layer over the engine, offscreen: models drive widgets from any
+// thread, user input reaches the model before the handler, prompts answer 5/6/0.
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <thread>
+
+#include "net/charset.h"
+#include "ui/qt/qt_backend.h"
+#include "ui/qt/window_view.h"
+#include "qt_main.h"
+
+namespace qorvel::ui::qt {
+namespace {
+
+// Processes events until pred holds (bounded).
+bool spin_until(const std::function<bool()>& pred, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+class QtLayer : public ::testing::Test {
+protected:
+    QtBackend backend;
+    QtPrompts prompts;
+    Program program{backend, prompts};
+    std::shared_ptr<Window> w = std::make_shared<Window>("w", utf8_to_gbk("窗口"), 400, 300);
+
+    void SetUp() override {
+        w->add("编辑框1", Kind::edit, {10, 10, 100, 24});
+        w->add("标签1", Kind::label, {10, 40, 100, 24});
+        w->add("选择框1", Kind::check, {10, 70, 100, 24}).set_caption(utf8_to_gbk("记住"));
+        w->add("选择夹1", Kind::tab, {120, 10, 250, 200});
+        (*w)["选择夹1"].add_page("a");
+        (*w)["选择夹1"].add_page("b");
+        w->add("按钮1", Kind::button, {10, 20, 60, 24}).place_in("选择夹1", 1);
+        auto& list = w->add("超级列表框1", Kind::list_view, {10, 100, 100, 100});
+        list.add_column("c", 50);
+        list.set_multi_select();
+    }
+    void TearDown() override {
+        program.shutdown();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    template <class T>
+    T* find(const char* name) {
+        return backend.view(*w)->findChild<T*>(QString::fromUtf8(name));
+    }
+};
+
+TEST_F(QtLayer, WorkerWritesReachTheWidgetsWithoutWaiting) {
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    EXPECT_EQ(backend.view(*w)->windowTitle(), QString::fromUtf8("窗口"));
+    EXPECT_EQ(backend.view(*w)->size(), QSize(400 - kFrameWidth, 300 - kFrameHeight));
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        (*w)["标签1"].set_caption(utf8_to_gbk("您好"));
+        for (int i = 0; i < 50; ++i) (*w)["超级列表框1"].insert_row(-1, std::to_string(i));
+        (*w)["超级列表框1"].set_cell(3, 0, utf8_to_gbk("第三"));
+        (*w)["选择框1"].set_checked(true);
+        (*w)["编辑框1"].set_enabled(false);
+        done = true;  // the window thread is not pumping: nothing here waited for it
+    });
+    worker.join();
+    EXPECT_TRUE(done);
+    auto* tree = find<QTreeWidget>("超级列表框1");
+    ASSERT_TRUE(spin_until([&] { return tree->topLevelItemCount() == 50; }));
+    EXPECT_EQ(tree->topLevelItem(3)->text(0), QString::fromUtf8("第三"));
+    EXPECT_EQ(find<QLabel>("标签1")->text(), QString::fromUtf8("您好"));
+    EXPECT_TRUE(find<QCheckBox>("选择框1")->isChecked());
+    EXPECT_FALSE(find<QLineEdit>("编辑框1")->isEnabled());
+}
+
+TEST_F(QtLayer, UserInputUpdatesTheModelBeforeTheHandlerRuns) {
+    std::string seen_text;
+    int seen_page = -1;
+    bool seen_checked = false;
+    w->on("编辑框1", Event::text_changed, [&](EventArgs&) { seen_text = gbk_to_utf8((*w)["编辑框1"].text()); });
+    w->on("选择夹1", Event::page_changed, [&](EventArgs&) { seen_page = (*w)["选择夹1"].current(); });
+    w->on("选择框1", Event::clicked, [&](EventArgs&) { seen_checked = (*w)["选择框1"].checked(); });
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* button = find<QWidget>("按钮1");
+    EXPECT_FALSE(button->isVisible()) << "a control of page 1 is hidden on page 0";
+
+    QTest::keyClicks(find<QLineEdit>("编辑框1"), "ab");
+    ASSERT_TRUE(spin_until([&] { return seen_text == "ab"; })) << seen_text << "/" << find<QLineEdit>("编辑框1")->text().toStdString();
+    find<QTabWidget>("选择夹1")->setCurrentIndex(1);  // as a click on the tab does
+    ASSERT_TRUE(spin_until([&] { return seen_page == 1; }));
+    EXPECT_TRUE(button->isVisible());
+    QTest::mouseClick(find<QCheckBox>("选择框1"), Qt::LeftButton, {}, QPoint(6, 12));
+    ASSERT_TRUE(spin_until([&] { return seen_checked; }));
+
+    // A program write of the current page moves the widget but raises nothing.
+    seen_page = -1;
+    (*w)["选择夹1"].set_current(0);
+    ASSERT_TRUE(spin_until([&] { return find<QTabWidget>("选择夹1")->currentIndex() == 0; }));
+    QApplication::processEvents();
+    EXPECT_EQ(seen_page, -1);
+    EXPECT_FALSE(button->isVisible());
+}
+
+TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {
+    bool allow = false;
+    int asked = 0;
+    w->on_window(Event::may_close, [&](EventArgs& a) { ++asked; a.allow = allow; });
+    w->set_close_on_escape(false);
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    QTest::keyClick(backend.view(*w), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_EQ(asked, 0) << "Escape ignored in a window that does not close on it";
+    backend.view(*w)->close();
+    ASSERT_TRUE(spin_until([&] { return asked == 1; }));
+    EXPECT_TRUE(w->alive());
+    allow = true;
+    backend.view(*w)->close();
+    ASSERT_TRUE(spin_until([&] { return !w->alive(); }));
+    EXPECT_EQ(backend.view(*w), nullptr);
+}
+
+TEST_F(QtLayer, MessageBoxCaptionAndResults) {
+    auto answer_with = [](QMessageBox::StandardButton button, QString* caption) {
+        QTimer::singleShot(50, [button, caption] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            *caption = box->windowTitle();
+            box->button(button)->click();
+        });
+    };
+    QString caption;
+    answer_with(QMessageBox::Yes, &caption);
+    EXPECT_EQ(program.message_box(utf8_to_gbk("问题"), MessageButtons::yes_no), kAnswerYes);
+    EXPECT_EQ(caption, QString::fromUtf8("信息："));
+    answer_with(QMessageBox::No, &caption);
+    EXPECT_EQ(program.message_box("q", MessageButtons::yes_no), kAnswerNo);
+    answer_with(QMessageBox::Ok, &caption);
+    EXPECT_EQ(program.message_box("q", MessageButtons::ok), kAnswerOk);
+}
+
+}  // namespace
+}  // namespace qorvel::ui::qt
+
+QORVEL_QT_TEST_MAIN

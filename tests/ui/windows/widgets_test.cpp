@@ -1,0 +1,134 @@
+// The catalogue as real widgets, offscreen: every control found by its
+// objectName at its place with its caption, the list columns, and the list
+// menus popping up on a right-button press over an empty list.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "net/charset.h"
+#include "ui/qt/qt_backend.h"
+#include "ui/qt/window_view.h"
+#include "ui/windows/catalogue.h"
+#include "ui/qt/qt_main.h"  // tests/ui/qt
+#include "ui/windows/catalogue_expect.h"
+
+namespace qorvel::windows {
+namespace {
+
+bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+QString caption_of(QWidget* w) {
+    if (auto* x = qobject_cast<QAbstractButton*>(w)) return x->text();
+    if (auto* x = qobject_cast<QLabel*>(w)) return x->text();
+    if (auto* x = qobject_cast<QLineEdit*>(w)) return x->text();
+    if (auto* x = qobject_cast<QPlainTextEdit*>(w)) return x->toPlainText();
+    if (auto* x = qobject_cast<QGroupBox*>(w)) return x->title();
+    return {};
+}
+
+class Widgets : public ::testing::Test {
+protected:
+    ui::qt::QtBackend backend;
+    ui::qt::QtPrompts prompts;
+    ui::Program program{backend, prompts};
+    void TearDown() override {
+        program.shutdown();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+TEST_F(Widgets, EveryCataloguedControlByObjectName) {
+    for (const auto& ew : test::expected_windows()) {
+        SCOPED_TRACE(ew.id);
+        auto w = build_window(ew.id, "127.0.0.1:1");
+        program.open(w, false);  // modality does not matter for the layout
+        auto* view = backend.view(*w);
+        ASSERT_TRUE(view);
+        EXPECT_EQ(view->objectName().toStdString(), ew.id);
+        EXPECT_EQ(view->windowTitle(), QString::fromUtf8(ew.caption));
+        EXPECT_EQ(view->size(), QSize(ew.w - ui::qt::kFrameWidth, ew.h - ui::qt::kFrameHeight));
+        EXPECT_FALSE(view->windowFlags() & Qt::WindowMinimizeButtonHint);
+        EXPECT_FALSE(view->windowFlags() & Qt::WindowMaximizeButtonHint);
+        EXPECT_TRUE(view->windowFlags() & Qt::WindowCloseButtonHint);
+        QApplication::processEvents();
+        for (const auto& ec : test::expected_visible_controls()) {
+            if (std::string(ec.window) != ew.id) continue;
+            SCOPED_TRACE(ec.name);
+            auto* widget = view->findChild<QWidget*>(QString::fromUtf8(ec.name));
+            ASSERT_TRUE(widget);
+            EXPECT_EQ(widget->geometry(), QRect(ec.x, ec.y, ec.w, ec.h));
+            if (ec.caption) EXPECT_EQ(caption_of(widget), QString::fromUtf8(ec.caption));
+            else EXPECT_GT(caption_of(widget).size(), 1000);
+        }
+        for (const char* hidden : {"编辑框5", "日志编辑框", "超级列表框5"})
+            if (ew.id == std::string("main")) {
+                auto* widget = view->findChild<QWidget*>(QString::fromUtf8(hidden));
+                ASSERT_TRUE(widget) << hidden;
+                EXPECT_FALSE(widget->isVisible()) << hidden;
+            }
+        program.close(*w);
+    }
+}
+
+TEST_F(Widgets, MainWindowListsPagesAndMenus) {
+    auto w = build_main_window("127.0.0.1:1");
+    wire_main_window(program, *w);
+    program.open(w, false);
+    auto* view = backend.view(*w);
+    ASSERT_TRUE(spin_until([&] { return view->isVisible(); }));
+    for (const auto& ec : test::expected_columns()) {
+        SCOPED_TRACE(ec.list);
+        auto* list = view->findChild<QTreeWidget*>(QString::fromUtf8(ec.list));
+        ASSERT_TRUE(list);
+        ASSERT_EQ(list->columnCount(), static_cast<int>(ec.columns.size()));
+        for (int i = 0; i < list->columnCount(); ++i) {
+            EXPECT_EQ(list->headerItem()->text(i), QString::fromUtf8(ec.columns[i].first));
+            EXPECT_EQ(list->columnWidth(i), ec.columns[i].second);
+        }
+    }
+    auto* files = view->findChild<QTreeWidget*>(QString::fromUtf8("超级列表框1"));
+    EXPECT_EQ(files->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    // Switch to the browsing page so the file list is on screen, then right-click it empty.
+    (*w)["选择夹1"].set_current(1);
+    ASSERT_TRUE(spin_until([&] { return files->isVisible(); }));
+    QTest::mouseClick(files->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    ASSERT_TRUE(spin_until([&] { return QApplication::activePopupWidget() != nullptr; }));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->objectName(), QString::fromUtf8("菜单"));
+    QStringList items;
+    for (auto* a : menu->actions()) items << a->text();
+    EXPECT_EQ(items.size(), 8);
+    EXPECT_EQ(items.front(), QString::fromUtf8("删除选中文件"));
+    EXPECT_EQ(items.back(), QString::fromUtf8("修改文件名"));
+
+    // Choosing an item raises its chosen event, with no current row.
+    int current = -2;
+    w->on_chosen("菜单", "删除选中文件", [&](ui::EventArgs&) { current = (*w)["超级列表框1"].current(); });
+    menu->actions().front()->trigger();
+    ASSERT_TRUE(spin_until([&] { return current != -2; }));
+    EXPECT_EQ(current, -1);
+    menu->close();
+}
+
+}  // namespace
+}  // namespace qorvel::windows
+
+QORVEL_QT_TEST_MAIN

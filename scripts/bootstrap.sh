@@ -43,9 +43,10 @@ if ! id ftp >/dev/null 2>&1; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO useradd --system --home-dir /srv/ftp --shell /usr/sbin/nologin ftp 2>/dev/null || true
 fi
-if [ ! -d /srv/ftp ]; then
+if [ ! -d /srv/ftp ] || [ "$(stat -c %U /srv/ftp)" != ftp ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO mkdir -p /srv/ftp
+  $SUDO chown ftp: /srv/ftp
 fi
 exit 0

@@ -1,0 +1,82 @@
+// Download and FtpUpload objects: each runs at most one task at a time on
+// threads of its own and reports through the callbacks of its TaskParam.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "transfer/engine/task_param.h"
+
+namespace qorvel::engine {
+
+// How a task ended. Event 4 is sent for every ending; this tells them apart.
+struct Outcome {
+    enum class Result { none, success, failed, stopped };
+    Result result = Result::none;
+    std::string message;  // GBK; the error text for a failure
+    std::int64_t bytes = 0;
+};
+
+// Engine-wide settings; tests shorten the retry wait and count.
+struct EngineSettings {
+    int receive_buffer = 20480;  // room for an HTTP answer head
+    int retry_wait_ms = 5000;
+    int max_attempts = 999;
+    int max_redirects = 10;
+};
+EngineSettings engine_settings();
+void set_engine_settings(const EngineSettings& settings);
+
+class Task;
+struct Slot;
+
+class TransferObject {
+public:
+    TransferObject();
+    ~TransferObject();
+    TransferObject(const TransferObject&) = delete;
+    TransferObject& operator=(const TransferObject&) = delete;
+
+    bool running() const;
+    // The outcome of the last task that ended on this object (none while running or never run).
+    Outcome outcome() const;
+    // Blocks until no task is held, or the time-out passes; true when idle.
+    bool wait_idle(int timeout_ms) const;
+
+protected:
+    std::shared_ptr<Task> current() const;
+    std::shared_ptr<Slot> slot_;
+};
+
+class Download : public TransferObject {
+public:
+    // 0: adds a connection that takes over half of the part with the most bytes left.
+    bool add_connection();
+    // 1: starts a download; resume_record from stop_and_save continues its parts.
+    bool start(const TaskParam& param, const std::string& resume_record = {});
+    // 6: stops, waits for the connections and returns what a later start resumes from.
+    bool stop_and_save(std::string& resume_record);
+    // 7
+    std::int64_t bytes_received() const;
+    // 8: bytes since the previous call.
+    std::int64_t recent_bytes();
+    // 9
+    void stop();
+    // For answer 2 to event 18: the caller's new local path (GBK), set from the callback.
+    void choose_local_path(const std::string& path);
+};
+
+class FtpUpload : public TransferObject {
+public:
+    // 2
+    bool start(const TaskParam& param);
+    // 3: ends the sending (if still going) and releases the task.
+    bool finish();
+    // 4
+    std::int64_t bytes_sent() const;
+    // 5: bytes sent on any engine connection since the previous call, process-wide.
+    static std::int64_t sent_since_last_query();
+};
+
+}  // namespace qorvel::engine

@@ -1,0 +1,40 @@
+// The local file of a download: created new, pre-sized and written through a map.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace qorvel::engine {
+
+class LocalFile {
+public:
+    enum class Created { ok, exists, error };
+
+    LocalFile() = default;
+    ~LocalFile() { close(); }
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+
+    // Never replaces an existing file. length -1: unknown, the file grows as data comes.
+    Created create_new(const std::filesystem::path& path, std::int64_t length);
+    // A file of an earlier, saved task; its size must be length.
+    bool open_existing(const std::filesystem::path& path, std::int64_t length);
+    // Makes room for at least length bytes (unknown-length downloads only).
+    bool reserve(std::int64_t length);
+    // Cuts an unknown-length file to what was received.
+    void set_final_length(std::int64_t length);
+
+    char* data() const { return data_; }
+    std::int64_t mapped_length() const { return mapped_; }
+    bool is_open() const { return fd_ >= 0; }
+    void close();
+
+private:
+    bool map(std::int64_t length);
+    int fd_ = -1;
+    char* data_ = nullptr;
+    std::int64_t mapped_ = 0;
+    std::int64_t final_ = -1;
+};
+
+}  // namespace qorvel::engine

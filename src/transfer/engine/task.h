@@ -1,0 +1,161 @@
+// One running transfer: its control thread, work queue, counters and connections.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transfer/engine/address.h"
+#include "transfer/engine/engine.h"
+#include "transfer/engine/local_file.h"
+#include "transfer/engine/socket_io.h"
+#include "transfer/engine/task_param.h"
+
+namespace qorvel::engine {
+
+// Where a Download or FtpUpload keeps its task; shared with the task so the
+// task can release itself when it ends, even after the object is gone.
+struct Slot {
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::shared_ptr<Task> task;
+    int in_flight = 0;  // tasks started here that have not sent event 4 yet
+    Outcome last;
+};
+
+enum class TaskKind { http, ftp };
+
+// A byte range of a multi-connection download; guarded by the task's lock.
+struct Segment {
+    std::int64_t start = 0;
+    std::int64_t end = -1;       // exclusive; -1 while the length is unknown
+    std::int64_t received = 0;
+    std::int64_t reserved = 0;   // a running receive may write up to here
+    int owner = -1;              // connection id, -1 when none
+    bool complete() const { return end >= 0 && received >= end - start; }
+};
+
+struct Connection {
+    int id = 0;
+    int segment = -1;  // -1 until the first connection has created the file
+    std::thread thread;
+    Socket socket;
+    std::int64_t bytes = 0;  // moved by this connection
+    bool ok = false;         // finished its part
+};
+
+class Task : public std::enable_shared_from_this<Task> {
+public:
+    Task(TaskKind kind, const TaskParam& param, const Address& address, std::shared_ptr<Slot> slot);
+    ~Task();
+
+    // Starts the control thread with its first work items.
+    bool launch(int first_connections);
+
+    // Resume state from a saved record (downloads).
+    bool load_resume(const std::string& record);
+    std::string save_resume();
+
+    // Called from any thread.
+    void request_stop();
+    bool wait_connections(int timeout_ms);
+    void post_open_connection();
+    void post_finish();
+    bool stopping() const { return stopping_.load(); }
+    bool on_control_thread() const { return std::this_thread::get_id() == control_id_; }
+
+    // Called from connection threads.
+    void message(const std::string& text, int level = 0);
+    void error(const std::string& text);  // level 3, remembered as the failure reason
+    void event(int code, std::int64_t value);
+    int ask(int code, std::int64_t value, int fallback);
+    // Sleeps, waking early on a stop; false when stopping.
+    bool pause(int ms);
+    void add_bytes(std::int64_t n) {
+        bytes_done_.fetch_add(n, std::memory_order_relaxed);
+        recent_bytes_.fetch_add(n, std::memory_order_relaxed);
+    }
+    int rate_share() const;
+
+    std::int64_t bytes_done() const { return bytes_done_.load(); }
+    std::int64_t take_recent() { return recent_bytes_.exchange(0); }
+    TaskId id() const { return id_; }
+
+    // Fixed after start.
+    const TaskKind kind;
+    const TaskParam param;
+
+    // Guarded by mutex_ (shared with the connection code).
+    std::mutex mutex_;
+    Address address;  // changes on redirects
+    std::vector<Segment> segments;
+    std::int64_t total_length = -1;
+    bool file_ready = false;
+    bool ranges_ok = false;
+    bool length_unknown = false;
+    bool upload_complete = false;
+    std::string local_path;  // GBK; the name actually used
+    std::string chosen_path;  // answer 2 to event 18
+    LocalFile file;
+    int take_pending_extra() {
+        int n = pending_extra_;
+        pending_extra_ = 0;
+        return n;
+    }
+    void rewind_bytes(std::int64_t n) { bytes_done_.fetch_sub(n); }
+
+private:
+    enum class ItemType { open_connection, connection_ended, message, event, ask, start_sending, finish, end };
+    struct Item {
+        ItemType type;
+        int connection = -1;
+        std::string text;
+        int level = 0;
+        int code = 0;
+        std::int64_t value = 0;
+        std::shared_ptr<std::promise<int>> answer;
+    };
+
+    void post(Item item);
+    void run();
+    void open_connection();
+    void connection_ended(int id);
+    void end_when_idle();
+    bool all_segments_complete() const;
+    void start_thread(Connection& c);
+    Outcome decide_outcome();
+
+    std::shared_ptr<Slot> slot_;
+    TaskId id_;
+    std::atomic<std::thread::id> control_id_{};
+    std::condition_variable cv_;  // queue and stop wake-ups
+    std::deque<Item> queue_;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    int next_connection_id_ = 0;
+    int pending_extra_ = 0;
+    std::atomic<int> active_{0};
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> finish_requested_{false};
+    std::atomic<std::int64_t> bytes_done_{0};
+    std::atomic<std::int64_t> recent_bytes_{0};
+    std::string failure_;
+    bool ending_ = false;
+
+    friend void http_connection_main(std::shared_ptr<Task> task, Connection* c);
+    friend void ftp_upload_main(std::shared_ptr<Task> task, Connection* c);
+};
+
+void http_connection_main(std::shared_ptr<Task> task, Connection* c);
+void ftp_upload_main(std::shared_ptr<Task> task, Connection* c);
+
+// "%s" and "%d" of a message template filled in order.
+std::string fill(const std::string& text_template, const std::vector<std::string>& values);
+
+}  // namespace qorvel::engine

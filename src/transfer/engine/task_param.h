@@ -1,0 +1,67 @@
+// The record that describes one transfer task. Starting a task copies it,
+// so the caller may change or reuse its record at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qorvel::engine {
+
+// Identifies a task in callbacks; never 0.
+using TaskId = std::uintptr_t;
+
+// (text, level): 0 information, 1 FTP command as sent, 2 FTP reply, 3 error.
+using MessageCallback = std::function<void(const std::string& text, int level)>;
+// (code, task, value, extra, task); the answer is read for codes 2 and 18 only.
+using EventCallback =
+    std::function<int(int code, TaskId task, std::int64_t value, std::int64_t extra, TaskId task_again)>;
+
+// Mode bits of mode_flags.
+inline constexpr int kModeDownload = 0x1000;
+inline constexpr int kModeUpload = 0x2000;
+inline constexpr int kModeAskExisting = 0x10;  // ask event 2 before sending over a remote file
+inline constexpr int kPolicyMask = 0x0F;       // low bits: what to do with an existing remote file
+inline constexpr int kPolicyReplace = 0;       // send from offset 0 and replace it
+inline constexpr int kPolicyContinue = 1;      // continue after the bytes the server has
+
+// Event codes.
+inline constexpr int kEventAskExistingRemote = 2;
+inline constexpr int kEventPartBegins = 3;
+inline constexpr int kEventEnded = 4;
+inline constexpr int kEventConnectionEnded = 8;
+inline constexpr int kEventChunkSent = 17;
+inline constexpr int kEventLocalFileExists = 18;
+
+// Answers to event 18.
+inline constexpr int kExistsAutoRename = 0;
+inline constexpr int kExistsGiveUp = 1;
+inline constexpr int kExistsCallerRenamed = 2;
+
+// The fixed e-mail-style password of anonymous logins (17 characters).
+inline constexpr const char* kAnonymousPassword = "qorvel@qorvel.net";
+
+struct TaskParam {
+    int mode_flags = 1;
+    std::string url;
+    std::string local_path;  // GBK text
+    std::string user_name = "anonymous";
+    std::string password = kAnonymousPassword;
+    int connections = 1;
+    int rate_limit = 0;     // bytes per second for the whole task, 0 = none
+    int timeout_1 = 20000;  // connect (also the FTP data channel), ms
+    int timeout_2 = 20000;  // send, ms
+    int timeout_3 = 20000;  // receive data or replies, ms
+    int stop_wait_ms = 1000;
+    int receive_chunk = 20480;
+    int send_chunk = 1024;
+    MessageCallback message_callback;
+    EventCallback event_callback;
+    std::string param_16;
+    int transfer_type = 1;  // FTP: 1 binary, 2 text, 3 by file_types
+    std::string file_types = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";
+    std::string param_19;
+    std::string param_20;
+};
+
+}  // namespace qorvel::engine

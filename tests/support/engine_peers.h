@@ -1,0 +1,80 @@
+// Loopback peers for the transfer engine tests and bench: nginx, pure-ftpd,
+// and a scripted TCP server for misbehaviour real servers won't show.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/process.h"
+
+namespace qorvel::test {
+
+// nginx serving root on 127.0.0.1 with ranges, plus "/redirect" -> "/moved/<name>"
+// handled by a 302 to "/<name>". Empty error() when running.
+class NginxPeer {
+public:
+    explicit NginxPeer(const std::filesystem::path& root);
+    ~NginxPeer();
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;
+    const std::string& error() const { return error_; }
+
+private:
+    TempDir dir_{"qorvel-nginx"};
+    ChildProcess process_;
+    int port_ = 0;
+    std::string error_;
+};
+
+// pure-ftpd with anonymous uploads into the home of the system user "ftp".
+class PureFtpdPeer {
+public:
+    PureFtpdPeer();
+    ~PureFtpdPeer();
+    int port() const { return port_; }
+    std::string url(const std::string& name) const;
+    static std::filesystem::path home();
+    const std::string& error() const { return error_; }
+
+private:
+    TempDir dir_{"qorvel-ftpd"};
+    ChildProcess process_;
+    int port_ = 0;
+    std::string error_;
+};
+
+// Accepts connections on 127.0.0.1 and hands each socket to the handler on a
+// thread of its own; the handler owns the descriptor. Stops on destruction.
+class ScriptedServer {
+public:
+    using Handler = std::function<void(int fd, int index)>;
+    explicit ScriptedServer(Handler handler);
+    ~ScriptedServer();
+    int port() const { return port_; }
+    int connections() const { return count_.load(); }
+
+private:
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> count_{0};
+    std::thread acceptor_;
+    std::vector<std::thread> workers_;
+    Handler handler_;
+};
+
+// Small socket helpers for handlers.
+std::string read_until(int fd, const std::string& marker, int timeout_ms = 5000);
+bool write_all(int fd, const std::string& bytes);
+// A listening socket on 127.0.0.1 (any port); returns fd, port in out.
+int listen_loopback(int& port);
+int connect_loopback(const std::string& host, int port);
+
+std::string random_bytes(std::size_t size, unsigned seed);
+
+}  // namespace qorvel::test

@@ -81,6 +81,9 @@ timed() {
 check_and_clean() {  # file
   [ "$(stat -c %s "$1")" = "$SIZE" ] || { echo "wrong size: $1" >&2; exit 1; }
   rm -f "$1"; sync
+  # The file system discards the deleted blocks in the background; let that
+  # finish so it does not land on whichever command runs next.
+  sleep "${SETTLE_S:-3}"
 }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 

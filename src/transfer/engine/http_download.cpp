@@ -398,13 +398,18 @@ private:
             if (cl == Claim::no_room) return no_room();
             std::size_t got = 0;
             if (leftover) {
-                std::memcpy(t_->file.data() + pos, head_.data() + body_at_, static_cast<std::size_t>(want));
+                if (!t_->file.write_at(pos, head_.data() + body_at_, static_cast<std::size_t>(want)))
+                    return no_room();
                 got = static_cast<std::size_t>(want);
                 body_at_ += got;
                 if (want < static_cast<std::int64_t>(leftover)) body_at_ = body_have_;  // past our part
             } else {
-                IoStatus st = c_->socket.receive(t_->file.data() + pos, static_cast<std::size_t>(want), got,
+                if (buffer_.size() < static_cast<std::size_t>(want))
+                    buffer_.resize(static_cast<std::size_t>(want));
+                IoStatus st = c_->socket.receive(buffer_.data(), static_cast<std::size_t>(want), got,
                                                  p_.timeout_3);
+                if (st == IoStatus::ok && !t_->file.write_at(pos, buffer_.data(), got))
+                    return no_room();
                 if (st == IoStatus::closed && t_->length_unknown) {
                     std::lock_guard lock(t_->mutex_);
                     t_->total_length = pos;
@@ -474,7 +479,8 @@ private:
                 Claim cl = claim(pos, want, std::min({size, avail, piece_limit()}));
                 if (cl == Claim::no_room) return no_room();
                 if (cl == Claim::part_done) return lost(IoStatus::error);
-                std::memcpy(t_->file.data() + pos, head_.data() + body_at_, static_cast<std::size_t>(want));
+                if (!t_->file.write_at(pos, head_.data() + body_at_, static_cast<std::size_t>(want)))
+                    return no_room();
                 body_at_ += static_cast<std::size_t>(want);
                 size -= want;
                 account(want);
@@ -490,6 +496,7 @@ private:
     const TaskParam& p_;
     EngineSettings s_;
     std::vector<char> head_;
+    std::vector<char> buffer_;  // one piece of the body on its way to the file
     std::size_t body_at_ = 0, body_have_ = 0;
     Address address_;
     std::string host_;

@@ -3,20 +3,33 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qorvel::engine {
 
 namespace {
 
-// Real blocks up front, so a full disk fails here and not as SIGBUS mid-download.
+// Sizes the file without allocating its blocks (writing into preallocated,
+// unwritten extents costs several times more). A disk without room for the
+// rest of the file is refused here; should it fill up later anyway, pwrite
+// fails and the task ends with the file error.
 bool allocate(int fd, std::int64_t length) {
     if (length <= 0) return true;
-    if (::fallocate(fd, 0, 0, static_cast<off_t>(length)) == 0) return true;
-    if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
-    return ::posix_fallocate(fd, 0, static_cast<off_t>(length)) == 0;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return false;
+    std::int64_t have = static_cast<std::int64_t>(st.st_blocks) * 512;
+    struct statvfs vfs{};
+    if (::fstatvfs(fd, &vfs) == 0) {
+        std::int64_t room = static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
+        if (length - have > room) {
+            errno = ENOSPC;
+            return false;
+        }
+    }
+    if (st.st_size >= length) return true;
+    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
 }  // namespace
@@ -48,10 +61,6 @@ bool LocalFile::open_existing(const std::filesystem::path& path, std::int64_t le
 }
 
 bool LocalFile::map(std::int64_t length) {
-    if (length == 0) return true;
-    void* p = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-    if (p == MAP_FAILED) return false;
-    data_ = static_cast<char*>(p);
     mapped_ = length;
     return true;
 }
@@ -61,21 +70,25 @@ bool LocalFile::reserve(std::int64_t length) {
     std::int64_t grown = mapped_ ? mapped_ : (1 << 20);
     while (grown < length) grown *= 2;
     if (!allocate(fd_, grown)) return false;
-    if (data_) {
-        void* p = ::mremap(data_, static_cast<size_t>(mapped_), static_cast<size_t>(grown), MREMAP_MAYMOVE);
-        if (p == MAP_FAILED) return false;
-        data_ = static_cast<char*>(p);
-        mapped_ = grown;
-        return true;
-    }
     return map(grown);
+}
+
+bool LocalFile::write_at(std::int64_t pos, const char* bytes, std::size_t size) {
+    if (pos < 0 || pos + static_cast<std::int64_t>(size) > mapped_) return false;
+    while (size > 0) {
+        ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        pos += n;
+    }
+    return true;
 }
 
 void LocalFile::set_final_length(std::int64_t length) { final_ = length; }
 
 void LocalFile::close() {
-    if (data_) ::munmap(data_, static_cast<size_t>(mapped_));
-    data_ = nullptr;
     if (fd_ >= 0) {
         if (final_ >= 0) {
             if (::ftruncate(fd_, static_cast<off_t>(final_)) != 0) {

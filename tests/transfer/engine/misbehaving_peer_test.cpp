@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "net/charset.h"
 #include "support/engine_peers.h"
 #include "support/engine_recorder.h"
@@ -286,6 +290,55 @@ TEST_F(MisbehavingPeerTest, RefusedLoginIsRetriedThenFails) {
     EXPECT_TRUE(rec_.said(utf8_to_gbk("登录失败"), 3));
     EXPECT_EQ(o.message, utf8_to_gbk("超过尝试次数"));
     EXPECT_EQ(server.connections(), 3);
+}
+
+}  // namespace
+}  // namespace qorvel::engine
+
+namespace qorvel::engine {
+namespace {
+
+// A file that cannot grow (a file-size limit stands in for a full disk): the
+// task fails with the file message and exactly one event 4, never a crash,
+// whether the length is known up front or the file grows as data comes.
+TEST_F(MisbehavingPeerTest, AFileThatCannotGrowFailsCleanly) {
+    const std::string big = test::random_bytes(3 << 20, 5);
+    ScriptedServer server([&](int fd, int index) {
+        read_until(fd, "\r\n\r\n");
+        std::string head = index % 2 == 0
+                               ? "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n"
+                               : "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+        write_all(fd, head + big);
+        ::close(fd);
+    });
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Outcome known, unknown;
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(server), "known.bin")));
+        known = finish(d);
+    }
+    EngineRecorder rec;
+    TaskParam p = param(url(server), "unknown.bin");
+    rec.attach(p);
+    {
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        EXPECT_TRUE(d.wait_idle(30000));
+        unknown = d.outcome();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(known.result, Result::failed) << rec_.log();
+    EXPECT_TRUE(rec_.said_containing(GBK("创建文件错误"))) << rec_.log();
+    EXPECT_EQ(unknown.result, Result::failed) << rec.log();
+    EXPECT_EQ(rec.count(kEventEnded), 1);
+    EXPECT_TRUE(rec.said_containing(GBK("创建文件错误"))) << rec.log();
 }
 
 }  // namespace

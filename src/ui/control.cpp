@@ -411,23 +411,8 @@ void Control::set_registered(bool on) {
 
 #undef QV_CHANGE
 
-int Control::observe(Observer observer) {
-    std::lock_guard lock(observers_mutex_);
-    int token = next_token_++;
-    observers_[token] = std::move(observer);
-    return token;
-}
-void Control::unobserve(int token) {
-    std::lock_guard lock(observers_mutex_);
-    observers_.erase(token);
-}
-void Control::notify(unsigned changes) {
-    std::vector<Observer> copy;
-    {
-        std::lock_guard lock(observers_mutex_);
-        for (auto& [token, observer] : observers_) copy.push_back(observer);
-    }
-    for (auto& observer : copy) observer(*this, changes);
-}
+int Control::observe(Observer observer) { return observers_.add(std::move(observer)); }
+void Control::unobserve(int token) { observers_.remove(token); }
+void Control::notify(unsigned changes) { observers_.notify(*this, changes); }
 
 }  // namespace qorvel::ui

@@ -5,6 +5,8 @@
 // the Qt layer only marks the widget dirty and posts a repaint.
 #pragma once
 
+#include "ui/observers.h"
+
 #include <functional>
 #include <map>
 #include <mutex>
@@ -249,9 +251,7 @@ private:
     std::string url_;
     bool registered_ = false;
 
-    std::mutex observers_mutex_;
-    std::map<int, Observer> observers_;
-    int next_token_ = 1;
+    ObserverList<Control> observers_;
 };
 
 }  // namespace qorvel::ui

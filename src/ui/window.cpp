@@ -141,23 +141,8 @@ void Window::set_modal(bool on) { std::lock_guard lock(mutex_); modal_ = on; }
 
 #undef QV_WCHANGE
 
-int Window::observe(Observer observer) {
-    std::lock_guard lock(observers_mutex_);
-    int token = next_token_++;
-    observers_[token] = std::move(observer);
-    return token;
-}
-void Window::unobserve(int token) {
-    std::lock_guard lock(observers_mutex_);
-    observers_.erase(token);
-}
-void Window::notify(unsigned changes) {
-    std::vector<Observer> copy;
-    {
-        std::lock_guard lock(observers_mutex_);
-        for (auto& [token, observer] : observers_) copy.push_back(observer);
-    }
-    for (auto& observer : copy) observer(*this, changes);
-}
+int Window::observe(Observer observer) { return observers_.add(std::move(observer)); }
+void Window::unobserve(int token) { observers_.remove(token); }
+void Window::notify(unsigned changes) { observers_.notify(*this, changes); }
 
 }  // namespace qorvel::ui

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ui/observers.h"
 #include "ui/control.h"
 
 namespace qorvel::ui {
@@ -170,9 +171,7 @@ private:
     bool alive_ = false;
     bool modal_ = false;
 
-    std::mutex observers_mutex_;
-    std::map<int, Observer> observers_;
-    int next_token_ = 1;
+    ObserverList<Window> observers_;
 };
 
 }  // namespace qorvel::ui

@@ -89,12 +89,7 @@ public:
             c_->bytes -= sent_now_;
             sent_now_ = 0;
             if (step == Step::fatal || t_->stopping()) return;
-            if (++attempts >= s_.max_attempts) {
-                t_->error(msg::too_many_attempts());
-                return;
-            }
-            t_->message(fill(msg::retry_in(), {std::to_string(s_.retry_wait_ms / 1000)}));
-            if (!t_->pause(s_.retry_wait_ms)) return;
+            if (!t_->next_attempt(attempts, s_.max_attempts, s_.retry_wait_ms)) return;
         }
     }
 

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "net/charset.h"
+#include "transfer/engine/messages.h"
 
 namespace qorvel::engine {
 
@@ -119,6 +120,15 @@ int Task::ask(int code, std::int64_t value, int fallback) {
     auto future = answer->get_future();
     post({ItemType::ask, -1, {}, 0, code, value, answer});
     return future.get();
+}
+
+bool Task::next_attempt(int& attempts, int max_attempts, int wait_ms) {
+    if (++attempts >= max_attempts) {
+        error(msg::too_many_attempts());
+        return false;
+    }
+    message(fill(msg::retry_in(), {std::to_string(wait_ms / 1000)}));
+    return pause(wait_ms);
 }
 
 bool Task::pause(int ms) {

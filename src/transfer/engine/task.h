@@ -78,6 +78,9 @@ public:
     int ask(int code, std::int64_t value, int fallback);
     // Sleeps, waking early on a stop; false when stopping.
     bool pause(int ms);
+    // Counts a failed attempt and waits before the next one; false (after the
+    // message) when no attempt is left or the task is stopped meanwhile.
+    bool next_attempt(int& attempts, int max_attempts, int wait_ms);
     void add_bytes(std::int64_t n) {
         bytes_done_.fetch_add(n, std::memory_order_relaxed);
         recent_bytes_.fetch_add(n, std::memory_order_relaxed);

@@ -239,6 +239,23 @@ TEST_F(LoginRoads, LogOutAndCloseQuestion) {
         r.program_.raise(r.main(), "", Event::tray, a);
     });
     EXPECT_TRUE(r.main().visible());
+    // Kind 3 pops the tray menu up; kind 2 does nothing.
+    r.call([&] {
+        ui::EventArgs a;
+        a.kind = 3;
+        r.program_.raise(r.main(), "", Event::tray, a);
+        a.kind = 2;
+        r.program_.raise(r.main(), "", Event::tray, a);
+    });
+    auto popups = r.backend_.popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].menu, "托盘");
+    EXPECT_EQ(popups[0].items, (std::vector<std::string>{"打开软件", "注销", "退出"}));
+    // Hidden, the window leaves the taskbar; "打开软件" brings both back.
+    r.call([&] { r.main().set_visible(false); });
+    ASSERT_TRUE(r.wait([&] { return !r.main().show_in_taskbar(); }));
+    r.call([&] { r.program_.choose(r.main(), "托盘", "打开软件"); });
+    ASSERT_TRUE(r.wait([&] { return r.main().visible() && r.main().show_in_taskbar(); }));
 
     // Close question, Yes: to the tray, the program goes on.
     r.prompts_.push_answer(kAnswerYes);

@@ -47,16 +47,6 @@ Control& Control::set_vertical_scroll(bool on) { vertical_scroll_ = on; return *
 Control& Control::set_multi_select(bool on) { multi_select_ = on; return *this; }
 Control& Control::set_wrap_tabs(bool on) { wrap_tabs_ = on; return *this; }
 
-// Runs a change under the lock and tells observers afterwards when it says so.
-#define QV_CHANGE(bits, body)                         \
-    do {                                              \
-        bool changed_ = false;                        \
-        {                                             \
-            std::lock_guard lock(mutex_);             \
-            body                                      \
-        }                                             \
-        if (changed_) notify(bits);                   \
-    } while (0)
 
 Rect Control::rect() const { std::lock_guard lock(mutex_); return rect_; }
 void Control::set_rect(Rect r) {

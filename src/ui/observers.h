@@ -41,3 +41,15 @@ class ObserverList {
 };
 
 }  // namespace qorvel::ui
+
+// Runs a change under the subject's mutex_ and notifies its observers
+// afterwards when the body set changed_. For the model implementations only.
+#define QV_CHANGE(bits, body)             \
+    do {                                  \
+        bool changed_ = false;            \
+        {                                 \
+            std::lock_guard lock(mutex_); \
+            body                          \
+        }                                 \
+        if (changed_) notify(bits);       \
+    } while (0)

@@ -92,7 +92,7 @@ PureFtpdPeer::PureFtpdPeer() {
         return;
     }
     port_ = free_port();
-    int low = 40000 + static_cast<int>(getpid() % 2000) * 10;
+    int low = passive_low();
     process_ = ChildProcess({binary, "-S", "127.0.0.1," + std::to_string(port_), "-e", "-A", "-H", "-p",
                              std::to_string(low) + ":" + std::to_string(low + 9), "-g",
                              (dir_.path() / "pure-ftpd.pid").string()},
@@ -104,6 +104,8 @@ PureFtpdPeer::PureFtpdPeer() {
 PureFtpdPeer::~PureFtpdPeer() {
     if (process_.pid() > 0) process_.stop();
 }
+
+int PureFtpdPeer::passive_low() { return 20000 + static_cast<int>(getpid() % 1200) * 10; }
 
 std::string PureFtpdPeer::url(const std::string& name) const {
     return "ftp://127.0.0.1:" + std::to_string(port_) + "/" + name;

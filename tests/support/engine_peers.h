@@ -39,6 +39,9 @@ public:
     int port() const { return port_; }
     std::string url(const std::string& name) const;
     static std::filesystem::path home();
+    // First of the ten passive ports of this process's server: below the
+    // kernel's ephemeral range, so no outgoing connection can hold one.
+    static int passive_low();
     const std::string& error() const { return error_; }
 
 private:

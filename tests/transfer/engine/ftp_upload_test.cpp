@@ -113,7 +113,7 @@ TEST_F(FtpUploadTest, PassiveUploadIsByteExactWithChunkEvents) {
 
 TEST_F(FtpUploadTest, ActiveModeWhenPassiveIsUnavailable) {
     // Occupy pure-ftpd's whole passive range so PASV cannot be served.
-    int low = 40000 + static_cast<int>(getpid() % 2000) * 10;
+    int low = test::PureFtpdPeer::passive_low();
     std::vector<int> held;
     for (int port = low; port <= low + 9; ++port) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -126,6 +126,7 @@ TEST_F(FtpUploadTest, ActiveModeWhenPassiveIsUnavailable) {
         else
             ::close(fd);
     }
+    ASSERT_EQ(held.size(), 10u) << "another program holds a port of the passive range";
     std::string data = test::random_bytes(1 << 20, 12);
     test::write_file(dir_.path() / "active.bin", data);
     std::string name = remote(".bin");

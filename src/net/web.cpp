@@ -4,6 +4,7 @@
 
 #include <array>
 #include <mutex>
+#include <optional>
 
 #include "net/text.h"
 #include "net/url.h"
@@ -99,6 +100,37 @@ std::string resolve_location(const Target& from, const std::string& location) {
     std::string dir = from.path.substr(0, from.path.find('?'));
     dir = dir.substr(0, dir.rfind('/') + 1);
     return base + dir + location;
+}
+
+// Splits "http[s]://[user[:password]@]host[:port][/path]"; nothing for other schemes.
+std::optional<Target> parse_target(std::string_view address) {
+    std::string url(address.substr(0, address.find('#')));
+    Target t;
+    if (text_find(url, "http://", 1, true) == 1) {
+        url = url.substr(7);
+    } else if (text_find(url, "https://", 1, true) == 1) {
+        t.https = true;
+        url = url.substr(8);
+    } else {
+        return std::nullopt;
+    }
+    size_t slash = url.find('/');
+    std::string authority = url.substr(0, slash);
+    t.path = slash == std::string::npos ? "/" : url.substr(slash);
+    if (size_t at = authority.rfind('@'); at != std::string::npos) {
+        std::string cred = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+        size_t colon = cred.find(':');
+        t.user = cred.substr(0, colon);
+        if (colon != std::string::npos) t.password = cred.substr(colon + 1);
+    }
+    t.host = authority;
+    if (t.host.empty() || t.host[0] == ':') return std::nullopt;
+    return t;
+}
+
+bool is_redirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 }  // namespace
@@ -206,29 +238,10 @@ void WebSession::set_ui_pump(std::function<void()> pump, std::thread::id ui_thre
     impl_->ui_thread = ui_thread;
 }
 
-std::string WebSession::get(std::string_view url_in) {
-    std::string url(url_in.substr(0, url_in.find('#')));
-    Target t;
-    if (text_find(url, "http://", 1, true) == 1) {
-        url = url.substr(7);
-    } else if (text_find(url, "https://", 1, true) == 1) {
-        t.https = true;
-        url = url.substr(8);
-    } else {
-        return {};
-    }
-    size_t slash = url.find('/');
-    std::string authority = url.substr(0, slash);
-    t.path = slash == std::string::npos ? "/" : url.substr(slash);
-    if (size_t at = authority.rfind('@'); at != std::string::npos) {
-        std::string cred = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        size_t colon = cred.find(':');
-        t.user = cred.substr(0, colon);
-        if (colon != std::string::npos) t.password = cred.substr(colon + 1);
-    }
-    t.host = authority;
-    if (t.host.empty() || t.host[0] == ':') return {};
+std::string WebSession::get(std::string_view url) {
+    std::optional<Target> parsed = parse_target(url);
+    if (!parsed) return {};
+    Target t = *parsed;
 
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
         Answer answer;
@@ -251,16 +264,10 @@ std::string WebSession::get(std::string_view url_in) {
         if (answer.overflow) return {};
         if (rc != CURLE_OK) return answer.body;  // partial or nothing, never a retry
         std::string location = header_value(answer.headers, "Location");
-        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
-            !location.empty()) {
-            std::string next = resolve_location(t, location);
-            Target n;
-            n.https = text_find(next, "https://", 1, true) == 1;
-            std::string rest = next.substr(n.https ? 8 : 7);
-            size_t s = rest.find('/');
-            n.host = rest.substr(0, s);
-            n.path = s == std::string::npos ? "/" : rest.substr(s);
-            t = n;
+        if (is_redirect(status) && !location.empty()) {
+            std::optional<Target> next = parse_target(resolve_location(t, location));
+            if (!next) return answer.body;
+            t = *next;
             continue;
         }
         return answer.body;
@@ -339,17 +346,12 @@ std::string WebSession::request(std::string_view url, std::string_view method,
         if (answer.overflow) return {};
         if (rc != CURLE_OK) return answer.body;
         std::string location = header_value(answer.headers, "Location");
-        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
-            !location.empty()) {
-            std::string next = resolve_location(t, location);
-            if (text_find(next, "http://", 1, true) != 1) return answer.body;
-            std::string rest = next.substr(7);
-            size_t s = rest.find('/');
-            Target n;
-            n.host = rest.substr(0, s);
-            if (n.host.find(':') == std::string::npos) n.host += ":80";
-            n.path = s == std::string::npos ? "/" : rest.substr(s);
-            t = n;
+        if (is_redirect(status) && !location.empty()) {
+            // This routine speaks plain HTTP only.
+            std::optional<Target> next = parse_target(resolve_location(t, location));
+            if (!next || next->https) return answer.body;
+            t = *next;
+            if (t.host.find(':') == std::string::npos) t.host += ":80";
             if (status != 307 && status != 308) {
                 // A redirected form turns into a plain GET, as browsers do.
                 send_body.clear();

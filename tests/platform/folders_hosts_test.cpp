@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "net/charset.h"
+#include "platform/desktop_shell.h"
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
 #include "support/process.h"
@@ -101,6 +102,20 @@ TEST(ServiceHosts, AddressValidation) {
     EXPECT_TRUE(valid_host("127.0.0.1"));
     EXPECT_FALSE(valid_host("127.0.0.1:21"));
     EXPECT_FALSE(valid_host(""));
+}
+
+// The real power-off is never reachable from CI or without the explicit switch.
+TEST(DesktopShell, PowerOffNeedsTheSwitchAndNeverRunsUnderCi) {
+    EnvScope env;
+    env.unset("QORVEL_ALLOW_SHUTDOWN");
+    env.unset("CI");
+    EXPECT_FALSE(shutdown_allowed());
+    env.set("CI", "true");
+    env.set("QORVEL_ALLOW_SHUTDOWN", "1");
+    EXPECT_FALSE(shutdown_allowed());
+    env.set("QORVEL_ALLOW_SHUTDOWN", "yes");
+    env.unset("CI");
+    EXPECT_FALSE(shutdown_allowed());
 }
 
 }  // namespace

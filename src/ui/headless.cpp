@@ -126,9 +126,9 @@ int HeadlessBackend::running_timers() const {
     return static_cast<int>(timers_.size());
 }
 
-void HeadlessBackend::realize(Program&, Window& window) {
+void HeadlessBackend::realize(Program&, const std::shared_ptr<Window>& window) {
     std::lock_guard lock(mutex_);
-    realized_.push_back(window.id());
+    realized_.push_back(window->id());
 }
 
 void HeadlessBackend::unrealize(Window& window) {
@@ -140,9 +140,9 @@ void HeadlessBackend::unrealize(Window& window) {
         }
 }
 
-void HeadlessBackend::popup_menu(Program&, Window& window, const Menu& menu) {
+void HeadlessBackend::popup_menu(Program&, const std::shared_ptr<Window>& window, const Menu& menu) {
     Popup p;
-    p.window = window.id();
+    p.window = window->id();
     p.menu = menu.name;
     for (const auto& item : menu.items)
         if (!item.hidden && !item.separator()) p.items.push_back(item.key);

@@ -32,9 +32,10 @@ public:
     void pump() override;
     int start_timer(int interval_ms, std::function<void()> tick) override;
     void stop_timer(int id) override;
-    void realize(Program& program, Window& window) override;
+    void realize(Program& program, const std::shared_ptr<Window>& window) override;
     void unrealize(Window& window) override;
-    void popup_menu(Program& program, Window& window, const Menu& menu) override;
+    void popup_menu(Program& program, const std::shared_ptr<Window>& window,
+                    const Menu& menu) override;
 
     // Runs queued tasks until the queue is empty (window thread). Returns how many ran.
     int pump_all(int limit = 10000);

@@ -30,7 +30,14 @@ Program::Program(Backend& backend, Prompts& prompts) : backend_(backend), prompt
 
 Program::~Program() { shutdown(); }
 
-Program::Record* Program::record_of(const Window* window) const {
+std::shared_ptr<Window> Program::owner_of(const Window* window) const {
+    std::lock_guard lock(records_mutex_);
+    for (auto& r : records_)
+        if (r->window.get() == window) return r->window;
+    return nullptr;
+}
+
+Program::Record* Program::record_on_ui(const Window* window) const {
     std::lock_guard lock(records_mutex_);
     for (auto& r : records_)
         if (r->window.get() == window) return r.get();
@@ -72,7 +79,7 @@ void Program::create(const std::shared_ptr<Window>& window) {
         records_.push_back(std::move(record));
     }
     window->set_alive(true);
-    backend_.realize(*this, *window);
+    backend_.realize(*this, window);
     for (Control* c : window->controls())
         if (c->kind() == Kind::timer) retime(w, c);
     raise(*window, "", Event::created);
@@ -94,7 +101,7 @@ void Program::open(const std::shared_ptr<Window>& window, bool modal) {
 }
 
 void Program::retime(Window* window, Control* timer) {
-    Record* r = record_of(window);
+    Record* r = record_on_ui(window);
     if (!r) return;
     for (auto& t : r->timers) {
         if (t.control != timer) continue;
@@ -132,14 +139,12 @@ void Program::drop_record(Window* window) {
 void Program::close(Window& window) {
     if (!on_ui_thread()) {
         // Keep the window alive until the posted close has run.
-        Record* r = record_of(&window);
-        std::shared_ptr<Window> keep = r ? r->window : nullptr;
-        post([this, keep] { if (keep) close(*keep); });
+        std::shared_ptr<Window> keep = owner_of(&window);
+        if (keep) post([this, keep] { close(*keep); });
         return;
     }
     if (!window.alive()) return;
-    Record* r = record_of(&window);
-    std::shared_ptr<Window> keep = r ? r->window : nullptr;  // handlers may drop the last owner
+    std::shared_ptr<Window> keep = owner_of(&window);  // handlers may drop the last owner
     raise(window, "", Event::destroyed);
     window.set_alive(false);
     drop_record(&window);
@@ -173,9 +178,8 @@ void Program::raise(Window& window, const std::string& source, Event event, Even
 }
 
 void Program::post_event(Window& window, const std::string& source, Event event, EventArgs args) {
-    Record* r = record_of(&window);
-    if (!r) return;
-    std::shared_ptr<Window> keep = r->window;
+    std::shared_ptr<Window> keep = owner_of(&window);
+    if (!keep) return;
     post([this, keep, source, event, args = std::move(args)]() mutable {
         raise(*keep, source, event, args);
     });
@@ -186,13 +190,13 @@ void Program::pump_events() {
 }
 
 void Program::popup_menu(Window& window, const std::string& menu) {
-    const Menu* m = window.menu(menu);
-    if (!m) return;
+    std::shared_ptr<Window> keep = owner_of(&window);
+    if (!keep) return;
     if (!on_ui_thread()) {
-        post([this, &window, menu] { if (window.alive()) popup_menu(window, menu); });
+        post([this, keep, menu] { if (keep->alive()) popup_menu(*keep, menu); });
         return;
     }
-    backend_.popup_menu(*this, window, *m);
+    if (const Menu* m = keep->menu(menu)) backend_.popup_menu(*this, keep, *m);
 }
 
 void Program::choose(Window& window, const std::string& menu, const std::string& item_key) {

@@ -42,11 +42,16 @@ public:
     virtual int start_timer(int interval_ms, std::function<void()> tick) = 0;
     virtual void stop_timer(int id) = 0;
     // Builds the window's view before its created event; the view then
-    // follows the window's properties (visible, position state...).
-    virtual void realize(Program& program, Window& window) = 0;
+    // follows the window's properties (visible, position state...). A view
+    // shares ownership of its window, so nothing queued for the view can
+    // reach a window that is gone.
+    virtual void realize(Program& program, const std::shared_ptr<Window>& window) = 0;
+    // Detaches the view at once (no event reaches the window through it any
+    // more); the toolkit may free it later.
     virtual void unrealize(Window& window) = 0;
     // Shows the menu at the mouse cursor; a choice ends in Program::choose().
-    virtual void popup_menu(Program& program, Window& window, const Menu& menu) = 0;
+    virtual void popup_menu(Program& program, const std::shared_ptr<Window>& window,
+                            const Menu& menu) = 0;
 };
 
 class Program {
@@ -145,7 +150,11 @@ private:
     struct Record;
     struct CallState;
     bool call_on_ui(const std::function<void()>& fn);
-    Record* record_of(const Window* window) const;
+    // The live window's owner, read under the lock: other threads keep the
+    // window alive through it instead of holding a record the window thread
+    // may drop.
+    std::shared_ptr<Window> owner_of(const Window* window) const;
+    Record* record_on_ui(const Window* window) const;  // window thread only
     void retime(Window* window, Control* timer);
     void drop_record(Window* window);
 

@@ -81,8 +81,8 @@ void QtBackend::stop_timer(int id) {
     timers_.erase(it);
 }
 
-void QtBackend::realize(Program& program, Window& window) {
-    views_[&window] = new WindowView(program, window);
+void QtBackend::realize(Program& program, const std::shared_ptr<Window>& window) {
+    views_[window.get()] = new WindowView(program, window);
 }
 
 void QtBackend::unrealize(Window& window) {
@@ -104,8 +104,8 @@ WindowView* QtBackend::view(const Window& window) const {
 bool QtBackend::tray_available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 namespace {
-void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program, Window& window,
-               const std::string& menu_name) {
+void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program,
+               const std::weak_ptr<Window>& window, const std::string& menu_name) {
     for (const MenuItem& item : items) {
         if (item.hidden) continue;
         if (item.separator()) {
@@ -125,15 +125,17 @@ void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program
             action->setChecked(true);
         }
         std::string key = item.key;
-        QObject::connect(action, &QAction::triggered, menu,
-                         [&program, &window, menu_name, key] { program.choose(window, menu_name, key); });
+        // A menu can outlive its window (it is open while the window closes).
+        QObject::connect(action, &QAction::triggered, menu, [&program, window, menu_name, key] {
+            if (auto w = window.lock(); w && w->alive()) program.choose(*w, menu_name, key);
+        });
     }
 }
 }  // namespace
 
-void QtBackend::popup_menu(Program& program, Window& window, const Menu& menu) {
+void QtBackend::popup_menu(Program& program, const std::shared_ptr<Window>& window, const Menu& menu) {
     // Not exec(): the handler that pops the menu returns, a choice arrives as an event.
-    auto* popup = new QMenu(view(window));
+    auto* popup = new QMenu(view(*window));
     popup->setObjectName(QString::fromStdString(menu.name));
     popup->setAttribute(Qt::WA_DeleteOnClose);
     add_items(popup, menu.items, program, window, menu.name);

@@ -36,9 +36,10 @@ public:
     void pump() override;
     int start_timer(int interval_ms, std::function<void()> tick) override;
     void stop_timer(int id) override;
-    void realize(Program& program, Window& window) override;
+    void realize(Program& program, const std::shared_ptr<Window>& window) override;
     void unrealize(Window& window) override;
-    void popup_menu(Program& program, Window& window, const Menu& menu) override;
+    void popup_menu(Program& program, const std::shared_ptr<Window>& window,
+                    const Menu& menu) override;
 
     // The view of a live window (null when it has none).
     WindowView* view(const Window& window) const;

@@ -43,9 +43,10 @@ namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 }
 
-WindowView::WindowView(Program& program, Window& window)
-    : QWidget(nullptr), program_(program), window_(window),
+WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
+    : QWidget(nullptr), program_(program), owner_(std::move(owner)), window_(*owner_),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
+    Window& window = window_;
     setObjectName(QString::fromStdString(window.id()));
     setAttribute(Qt::WA_QuitOnClose, false);
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -104,7 +105,15 @@ WindowView::WindowView(Program& program, Window& window)
     });
 }
 
-WindowView::~WindowView() { detach(); }
+WindowView::~WindowView() {
+    detach();
+    // Children go now, while the window they were built for is still held
+    // (members are released before the base class deletes them).
+    widgets_.clear();
+    const QObjectList kids = children();
+    for (QObject* kid : kids) delete kid;
+    tray_ = nullptr;
+}
 
 void WindowView::detach() {
     if (detached_) return;
@@ -116,7 +125,17 @@ void WindowView::detach() {
         b->view = nullptr;
     }
     bindings_.clear();
-    if (tray_) tray_->hide();
+    // Input already queued for the widgets must find no filter and no slot.
+    for (auto& [watched, name] : names_) {
+        watched->removeEventFilter(this);
+        QObject::disconnect(watched, nullptr, this, nullptr);
+    }
+    names_.clear();
+    setAcceptDrops(false);
+    if (tray_) {
+        tray_->hide();
+        QObject::disconnect(tray_, nullptr, this, nullptr);
+    }
 }
 
 QWidget* WindowView::widget(const std::string& name) const {
@@ -214,6 +233,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
 }
 
 void WindowView::raise_later(const std::string& source, Event event, EventArgs args) {
+    if (detached_) return;
     program_.post_event(window_, source, event, std::move(args));
 }
 
@@ -316,6 +336,7 @@ void WindowView::wire_input(Control& c, QWidget* w) {
 }
 
 bool WindowView::eventFilter(QObject* watched, QEvent* event) {
+    if (detached_) return QWidget::eventFilter(watched, event);
     auto it = names_.find(watched);
     if (it == names_.end() || !window_.has(it->second)) return QWidget::eventFilter(watched, event);
     const std::string& name = it->second;
@@ -598,15 +619,15 @@ void WindowView::closeEvent(QCloseEvent* event) {
     }
     // The engine decides: may_close, then destroy (which deletes this view).
     event->ignore();
-    Window* w = &window_;
+    std::shared_ptr<Window> w = owner_;
     Program* p = &program_;
-    QPointer<WindowView> self = this;
-    program_.post([self, w, p] {
-        if (self && w->alive()) p->request_close(*w);
+    program_.post([w, p] {
+        if (w->alive()) p->request_close(*w);
     });
 }
 
 void WindowView::keyPressEvent(QKeyEvent* event) {
+    if (detached_) return QWidget::keyPressEvent(event);
     if (event->key() == Qt::Key_Escape) {
         if (window_.close_on_escape()) close();
         event->accept();  // Escape never does anything else
@@ -624,6 +645,7 @@ void WindowView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void WindowView::dropEvent(QDropEvent* event) {
+    if (detached_) return;
     std::string target;
     for (Control* c : window_.controls())
         if (c->kind() == Kind::drop_target && c->registered()) target = c->name();

@@ -29,13 +29,15 @@ std::string from_qt(const QString& text);
 class WindowView : public QWidget {
     Q_OBJECT
 public:
-    WindowView(Program& program, Window& window);
+    WindowView(Program& program, std::shared_ptr<Window> window);
     ~WindowView() override;
 
     Window& window() { return window_; }
     // The widget of a control (null for timers and drop targets).
     QWidget* widget(const std::string& name) const;
-    // Stops following the models; the view is about to go.
+    // Stops following the models and stops turning input into events: no
+    // filter, signal or queued sync of this view reaches the window after it.
+    // The view is about to go.
     void detach();
 
     struct Binding {
@@ -67,6 +69,7 @@ private:
     bool page_shown(const Control& c) const;
 
     Program& program_;
+    std::shared_ptr<Window> owner_;  // keeps the models alive as long as the widgets
     Window& window_;
     std::map<std::string, QWidget*> widgets_;
     std::map<QObject*, std::string> names_;  // watched viewport or widget -> control

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -151,6 +152,60 @@ TEST_F(QtLayer, MessageBoxCaptionAndResults) {
     EXPECT_EQ(program.message_box("q", MessageButtons::yes_no), kAnswerNo);
     answer_with(QMessageBox::Ok, &caption);
     EXPECT_EQ(program.message_box("q", MessageButtons::ok), kAnswerOk);
+}
+
+// Windows closed and dropped while their widgets still have events queued:
+// mouse presses, repaints and model changes from a worker must reach nothing
+// that is gone. Many rounds in one process make a dangling view show at once
+// (under the address sanitizer, every time).
+TEST(QtLifetime, ClosedWindowsIgnoreEventsStillQueuedForTheirWidgets) {
+    QtBackend backend;
+    QtPrompts prompts;
+    Program program{backend, prompts};
+    int handled = 0;
+    for (int round = 0; round < 40; ++round) {
+        auto w = std::make_shared<Window>("w" + std::to_string(round), "t", 300, 200);
+        w->add("标签1", Kind::label, {10, 10, 100, 20});
+        w->add("超级列表框1", Kind::list_view, {10, 40, 200, 80}).add_column("c", 50);
+        w->add("树型框1", Kind::tree, {220, 10, 60, 100});
+        w->add("编辑框1", Kind::edit, {10, 130, 100, 20});
+        w->on("标签1", Event::left_button, [&](EventArgs&) { ++handled; });
+        w->on("超级列表框1", Event::right_button, [&](EventArgs&) { ++handled; });
+        program.open(w, false);
+        WindowView* view = backend.view(*w);
+        ASSERT_TRUE(view);
+        QApplication::processEvents();
+        auto press = [](QWidget* target, Qt::MouseButton button, QEvent::Type type) {
+            QPointF at(5, 5);
+            QCoreApplication::postEvent(
+                target, new QMouseEvent(type, at, target->mapToGlobal(at), button, button, Qt::NoModifier));
+        };
+        auto* list = view->findChild<QTreeWidget*>(QString::fromUtf8("超级列表框1"));
+        auto* tree = view->findChild<QTreeWidget*>(QString::fromUtf8("树型框1"));
+        ASSERT_TRUE(list && tree);
+        press(view->findChild<QLabel*>(QString::fromUtf8("标签1")), Qt::LeftButton, QEvent::MouseButtonPress);
+        press(list->viewport(), Qt::RightButton, QEvent::MouseButtonPress);
+        press(list->viewport(), Qt::LeftButton, QEvent::MouseButtonDblClick);
+        press(tree->viewport(), Qt::RightButton, QEvent::MouseButtonPress);
+        view->update();
+        list->viewport()->update();
+        // Model changes from a worker queue syncs for the view.
+        std::thread worker([w] {
+            for (int i = 0; i < 20; ++i) {
+                (*w)["超级列表框1"].insert_row(-1, std::to_string(i));
+                (*w)["编辑框1"].set_text(std::to_string(i));
+                (*w)["树型框1"].add_tree_item(0, std::to_string(i));
+            }
+            w->set_caption("x");
+        });
+        worker.join();
+        program.close(*w);
+        w.reset();  // the last owner outside the toolkit
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(handled, 0) << "events of a closed window ran its handlers";
 }
 
 }  // namespace

@@ -2,7 +2,22 @@
 
 namespace qorvel::ui {
 
-HeadlessBackend::HeadlessBackend() : ui_thread_(std::this_thread::get_id()) {}
+HeadlessBackend::HeadlessBackend(std::function<void(const std::string&)> on_error)
+    : ui_thread_(std::this_thread::get_id()), on_error_(std::move(on_error)) {}
+
+void HeadlessBackend::report_error(const std::string& what) {
+    {
+        std::lock_guard lock(mutex_);
+        errors_.push_back(what);
+    }
+    if (on_error_) on_error_(what);
+    else Backend::report_error(what);
+}
+
+std::vector<std::string> HeadlessBackend::errors() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
 
 void HeadlessBackend::set_ui_thread(std::thread::id id) {
     std::lock_guard lock(mutex_);

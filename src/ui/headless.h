@@ -22,7 +22,9 @@ namespace qorvel::ui {
 class HeadlessBackend : public Backend {
 public:
     // The constructing thread is the window thread until set_ui_thread().
-    HeadlessBackend();
+    // on_error receives every failure of a handler or worker (tests make it a
+    // test failure); without one it is printed. Either way errors() keeps it.
+    explicit HeadlessBackend(std::function<void(const std::string&)> on_error = {});
 
     void set_ui_thread(std::thread::id id);
     std::thread::id ui_thread() const override;
@@ -36,6 +38,8 @@ public:
     void unrealize(Window& window) override;
     void popup_menu(Program& program, const std::shared_ptr<Window>& window,
                     const Menu& menu) override;
+    void report_error(const std::string& what) override;
+    std::vector<std::string> errors() const;
 
     // Runs queued tasks until the queue is empty (window thread). Returns how many ran.
     int pump_all(int limit = 10000);
@@ -71,6 +75,8 @@ private:
     std::vector<Popup> popups_;
     std::vector<std::string> realized_;
     unsigned wakes_ = 0;
+    std::function<void(const std::string&)> on_error_;
+    std::vector<std::string> errors_;
 };
 
 // Prompts that answer from a script and record every question.

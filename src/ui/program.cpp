@@ -6,6 +6,20 @@
 
 namespace qorvel::ui {
 
+void Backend::report_error(const std::string& what) { std::fprintf(stderr, "qorvel: %s\n", what.c_str()); }
+
+namespace {
+std::string what_of(std::exception_ptr e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+}  // namespace
+
 // What the program keeps about a live window (window thread only).
 struct Program::Record {
     std::shared_ptr<Window> window;
@@ -171,9 +185,9 @@ void Program::raise(Window& window, const std::string& source, Event event, Even
     args.event = event;
     try {
         handler(args);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "qorvel: handler %s/%s failed: %s\n", source.c_str(),
-                     event_name(event), e.what());
+    } catch (...) {
+        report_error("handler " + window.id() + "/" + source + "/" + event_name(event) +
+                     " failed: " + what_of(std::current_exception()));
     }
 }
 
@@ -223,7 +237,7 @@ bool Program::call_on_ui(const std::function<void()>& fn) {
         return true;
     }
     auto state = std::make_shared<CallState>();
-    backend_.post([state, &fn] {
+    backend_.post([this, state, &fn] {
         {
             std::lock_guard lock(state->mutex);
             if (state->abandoned) return;  // the caller has gone; fn is dangling
@@ -231,8 +245,8 @@ bool Program::call_on_ui(const std::function<void()>& fn) {
         }
         try {
             fn();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "qorvel: window-thread call failed: %s\n", e.what());
+        } catch (...) {
+            report_error("window-thread call failed: " + what_of(std::current_exception()));
         }
         {
             std::lock_guard lock(state->mutex);
@@ -266,11 +280,11 @@ void Program::start_worker(std::function<void()> fn) {
     }
     auto worker = std::make_unique<Worker>();
     Worker* w = worker.get();
-    w->thread = std::thread([fn = std::move(fn), w] {
+    w->thread = std::thread([this, fn = std::move(fn), w] {
         try {
             fn();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "qorvel: worker failed: %s\n", e.what());
+        } catch (...) {
+            report_error("worker failed: " + what_of(std::current_exception()));
         }
         w->done.store(true);
     });

@@ -52,6 +52,9 @@ public:
     // Shows the menu at the mouse cursor; a choice ends in Program::choose().
     virtual void popup_menu(Program& program, const std::shared_ptr<Window>& window,
                             const Menu& menu) = 0;
+    // A handler, worker or window-thread call failed with an exception (any
+    // thread). The program goes on; a test backend makes it a test failure.
+    virtual void report_error(const std::string& what);
 };
 
 class Program {
@@ -134,6 +137,8 @@ public:
     // Sleeps; returns false (early) when the program is stopping.
     bool sleep_for(std::chrono::milliseconds duration);
     int running_workers() const;
+    // Hands a failure that nobody else can report to the backend (any thread).
+    void report_error(const std::string& what) { backend_.report_error(what); }
 
     // --- end ---
     // Ends the program with the code: every loop returns, run() gives the code.

@@ -81,7 +81,7 @@ class Road {
     }
 
     test::TempDir home_{"qorvel-road-home"};
-    ui::HeadlessBackend backend_;
+    ui::HeadlessBackend backend_{test::fail_test};
     ui::ScriptedPrompts prompts_;
     ui::Program program_;
     test::ShellRecorder shell_;

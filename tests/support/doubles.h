@@ -2,6 +2,8 @@
 // records what it was asked to do, and prompts that answer from a script.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <mutex>
 #include <string>
@@ -11,6 +13,9 @@
 #include "platform/shell.h"
 
 namespace qorvel::test {
+
+// A failure inside a handler or worker fails the test that caused it.
+inline void fail_test(const std::string& what) { ADD_FAILURE() << "the program reported: " << what; }
 
 class ShellRecorder : public Shell {
   public:

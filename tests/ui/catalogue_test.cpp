@@ -158,7 +158,7 @@ TEST(Catalogue, SmallWindowDetails) {
 
 class WiredMain : public ::testing::Test {
 protected:
-    ui::HeadlessBackend backend;
+    ui::HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ui::ScriptedPrompts prompts;
     ui::Program program{backend, prompts};
 };

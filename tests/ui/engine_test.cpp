@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace {
 
 class EngineTest : public ::testing::Test {
 protected:
-    HeadlessBackend backend;
+    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program{backend, prompts};
     std::vector<std::string> log;
@@ -47,6 +48,37 @@ TEST_F(EngineTest, PostedEventsRunInOrderOneAtATime) {
     backend.pump_all();
     EXPECT_EQ(log, (std::vector<std::string>{"w:created", "click:按钮1", "click:按钮1"}));
     EXPECT_TRUE(w->visible());
+}
+
+// A misspelt control name in a handler or a worker is not swallowed: it
+// reaches the backend's error sink (which fails road tests), and the program
+// goes on with the next event.
+TEST(EngineErrors, FailingHandlersAndWorkersReachTheErrorSink) {
+    std::mutex m;
+    std::vector<std::string> reported;
+    HeadlessBackend backend{[&](const std::string& e) {
+        std::lock_guard lock(m);
+        reported.push_back(e);
+    }};
+    ScriptedPrompts prompts;
+    Program program{backend, prompts};
+    auto w = std::make_shared<Window>("w", "c", 100, 100);
+    w->add("按钮1", Kind::button, {0, 0, 1, 1});
+    int after = 0;
+    w->on("按钮1", Event::clicked, [&](EventArgs&) { (*w)["按钮99"].set_caption("x"); });
+    w->on_window(Event::hidden, [&](EventArgs&) { ++after; });
+    program.open(w, false);
+    program.post_event(*w, "按钮1", Event::clicked);
+    w->set_visible(false);
+    backend.pump_all();
+    EXPECT_EQ(after, 1) << "the event after the failing one still ran";
+    program.start_worker([&] { (*w)["编辑框42"].text(); });
+    program.shutdown();
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_NE(reported[0].find("按钮99"), std::string::npos) << reported[0];
+    EXPECT_NE(reported[0].find("按钮1/clicked"), std::string::npos) << reported[0];
+    EXPECT_NE(reported[1].find("编辑框42"), std::string::npos) << reported[1];
+    EXPECT_EQ(backend.errors(), reported);
 }
 
 TEST_F(EngineTest, CreatedRunsBeforeTheWindowIsShownAndCloseAsksFirst) {

@@ -16,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
-    HeadlessBackend backend;
+    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program(backend, prompts);
     auto w = std::make_shared<Window>("main", "m", 100, 100);
@@ -62,7 +62,7 @@ TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
 }
 
 TEST(EngineThreads, WorkerAsksTheWindowThreadAndOpensAModalWindow) {
-    HeadlessBackend backend;
+    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program(backend, prompts);
     auto main = std::make_shared<Window>("main", "m", 100, 100);
@@ -106,7 +106,7 @@ TEST(EngineThreads, WorkerAsksTheWindowThreadAndOpensAModalWindow) {
 }
 
 TEST(EngineThreads, ShutdownStopsWaitingWorkers) {
-    HeadlessBackend backend;
+    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     auto program = std::make_unique<Program>(backend, prompts);
     std::atomic<bool> slept_full{true};

@@ -15,7 +15,7 @@
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
 #include "ui/qt/qt_backend.h"
-#include "ui/qt/web_cookies.h"
+#include "ui/qt/translations.h"
 
 namespace {
 
@@ -47,12 +47,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the tray keeps the program alive
+    if (!qorvel::ui::qt::install_qt_translations(app))
+        std::fputs("qorvel: Qt's Chinese translations are not installed\n", stderr);
 
     qorvel::ui::qt::QtBackend backend;
     qorvel::ui::qt::QtPrompts prompts;
     qorvel::ui::Program program(backend, prompts);
     qorvel::ui::qt::install_web_pump(program);
-    qorvel::ui::qt::share_web_cookies();
 
     qorvel::DesktopShell shell(qorvel::ui::qt::clipboard_setter());
     qorvel::Client client(program, shell, hosts,

@@ -243,6 +243,8 @@ void WindowView::wire_input(Control& c, QWidget* w) {
                 model->set_text(from_qt(text));
                 raise_later(name, Event::text_changed);
             });
+            connect(e, &QLineEdit::returnPressed, this,
+                    [this, name] { raise_later(name, Event::enter_pressed); });
         } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
             connect(p, &QPlainTextEdit::textChanged, this, [this, name, model, p] {
                 if (syncing_) return;
@@ -372,9 +374,12 @@ void WindowView::sync(Binding& b) {
             else if (auto* x = qobject_cast<QLineEdit*>(w)) {
                 if (x->text() != text) x->setText(text);
             } else if (auto* x = qobject_cast<QPlainTextEdit*>(w)) {
-                if (x->toPlainText() != text) {
+                QString before = x->toPlainText();
+                if (before != text) {
                     x->setPlainText(text);
-                    x->verticalScrollBar()->setValue(x->verticalScrollBar()->maximum());
+                    // A log that grew shows its newest line; a new text opens at its top.
+                    bool grew = !before.isEmpty() && text.startsWith(before);
+                    x->verticalScrollBar()->setValue(grew ? x->verticalScrollBar()->maximum() : 0);
                 }
             }
         }

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -376,10 +377,17 @@ void WindowView::sync(Binding& b) {
             } else if (auto* x = qobject_cast<QPlainTextEdit*>(w)) {
                 QString before = x->toPlainText();
                 if (before != text) {
-                    x->setPlainText(text);
-                    // A log that grew shows its newest line; a new text opens at its top.
-                    bool grew = !before.isEmpty() && text.startsWith(before);
-                    x->verticalScrollBar()->setValue(grew ? x->verticalScrollBar()->maximum() : 0);
+                    // A shown log that grew shows its newest line; a new text, and the
+                    // text a window opens with, start at the top.
+                    if (text.startsWith(before) && (!before.isEmpty() || x->isVisible())) {
+                        QTextCursor end(x->document());
+                        end.movePosition(QTextCursor::End);
+                        end.insertText(text.mid(before.size()));
+                        x->verticalScrollBar()->setValue(x->verticalScrollBar()->maximum());
+                    } else {
+                        x->setPlainText(text);
+                        x->verticalScrollBar()->setValue(0);
+                    }
                 }
             }
         }

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     }
     // The web view's sandbox refuses to start as root.
     if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No shared GL context at launch: the browser module makes its own when the
+    // web login first opens, so a session that never opens it never starts GL.
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the tray keeps the program alive
     if (!qorvel::ui::qt::install_qt_translations(app))

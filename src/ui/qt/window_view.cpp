@@ -27,13 +27,12 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
-#include <QWebEngineView>
 
 #include <filesystem>
 
 #include "net/charset.h"
 #include "ui/qt/qt_backend.h"
-#include "ui/qt/web_cookies.h"
+#include "ui/qt/web_view_loader.h"
 
 namespace qorvel::ui::qt {
 
@@ -204,8 +203,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
     case Kind::group:
         return new QGroupBox(parent);
     case Kind::web_view: {
-        share_web_cookies();
-        return new QWebEngineView(parent);
+        return create_web_view(parent);
     }
     case Kind::timer:
     case Kind::drop_target:
@@ -448,8 +446,8 @@ void WindowView::sync(Binding& b) {
                 x->setPixmap(pixmap);
             }
         if (bits & kUrl)
-            if (auto* x = qobject_cast<QWebEngineView*>(w))
-                if (!c.url().empty()) x->setUrl(QUrl(QString::fromStdString(c.url())));
+            if (c.kind() == Kind::web_view && !c.url().empty())
+                w->setProperty("url", QUrl(QString::fromStdString(c.url())));
     }
     if (bits & kRegistered) {
         bool on = c.registered();

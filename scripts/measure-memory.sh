@@ -3,6 +3,8 @@
 # under Xvfb, logs in with it, and prints the resident memory of the client
 # and of every process it started (the web login is never opened).
 # Usage: scripts/measure-memory.sh [build-dir] [--web-login PNG]
+# QORVEL_MEMORY_LOGIN="ACCOUNT PASSWORD" logs in with an existing account
+# instead of registering one (for builds without the registration window).
 # With --web-login it opens the web-login window instead, measures with the
 # browser running and writes a picture of that window to PNG.
 # Needs Xvfb and xdotool; talks only to a reference service on 127.0.0.61.
@@ -93,9 +95,21 @@ if [ -n "$web_png" ]; then
   exit 0
 fi
 
+login=$(window "Qorvel登录")
+if [ -n "${QORVEL_MEMORY_LOGIN:-}" ]; then
+  read -r account password <<<"$QORVEL_MEMORY_LOGIN"
+  type_into "$login" 144 58 "$account"    # 编辑框1
+  type_into "$login" 144 130 "$password"  # 编辑框2
+  click "$login" 56 170                   # 按钮1 "登录"
+  window "Qorvel客户端v2.3.4.9修正版" >/dev/null
+  sleep 5
+  report
+  echo "logged in as $account"
+  exit 0
+fi
+
 account="m$(date +%s)"
 password="p&w=1+x"
-login=$(window "Qorvel登录")
 click "$login" 128 170                  # 按钮2 "注册"
 reg=$(window "帐号注册")
 type_into "$reg" 130 50 "$account"      # 编辑框1

@@ -6,11 +6,12 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git clang-format
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-webengine-dev libqt6svg6
+  qt6-translations-l10n
   libgl-dev
   libcurl4-openssl-dev curl aria2
   libboost-regex-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
-  xvfb xauth imagemagick fonts-wqy-microhei trayer
+  xvfb xauth imagemagick fonts-wqy-microhei trayer xdotool
   nginx-light pure-ftpd
   iproute2 procps
 )

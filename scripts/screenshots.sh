@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Renders the login and main windows under Xvfb with a CJK font and writes
-# docs/screenshots/login.png and docs/screenshots/main.png.
+# Renders the login, main, registration, password-recovery and terms windows
+# under Xvfb with a CJK font and writes docs/screenshots/<window>.png.
 # Usage: scripts/screenshots.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,17 +11,16 @@ out="$root/docs/screenshots"
 fc-list :lang=zh | grep -qi . || { echo "no CJK font (fonts-wqy-microhei)" >&2; exit 1; }
 mkdir -p "$out"
 
-display=":99"
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display (others may be rendering at the same time).
+exec 5<> <(:)
+Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do
-  [ -e /tmp/.X11-unix/X99 ] && break
-  sleep 0.1
-done
+read -r -t 10 number <&5
+display=":$number"
 
 export DISPLAY="$display" QT_QPA_PLATFORM=xcb QTWEBENGINE_DISABLE_SANDBOX=1
-for window in login main; do
+for window in login main registration password_recovery terms; do
   timeout 30 "$demo" "$window" --grab "$out/$window.png"
   echo "wrote $out/$window.png"
 done

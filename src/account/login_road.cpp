@@ -7,7 +7,8 @@ namespace qorvel {
 
 void start_login(Client& c) {
     auto window = c.login_window();
-    if (!window) return;
+    // Enter in the password box while a login runs must not start another.
+    if (!window || !(*window)["按钮1"].enabled()) return;
     (*window)["按钮1"].set_enabled(false);
     c.program().start_worker([&c] { login(c); });
 }
@@ -28,6 +29,12 @@ void login(Client& c) {
     std::string answer =
         web_request_text(login_url(c.hosts()), "POST", "", nullptr, login_body(account, password));
     std::optional<Session> s = parse_login_answer(answer, account);
+    if (!s && password_sent_differently_before(password)) {
+        // An account made by the earlier client: once more as it sent the password.
+        answer = web_request_text(login_url(c.hosts()), "POST", "", nullptr,
+                                  earlier_login_body(account, password));
+        s = parse_login_answer(answer, account);
+    }
     if (!s) {
         c.program().message_box(GBK("登录失败，帐号密码错误！"), MessageButtons::ok);
         w["按钮1"].set_enabled(true);

@@ -12,6 +12,16 @@ std::string login_body(const std::string& account, const std::string& password) 
     return f.str();
 }
 
+bool password_sent_differently_before(const std::string& password) {
+    return password.find_first_of("+%&=#") != std::string::npos;
+}
+
+std::string earlier_login_body(const std::string& account, const std::string& password) {
+    Form f;
+    f.add("zh", gbk_to_utf8(account));
+    return f.str() + "&mm=" + password;
+}
+
 std::optional<Session> parse_login_answer(const std::string& answer, const std::string& account) {
     std::string text = text_replace_all(bytes_to_text(answer), "\r\n", "");
     if (text.size() <= 3) return std::nullopt;

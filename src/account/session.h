@@ -51,6 +51,12 @@ class SessionStore {
 // "zh=" + the account as UTF-8 + "&mm=" + the password's GBK bytes.
 std::string login_body(const std::string& account, const std::string& password);
 
+// The earlier client put the password into the body unescaped, and the service
+// stored what it decoded from that ("a+b" became "a b", "a&b" became "a").
+// Such an account is reached only by sending the password the same way.
+bool password_sent_differently_before(const std::string& password);
+std::string earlier_login_body(const std::string& account, const std::string& password);
+
 // The login answer (nine "x"-separated fields, line breaks removed). Nothing
 // for an answer of at most 3 bytes, and nothing for one with fewer than nine
 // fields, which is no session at all.

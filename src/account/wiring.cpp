@@ -25,6 +25,7 @@ void wire_login_window(Client& c, ui::Window& login) {
                     [&c, &login](EventArgs&) { on_login_window_created(c, login); });
     login.on_window(Event::destroyed, [&c](EventArgs&) { on_login_window_destroyed(c); });
     login.on("按钮1", Event::clicked, [&c](EventArgs&) { start_login(c); });
+    login.on("编辑框2", Event::enter_pressed, [&c](EventArgs&) { start_login(c); });
 }
 
 void wire_web_login_window(Client& c, ui::Window& web_login) {

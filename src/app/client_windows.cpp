@@ -1,5 +1,6 @@
 #include "app/client_windows.h"
 
+#include "account/registration.h"
 #include "account/roads.h"
 #include "ui/windows/catalogue.h"
 
@@ -7,9 +8,16 @@ namespace qorvel {
 
 namespace {
 
+// Registration and password recovery: their forms' buttons.
+void wire_account_forms(Client& c, ui::Window& w) {
+    if (w.id() == windows::kRegistrationWindow) wire_registration_operations(c, w);
+    if (w.id() == windows::kPasswordRecoveryWindow) wire_password_recovery_operations(c, w);
+}
+
 // Windows opened from other windows get their operations' handlers here.
 void wire_child(Client& c, ui::Window& child) {
     if (child.id() == windows::kWebLoginWindow) wire_web_login_window(c, child);
+    wire_account_forms(c, child);
 }
 
 }  // namespace
@@ -27,6 +35,9 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
         wire_login_window(c, *w);
     } else if (id == windows::kRegistrationWindow) {
         windows::wire_registration_window(p, *w);
+        wire_account_forms(c, *w);
+    } else if (id == windows::kPasswordRecoveryWindow) {
+        wire_account_forms(c, *w);
     } else if (id == windows::kWebLoginWindow) {
         wire_web_login_window(c, *w);
     }

@@ -15,7 +15,7 @@
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
 #include "ui/qt/qt_backend.h"
-#include "ui/qt/web_cookies.h"
+#include "ui/qt/translations.h"
 
 namespace {
 
@@ -44,15 +44,17 @@ int main(int argc, char** argv) {
     }
     // The web view's sandbox refuses to start as root.
     if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No shared GL context at launch: the browser module makes its own when the
+    // web login first opens, so a session that never opens it never starts GL.
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the tray keeps the program alive
+    if (!qorvel::ui::qt::install_qt_translations(app))
+        std::fputs("qorvel: Qt's Chinese translations are not installed\n", stderr);
 
     qorvel::ui::qt::QtBackend backend;
     qorvel::ui::qt::QtPrompts prompts;
     qorvel::ui::Program program(backend, prompts);
     qorvel::ui::qt::install_web_pump(program);
-    qorvel::ui::qt::share_web_cookies();
 
     qorvel::DesktopShell shell(qorvel::ui::qt::clipboard_setter());
     qorvel::Client client(program, shell, hosts,

@@ -25,6 +25,7 @@ const char* event_name(Event event) {
     case Event::tick: return "tick";
     case Event::files_dropped: return "files_dropped";
     case Event::chosen: return "chosen";
+    case Event::enter_pressed: return "enter_pressed";
     }
     return "?";
 }

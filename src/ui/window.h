@@ -38,6 +38,7 @@ enum class Event {
     tick,                  // timer
     files_dropped,         // drop target; args.files
     chosen,                // menu item; source is "menu/item"
+    enter_pressed,         // one-line edit box, Enter or Return
 };
 
 const char* event_name(Event event);

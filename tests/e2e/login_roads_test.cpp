@@ -2,98 +2,20 @@
 
 #include <sys/stat.h>
 
-#include "account/roads.h"
-#include "app/client_windows.h"
-#include "net/charset.h"
+#include "e2e/road.h"
 #include "net/text.h"
 #include "net/web.h"
 #include "platform/special_folders.h"
-#include "support/doubles.h"
-#include "support/process.h"
 #include "support/recording_server.h"
-#include "support/service_instance.h"
-#include "ui/headless.h"
 
 namespace qorvel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::asked;
+using test::hosts_of;
+using test::Road;
 using ui::Event;
-
-// The reference service's addresses as the client's configuration.
-ServiceHosts hosts_of(const test::ServiceInstance& s) {
-    auto bare = [](const std::string& url) { return url.substr(7); };
-    ServiceHosts h;
-    h.web = bare(s.web());
-    h.direct = bare(s.direct());
-    h.files2 = bare(s.files2());
-    h.files3 = bare(s.files3());
-    h.ftp_host = s.host();
-    return h;
-}
-
-// One client on the headless engine, with its own empty home folder.
-class Road {
-  public:
-    explicit Road(const ServiceHosts& hosts)
-        : program_(backend_, prompts_),
-          client_(program_, shell_, hosts,
-                  ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
-        std::filesystem::create_directories(home_.path() / "Documents");
-        std::filesystem::create_directories(home_.path() / "Desktop");
-    }
-    ~Road() {
-        runner_.reset();
-        program_.shutdown();
-    }
-
-    // Starts the program the way main() does and waits for the login window.
-    bool start() {
-        runner_ = std::make_unique<ui::HeadlessRunner>(backend_, program_);
-        program_.post([this] { start_client(client_); });
-        return runner_->wait_until([this] { return login() != nullptr || program_.exiting(); },
-                                   15s);
-    }
-    std::shared_ptr<ui::Window> login() const {
-        auto w = program_.find(windows::kLoginWindow);
-        return w && w->alive() ? w : nullptr;
-    }
-    ui::Window& main() const { return *client_.main_window(); }
-    // Types into the login window and clicks 登录.
-    void log_in(const std::string& account, const std::string& password, bool remember) {
-        runner_->call([&] {
-            auto w = login();
-            (*w)["编辑框1"].set_text(account);
-            (*w)["编辑框2"].set_text(password);
-            (*w)["选择框1"].set_checked(remember);
-            program_.raise(*w, "按钮1", Event::clicked);
-        });
-    }
-    bool wait(const std::function<bool()>& pred, std::chrono::milliseconds t = 15s) {
-        return runner_->wait_until(pred, t);
-    }
-    template <class F>
-    auto call(F&& f) {
-        return runner_->call(std::forward<F>(f));
-    }
-    bool logged_in() const {
-        return main().visible() && main()["标签43"].caption() != "" && login() == nullptr;
-    }
-
-    test::TempDir home_{"qorvel-road-home"};
-    ui::HeadlessBackend backend_{test::fail_test};
-    ui::ScriptedPrompts prompts_;
-    ui::Program program_;
-    test::ShellRecorder shell_;
-    Client client_;
-    std::unique_ptr<ui::HeadlessRunner> runner_;
-};
-
-bool asked(const ui::ScriptedPrompts& p, const std::string& utf8) {
-    for (const auto& a : p.asked())
-        if (a.text == utf8_to_gbk(utf8)) return true;
-    return false;
-}
 
 class LoginRoads : public ::testing::Test {
   protected:

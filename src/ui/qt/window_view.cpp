@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -26,13 +27,12 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
-#include <QWebEngineView>
 
 #include <filesystem>
 
 #include "net/charset.h"
 #include "ui/qt/qt_backend.h"
-#include "ui/qt/web_cookies.h"
+#include "ui/qt/web_view_loader.h"
 
 namespace qorvel::ui::qt {
 
@@ -222,8 +222,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
     case Kind::group:
         return new QGroupBox(parent);
     case Kind::web_view: {
-        share_web_cookies();
-        return new QWebEngineView(parent);
+        return create_web_view(parent);
     }
     case Kind::timer:
     case Kind::drop_target:
@@ -263,6 +262,8 @@ void WindowView::wire_input(Control& c, QWidget* w) {
                 model->set_text(from_qt(text));
                 raise_later(name, Event::text_changed);
             });
+            connect(e, &QLineEdit::returnPressed, this,
+                    [this, name] { raise_later(name, Event::enter_pressed); });
         } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
             connect(p, &QPlainTextEdit::textChanged, this, [this, name, model, p] {
                 if (syncing_) return;
@@ -393,9 +394,19 @@ void WindowView::sync(Binding& b) {
             else if (auto* x = qobject_cast<QLineEdit*>(w)) {
                 if (x->text() != text) x->setText(text);
             } else if (auto* x = qobject_cast<QPlainTextEdit*>(w)) {
-                if (x->toPlainText() != text) {
-                    x->setPlainText(text);
-                    x->verticalScrollBar()->setValue(x->verticalScrollBar()->maximum());
+                QString before = x->toPlainText();
+                if (before != text) {
+                    // A shown log that grew shows its newest line; a new text, and the
+                    // text a window opens with, start at the top.
+                    if (text.startsWith(before) && (!before.isEmpty() || x->isVisible())) {
+                        QTextCursor end(x->document());
+                        end.movePosition(QTextCursor::End);
+                        end.insertText(text.mid(before.size()));
+                        x->verticalScrollBar()->setValue(x->verticalScrollBar()->maximum());
+                    } else {
+                        x->setPlainText(text);
+                        x->verticalScrollBar()->setValue(0);
+                    }
                 }
             }
         }
@@ -456,8 +467,8 @@ void WindowView::sync(Binding& b) {
                 x->setPixmap(pixmap);
             }
         if (bits & kUrl)
-            if (auto* x = qobject_cast<QWebEngineView*>(w))
-                if (!c.url().empty()) x->setUrl(QUrl(QString::fromStdString(c.url())));
+            if (c.kind() == Kind::web_view && !c.url().empty())
+                w->setProperty("url", QUrl(QString::fromStdString(c.url())));
     }
     if (bits & kRegistered) {
         bool on = c.registered();

@@ -1,22 +1,31 @@
-#include "ui/qt/web_cookies.h"
-
+// The browser module: QtWebEngine's view and the two-way cookie copy.
 #include <QDateTime>
 #include <QNetworkCookie>
 #include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 
-#include "net/web.h"
+#include "ui/qt/web_view_module.h"
 
-namespace qorvel::ui::qt {
+// The engine's own set-up (GL share context and friends). It runs by itself
+// only when the engine is linked into the program; loaded later, we call it.
+namespace QtWebEngineCore {
+extern void initialize();
+}
 
-void share_web_cookies() {
+namespace {
+
+using qorvel::WebCookie;
+using qorvel::ui::qt::WebViewHost;
+
+// Once per process: the store is the default profile's, shared by every view.
+void share_cookies(const WebViewHost& host) {
     static bool done = false;
     if (done) return;
     done = true;
     QWebEngineCookieStore* store = QWebEngineProfile::defaultProfile()->cookieStore();
-    WebSession& session = WebSession::process();
-    for (const WebCookie& c : session.cookies()) {
+    for (const WebCookie& c : host.cookies()) {
         QNetworkCookie cookie(QByteArray::fromStdString(c.name), QByteArray::fromStdString(c.value));
         cookie.setDomain(QString::fromStdString(c.domain));
         cookie.setPath(QString::fromStdString(c.path.empty() ? "/" : c.path));
@@ -24,7 +33,8 @@ void share_web_cookies() {
         if (c.expires > 0) cookie.setExpirationDate(QDateTime::fromSecsSinceEpoch(c.expires));
         store->setCookie(cookie, QUrl(QString::fromStdString("http://" + c.domain + "/")));
     }
-    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, [](const QNetworkCookie& cookie) {
+    auto set_cookie = host.set_cookie;
+    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, [set_cookie](const QNetworkCookie& cookie) {
         WebCookie c;
         c.domain = cookie.domain().toStdString();
         // A host-only cookie comes without a leading dot; the request side needs a domain.
@@ -35,8 +45,19 @@ void share_web_cookies() {
         c.value = cookie.value().toStdString();
         c.secure = cookie.isSecure();
         c.expires = cookie.isSessionCookie() ? 0 : cookie.expirationDate().toSecsSinceEpoch();
-        if (!c.domain.empty()) WebSession::process().set_cookie(c);
+        if (!c.domain.empty()) set_cookie(c);
     });
 }
 
-}  // namespace qorvel::ui::qt
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) QWidget* qorvel_create_web_view(
+    QWidget* parent, const WebViewHost* host) {
+    static bool initialized = false;
+    if (!initialized) {
+        initialized = true;
+        QtWebEngineCore::initialize();
+    }
+    if (host) share_cookies(*host);
+    return new QWebEngineView(parent);
+}

@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "net/text.h"
 #include "store.h"
 
 namespace qorvel::service {
@@ -96,12 +97,6 @@ void send_all(int fd, std::string_view data) {
     }
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 class Connection {
 public:
     Connection(int fd, Incoming& incoming,
@@ -174,7 +169,7 @@ private:
 
     bool handle(const std::string& line) {
         size_t sp = line.find(' ');
-        std::string verb = upper(line.substr(0, sp));
+        std::string verb = text_upper(line.substr(0, sp));
         std::string arg = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         if (verb == "QUIT") {
             reply("221 Goodbye");
@@ -213,14 +208,14 @@ private:
             return reply("550 No such directory"), true;
         }
         if (verb == "TYPE") {
-            std::string t = upper(arg);
+            std::string t = text_upper(arg);
             // Text mode is taken like binary: the client asks for it on files
             // whose bytes must arrive unchanged, so nothing is converted.
             if (t == "I" || t == "A" || t == "A N" || t == "L 8") return reply("200 Type set"), true;
             return reply("504 Type not supported"), true;
         }
-        if (verb == "MODE") return reply(upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
-        if (verb == "STRU") return reply(upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
+        if (verb == "MODE") return reply(text_upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
+        if (verb == "STRU") return reply(text_upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
         if (verb == "OPTS") return reply("200 OK"), true;
         if (verb == "ALLO") return reply("202 No storage allocation necessary"), true;
         if (verb == "REST") {

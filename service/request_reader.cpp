@@ -208,7 +208,11 @@ RequestReader::State RequestReader::take_chunked(std::string& in) {
                 if (trailer_bytes_ > limits_.max_head_bytes) return fail(431);
                 bool empty = nl == 0 || (nl == 1 && in[0] == '\r');
                 in.erase(0, nl + 1);
-                if (!empty) break;  // trailer fields are dropped
+                if (!empty) {
+                    // Trailer fields are dropped, but count like header lines.
+                    if (++lines_ > limits_.max_head_lines + 1) return fail(431);
+                    break;
+                }
                 chunked_ = false;
                 out_ = head_ + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
                 body_.clear();

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -365,16 +366,36 @@ void HttpHost::loop() {
 }
 
 void HttpHost::work() {
+    // One address may keep at most three quarters of the workers busy, so
+    // a quarter is always left for everyone else.
+    int workers = std::max(1, limits_.workers);
+    int per_address = std::max(1, workers - std::max(1, workers / 4));
     for (;;) {
         std::unique_ptr<Connection> c;
         {
             std::unique_lock lock(mutex_);
-            ready_cv_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
-            if (stopping_) return;
-            c = std::move(ready_.front());
-            ready_.pop_front();
+            for (;;) {
+                if (stopping_) return;
+                auto it = std::find_if(ready_.begin(), ready_.end(), [&](const auto& r) {
+                    auto b = busy_.find(r->peer_ip);
+                    return b == busy_.end() || b->second < per_address;
+                });
+                if (it != ready_.end()) {
+                    c = std::move(*it);
+                    ready_.erase(it);
+                    ++busy_[c->peer_ip];
+                    break;
+                }
+                ready_cv_.wait(lock);
+            }
         }
+        std::string address = c->peer_ip;
         serve(std::move(c));
+        {
+            std::lock_guard lock(mutex_);
+            if (--busy_[address] <= 0) busy_.erase(address);
+        }
+        ready_cv_.notify_all();
     }
 }
 

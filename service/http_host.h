@@ -5,8 +5,9 @@
 // reads every request whole under a deadline and the limits, and only a
 // complete request is handed to a worker, which runs the library's request
 // processing over the bytes already read and writes the answer to the socket.
-// A slow sender therefore holds no worker, and stop() closes whatever is
-// still being sent.
+// A slow sender therefore holds no worker, one address cannot take more
+// than three quarters of the workers (slow readers of long answers), and
+// stop() closes whatever is still being sent.
 #pragma once
 
 #include <httplib.h>
@@ -19,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "request_reader.h"
@@ -70,6 +72,7 @@ private:
     std::condition_variable ready_cv_;
     std::deque<std::unique_ptr<Connection>> ready_;     // complete requests for the workers
     std::deque<std::unique_ptr<Connection>> returned_;  // kept-alive connections for the loop
+    std::unordered_map<std::string, int> busy_;         // workers answering each address
 };
 
 }  // namespace qorvel::service

@@ -64,6 +64,42 @@ TEST(HostileHttp, SlowSendersHoldNoWorkerGetCutOffAndDoNotDelayShutdown) {
     for (int fd : sending) ::close(fd);
 }
 
+TEST(HostileHttp, ReadersThatNeverReadLeaveAShareOfWorkersToOthers) {
+    ServiceInstanceOptions o;
+    o.throttle = true;  // each download on file host 2 holds its worker for seconds
+    o.extra_args = {"--http-workers", "4"};
+    ServiceInstance s(o);
+    ASSERT_TRUE(s.start()) << read_file(s.log_file());
+    ClientView view(s);
+    Login demo = view.login("demo", "demo123");
+    ASSERT_TRUE(demo.ok());
+    int big = -1;
+    for (const auto& r : view.files(demo, 0, 0, true).rows)
+        if (r.name == GBK("大文件.bin")) big = r.id;
+    ASSERT_GT(big, 0);
+    std::string link = view.storage_link(big, kDemoMemberAccessPassword);
+    int port = std::stoi(s.files2().substr(s.files2().rfind(':') + 1));
+    std::string get = "GET /up/" + link + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<int> hogs;
+    for (int i = 0; i < 4; ++i) {
+        int fd = connect_from(s.host(), port, "127.0.0.71");
+        ASSERT_GE(fd, 0);
+        ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+        hogs.push_back(fd);
+    }
+    std::this_thread::sleep_for(300ms);
+    int fd = connect_from(s.host(), port, "127.0.0.72", 10);
+    ASSERT_GE(fd, 0);
+    std::string ranged = "GET /up/" + link +
+                         " HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\nConnection: close\r\n\r\n";
+    ::send(fd, ranged.data(), ranged.size(), MSG_NOSIGNAL);
+    std::string answer = read_all(fd);
+    ::close(fd);
+    EXPECT_EQ(status_line(answer), "HTTP/1.1 206 Partial Content");
+    EXPECT_EQ(body_of(answer).size(), 10u);
+    for (int h : hogs) ::close(h);
+}
+
 TEST(HostileHttp, OversizedHeadsAndBodiesAreRefusedBeforeTheyAreHeld) {
     auto s = started({"--max-header-bytes", "8192", "--max-body", "65536"});
     auto ask = [&](const std::string& request) {

@@ -100,7 +100,7 @@ void send_all(int fd, std::string_view data) {
 class Connection {
 public:
     Connection(int fd, Incoming& incoming,
-               const std::function<bool(const std::string&, const std::string&)>& check_login,
+               const LoginCheck& check_login,
                const FtpLimits& limits, const std::atomic<bool>& stopping)
         : fd_(fd), incoming_(incoming), check_login_(check_login), limits_(limits),
           stopping_(stopping) {
@@ -184,7 +184,7 @@ private:
         if (verb == "PASS") {
             if (user_.empty()) {
                 reply("503 Send USER first");
-            } else if (user_ == "anonymous" || user_ == "ftp" || check_login_(user_, arg)) {
+            } else if (user_ == "anonymous" || user_ == "ftp" || check_login_(user_, arg, address_)) {
                 logged_in_ = true;
                 reply("230 Logged in");
             } else {
@@ -448,7 +448,7 @@ private:
 
     int fd_;
     Incoming& incoming_;
-    const std::function<bool(const std::string&, const std::string&)>& check_login_;
+    const LoginCheck& check_login_;
     const FtpLimits& limits_;
     const std::atomic<bool>& stopping_;
     sockaddr_in local_{};
@@ -467,7 +467,7 @@ private:
 }  // namespace
 
 FtpServer::FtpServer(Incoming& incoming,
-                     std::function<bool(const std::string&, const std::string&)> check_login,
+                     LoginCheck check_login,
                      FtpLimits limits)
     : incoming_(incoming), check_login_(std::move(check_login)), limits_(limits) {}
 

@@ -45,6 +45,9 @@ private:
     std::set<std::string> writing_;
 };
 
+using LoginCheck =
+    std::function<bool(const std::string& user, const std::string& password, const std::string& address)>;
+
 struct FtpLimits {
     int max_connections = 64;
     int max_per_address = 8;
@@ -57,8 +60,9 @@ struct FtpLimits {
 
 class FtpServer {
 public:
-    // check_login(user, password): true for a named account that may log in.
-    FtpServer(Incoming& incoming, std::function<bool(const std::string&, const std::string&)> check_login,
+    // check_login(user, password, address): true for a named account that may
+    // log in (the address is for counting failures).
+    FtpServer(Incoming& incoming, LoginCheck check_login,
               FtpLimits limits = {});
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
@@ -75,7 +79,7 @@ private:
     void serve(int fd, uint32_t address);
 
     Incoming& incoming_;
-    std::function<bool(const std::string&, const std::string&)> check_login_;
+    LoginCheck check_login_;
     FtpLimits limits_;
     int listen_fd_ = -1;
     int port_ = 0;

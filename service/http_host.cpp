@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -274,6 +275,7 @@ void HttpHost::loop() {
 
     std::vector<epoll_event> events(128);
     auto last_scan = Clock::now();
+    bool accept_paused = false;
     while (!stopping_) {
         int n = epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), 200);
         if (n < 0 && errno != EINTR) break;
@@ -285,14 +287,24 @@ void HttpHost::loop() {
                     socklen_t len = sizeof peer;
                     int cfd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len,
                                         SOCK_CLOEXEC | SOCK_NONBLOCK);
-                    if (cfd < 0) break;
+                    if (cfd < 0) {
+                        // Out of descriptors: stop listening for a moment
+                        // instead of spinning on a listener that stays ready.
+                        if (errno == EMFILE || errno == ENFILE) {
+                            epoll_event off{};
+                            off.data.fd = listen_fd_;
+                            epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, listen_fd_, &off);
+                            accept_paused = true;
+                        }
+                        break;
+                    }
                     if (static_cast<int>(live.size()) >= limits_.max_connections) {
                         send_now(cfd, error_answer(503));
                         ::close(cfd);
                         continue;
                     }
                     int one = 1;
-                    setsockopt(cfd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+                    setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                     auto c = std::make_unique<Connection>();
                     c->fd = cfd;
                     address_of(peer, &c->peer_ip, &c->peer_port);
@@ -344,6 +356,13 @@ void HttpHost::loop() {
         auto now = Clock::now();
         if (now - last_scan >= std::chrono::milliseconds(200)) {
             last_scan = now;
+            if (accept_paused) {
+                epoll_event on{};
+                on.events = EPOLLIN;
+                on.data.fd = listen_fd_;
+                epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, listen_fd_, &on);
+                accept_paused = false;
+            }
             std::vector<int> expired;
             for (auto& [fd, c] : live)
                 if (now >= c->deadline) expired.push_back(fd);

@@ -32,7 +32,7 @@ struct HttpHostLimits {
     int request_timeout_s = 10;    // whole head and body of one request
     int keep_alive_timeout_s = 5;  // idle wait for the next request
     int write_timeout_s = 30;      // each wait to write part of an answer
-    int max_connections = 4096;
+    int max_connections = 1024;  // being read or kept alive, per host
     int listen_backlog = 1024;
     int workers = 32;
 };

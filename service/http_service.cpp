@@ -188,9 +188,9 @@ struct FileSource {
 
 }  // namespace
 
-HttpService::HttpService(Store& store, Incoming& incoming, HttpSettings settings,
-                         GuardSettings guard)
-    : store_(store), incoming_(incoming), settings_(std::move(settings)), failures_(guard),
+HttpService::HttpService(Store& store, Incoming& incoming, FailureLimiter& failures,
+                         HttpSettings settings, GuardSettings guard)
+    : store_(store), incoming_(incoming), settings_(std::move(settings)), failures_(failures),
       handovers_(guard.handover_page_s, guard.handover_s) {
     store_.set_session_idle(guard.session_idle_s);
 }

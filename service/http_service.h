@@ -33,7 +33,9 @@ struct HttpSettings {
 
 class HttpService {
 public:
-    HttpService(Store& store, Incoming& incoming, HttpSettings settings, GuardSettings guard = {});
+    // failures: shared with the FTP server's logins.
+    HttpService(Store& store, Incoming& incoming, FailureLimiter& failures, HttpSettings settings,
+                GuardSettings guard = {});
 
     void install_web(httplib::Server& server);
     void install_direct(httplib::Server& server);
@@ -70,7 +72,7 @@ private:
     Store& store_;
     Incoming& incoming_;
     HttpSettings settings_;
-    FailureLimiter failures_;
+    FailureLimiter& failures_;
     Handovers handovers_;
     std::atomic<bool> stopping_{false};
 };

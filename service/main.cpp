@@ -1,6 +1,7 @@
 // qorvel-service: the local stand-in for the Qorvel web service.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +139,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qorvel-service: unknown option %s\n%s", arg.c_str(), kUsage);
             return 2;
         }
+    }
+
+    // Every connection is a descriptor; take all the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
 
     // Signals are taken by sigwait below, not by whichever thread they hit.

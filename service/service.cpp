@@ -55,6 +55,7 @@ bool write_ports_file(const std::filesystem::path& file, const std::vector<int>&
 struct Service::Impl {
     std::unique_ptr<Store> store;
     std::unique_ptr<Incoming> incoming;
+    std::unique_ptr<FailureLimiter> failures;
     std::unique_ptr<HttpService> http;
     std::unique_ptr<FtpServer> ftp;
     std::vector<std::unique_ptr<HttpHost>> servers;
@@ -124,20 +125,37 @@ bool Service::start(std::string* error) {
     // The web host's own address goes into its pages, so it takes the port
     // actually bound.
     settings.web_base = "http://" + host[0] + ":" + std::to_string(ports_[0]);
-    im.http = std::make_unique<HttpService>(*im.store, *im.incoming, settings, options_.guard);
+    im.failures = std::make_unique<FailureLimiter>(options_.guard);
+    im.http = std::make_unique<HttpService>(*im.store, *im.incoming, *im.failures, settings,
+                                            options_.guard);
     im.http->install_web(*im.servers[0]);
     im.http->install_direct(*im.servers[1]);
     im.http->install_files(*im.servers[2], options_.throttle);
     im.http->install_files(*im.servers[3], false);
 
     Store* store = im.store.get();
+    FailureLimiter* failures = im.failures.get();
     im.ftp = std::make_unique<FtpServer>(
         *im.incoming,
-        [store](const std::string& user, const std::string& password) {
+        // Named logins are password checks like the web login's, counted the same way.
+        [store, failures](const std::string& user, const std::string& password,
+                          const std::string& address) {
             auto name = gbk_in(user);
             auto account = name ? store->account_by_name(*name) : std::nullopt;
             if (!account) account = store->account_by_name(user);
-            return account && store->check_password(account->id, password);
+            std::string key = account ? "login:" + std::to_string(account->id) : std::string();
+            int64_t now = steady_now_ms();
+            if (failures->wait_ms("addr:" + address, now) > 0 ||
+                (!key.empty() && failures->wait_ms(key, now) > 0))
+                return false;
+            bool ok = account && store->check_password(account->id, password);
+            if (ok) {
+                failures->succeeded(key);
+            } else {
+                failures->failed("addr:" + address, now);
+                if (!key.empty()) failures->failed(key, now);
+            }
+            return ok;
         },
         options_.ftp_limits);
     std::string ftp_error;
@@ -171,6 +189,7 @@ void Service::stop() {
     im.ftp.reset();
     im.http.reset();
     im.incoming.reset();
+    im.failures.reset();
     im.store.reset();
     impl_.reset();
 }

@@ -302,6 +302,19 @@ TEST(HostileGuessing, RepeatedFailuresAreSlowedPerAccountAndPerAddress) {
     // ... but the guessing address is slowed for every account.
     EXPECT_EQ(login_from("127.0.0.61", "guest", "guest123"), "0");
 
+    // FTP logins by account name are counted with the web login.
+    FtpControl slowed(s->host(), s->ftp_port(), "127.0.0.66");
+    EXPECT_EQ(slowed.reply().substr(0, 3), "220");
+    slowed.command("USER demo");
+    EXPECT_EQ(slowed.command("PASS demo123").substr(0, 3), "530");
+    FtpControl guesser(s->host(), s->ftp_port(), "127.0.0.67");
+    EXPECT_EQ(guesser.reply().substr(0, 3), "220");
+    for (int i = 0; i < 3; ++i) {
+        guesser.command("USER guest");
+        EXPECT_EQ(guesser.command("PASS nope").substr(0, 3), "530");
+    }
+    EXPECT_EQ(login_from("127.0.0.68", "guest", "guest123"), "0");
+
     // The four-digit access password of a file page.
     int file = view.files(demo, 0, 0).rows.at(0).id;
     auto page_from = [&](const std::string& source, const std::string& password) {

@@ -26,9 +26,10 @@ struct GuardSettings {
 };
 
 class FailureLimiter {
-public:
+  public:
     explicit FailureLimiter(const GuardSettings& s)
-        : free_(s.failures_free), window_ms_(int64_t(s.failure_window_s) * 1000),
+        : free_(s.failures_free),
+          window_ms_(int64_t(s.failure_window_s) * 1000),
           max_delay_ms_(int64_t(s.max_delay_s) * 1000) {}
 
     // Milliseconds before key may try again; 0 when it may try now.
@@ -36,7 +37,7 @@ public:
     void failed(const std::string& key, int64_t now_ms);
     void succeeded(const std::string& key);
 
-private:
+  private:
     struct Entry {
         int failures = 0;
         int64_t last_ms = 0;

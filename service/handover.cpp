@@ -71,8 +71,7 @@ Handovers::Page Handovers::open_page(int64_t now_ms) {
     return page;
 }
 
-bool Handovers::page_open(const std::string& token, const std::string& form_key,
-                          int64_t now_ms) {
+bool Handovers::page_open(const std::string& token, const std::string& form_key, int64_t now_ms) {
     if (token.empty() || form_key.empty()) return false;
     std::lock_guard lock(mutex_);
     auto it = entries_.find(sha256_hex(token));

@@ -17,9 +17,10 @@
 namespace qorvel::service {
 
 class Handovers {
-public:
+  public:
     Handovers(int page_s, int handover_s, size_t max_open = 10000)
-        : page_ms_(int64_t(page_s) * 1000), handover_ms_(int64_t(handover_s) * 1000),
+        : page_ms_(int64_t(page_s) * 1000),
+          handover_ms_(int64_t(handover_s) * 1000),
           max_open_(max_open) {}
 
     struct Page {
@@ -36,7 +37,7 @@ public:
     std::optional<std::pair<int, std::string>> take(const std::string& token, int64_t now_ms);
     size_t size();
 
-private:
+  private:
     struct Entry {
         std::string form_hash;
         int64_t opened_ms = 0;

@@ -30,13 +30,20 @@ constexpr auto kLinger = std::chrono::seconds(2);
 
 const char* reason(int status) {
     switch (status) {
-        case 400: return "Bad Request";
-        case 408: return "Request Timeout";
-        case 413: return "Payload Too Large";
-        case 431: return "Request Header Fields Too Large";
-        case 501: return "Not Implemented";
-        case 503: return "Service Unavailable";
-        default: return "Error";
+        case 400:
+            return "Bad Request";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Payload Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 501:
+            return "Not Implemented";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Error";
     }
 }
 
@@ -81,7 +88,7 @@ namespace {
 // The library reads the request from the bytes we already hold and writes
 // its answer straight to the socket.
 class BufferedStream : public httplib::Stream {
-public:
+  public:
     BufferedStream(const HttpHost::Connection& c, const std::string& request, int write_timeout_s,
                    const std::atomic<bool>& stopping)
         : c_(c), request_(request), write_timeout_s_(write_timeout_s), stopping_(stopping) {}
@@ -118,7 +125,7 @@ public:
     }
     socket_t socket() const override { return c_.fd; }
 
-private:
+  private:
     bool wait_writable() const {
         auto deadline = Clock::now() + std::chrono::seconds(write_timeout_s_);
         while (!stopping_ && Clock::now() < deadline) {

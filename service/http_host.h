@@ -32,13 +32,13 @@ struct HttpHostLimits {
     int request_timeout_s = 10;    // whole head and body of one request
     int keep_alive_timeout_s = 5;  // idle wait for the next request
     int write_timeout_s = 30;      // each wait to write part of an answer
-    int max_connections = 1024;  // being read or kept alive, per host
+    int max_connections = 1024;    // being read or kept alive, per host
     int listen_backlog = 1024;
     int workers = 32;
 };
 
 class HttpHost : public httplib::Server {
-public:
+  public:
     explicit HttpHost(HttpHostLimits limits = {});
     ~HttpHost() override;
 
@@ -52,7 +52,7 @@ public:
 
     struct Connection;
 
-private:
+  private:
     void loop();
     void work();
     void serve(std::unique_ptr<Connection> c);

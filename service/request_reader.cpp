@@ -79,7 +79,8 @@ RequestReader::State RequestReader::take(std::string& in) {
     body_left_ -= static_cast<int64_t>(n);
     if (body_left_ > 0) return state_;
     out_ = head_;
-    if (!body_.empty() || chunked_) out_ += "Content-Length: " + std::to_string(body_.size()) + "\r\n";
+    if (!body_.empty() || chunked_)
+        out_ += "Content-Length: " + std::to_string(body_.size()) + "\r\n";
     out_ += "\r\n";
     out_ += body_;
     body_.clear();
@@ -214,7 +215,8 @@ RequestReader::State RequestReader::take_chunked(std::string& in) {
                     break;
                 }
                 chunked_ = false;
-                out_ = head_ + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
+                out_ =
+                    head_ + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
                 body_.clear();
                 state_ = State::complete;
                 return state_;

@@ -17,7 +17,7 @@ struct RequestLimits {
 };
 
 class RequestReader {
-public:
+  public:
     enum class State { reading, complete, failed };
 
     explicit RequestReader(RequestLimits limits) : limits_(limits) {}
@@ -38,7 +38,7 @@ public:
     // The client asked to close after this request (or spoke HTTP/1.0).
     bool close_after() const { return close_; }
 
-private:
+  private:
     State fail(int status);
     State parse_head(std::string_view head);
     State take_chunked(std::string& in);

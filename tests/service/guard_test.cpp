@@ -44,8 +44,8 @@ TEST(RequestReader, HeadsOverTheirLimitsAreRefusedBeforeTheyEnd) {
     }
     {  // few long lines
         RequestReader r(small_limits());
-        std::string in = "GET / HTTP/1.1\r\nX-A: " + std::string(1500, 'a') + "\r\nX-B: " +
-                         std::string(1500, 'b');
+        std::string in = "GET / HTTP/1.1\r\nX-A: " + std::string(1500, 'a') +
+                         "\r\nX-B: " + std::string(1500, 'b');
         EXPECT_EQ(r.take(in), State::failed);
         EXPECT_EQ(r.error_status(), 431);
     }
@@ -55,9 +55,10 @@ TEST(RequestReader, HeadsOverTheirLimitsAreRefusedBeforeTheyEnd) {
         EXPECT_EQ(r.take(in), State::failed);
         EXPECT_EQ(r.error_status(), 413);
     }
-    for (const char* bad : {"POST /x HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
-                            "POST /x HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n",
-                            "GET / HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", "GET /\r\n\r\n"}) {
+    for (const char* bad :
+         {"POST /x HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
+          "POST /x HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n",
+          "GET / HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", "GET /\r\n\r\n"}) {
         RequestReader r(small_limits());
         std::string in = bad;
         EXPECT_EQ(r.take(in), State::failed) << bad;
@@ -87,8 +88,9 @@ TEST(RequestReader, ChunkedBodiesComeOutPlainAndHeldToTheLimit) {
             s = r.take(rest);
         }
         ASSERT_EQ(s, State::complete);
-        EXPECT_EQ(r.request(),
-                  "POST /csx.php HTTP/1.1\r\nHost: x\r\nContent-Length: 18\r\n\r\nzh=demo&mm=demo123");
+        EXPECT_EQ(
+            r.request(),
+            "POST /csx.php HTTP/1.1\r\nHost: x\r\nContent-Length: 18\r\n\r\nzh=demo&mm=demo123");
         EXPECT_EQ(rest, next);  // the pipelined request waits for its turn
     }
     {  // the client waits for the go-ahead before it sends a body
@@ -192,8 +194,8 @@ TEST(Incoming, UploadsAreKeptPerAddressAndSweptAfterTheirTime) {
 
     auto old = in.path_for("127.0.0.5", "old.bin.qrvllswj");
     test::write_file(old, "old");
-    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() -
-                                              std::chrono::minutes(5));
+    std::filesystem::last_write_time(
+        old, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5));
     EXPECT_FALSE(in.waiting("127.0.0.5", "old.bin.qrvllswj"));
     ASSERT_TRUE(in.begin("127.0.0.5", "old.bin.qrvllswj"));
     EXPECT_EQ(in.sweep(), 0);  // not while it is being written

@@ -33,7 +33,9 @@ std::unique_ptr<ServiceInstance> started(std::vector<std::string> args) {
     return s;
 }
 
-std::string status_line(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
+std::string status_line(const std::string& answer) {
+    return answer.substr(0, answer.find("\r\n"));
+}
 
 TEST(HostileHttp, SlowSendersHoldNoWorkerGetCutOffAndDoNotDelayShutdown) {
     auto s = started({"--request-timeout", "2", "--http-workers", "4"});
@@ -90,8 +92,8 @@ TEST(HostileHttp, ReadersThatNeverReadLeaveAShareOfWorkersToOthers) {
     std::this_thread::sleep_for(300ms);
     int fd = connect_from(s.host(), port, "127.0.0.72", 10);
     ASSERT_GE(fd, 0);
-    std::string ranged = "GET /up/" + link +
-                         " HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\nConnection: close\r\n\r\n";
+    std::string ranged =
+        "GET /up/" + link + " HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\nConnection: close\r\n\r\n";
     ::send(fd, ranged.data(), ranged.size(), MSG_NOSIGNAL);
     std::string answer = read_all(fd);
     ::close(fd);
@@ -109,7 +111,8 @@ TEST(HostileHttp, OversizedHeadsAndBodiesAreRefusedBeforeTheyAreHeld) {
     for (int i = 0; i < 150; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
     EXPECT_EQ(ask(many + "\r\n"), "HTTP/1.1 431 Request Header Fields Too Large");
     std::string big = "GET /ge.txt HTTP/1.1\r\nHost: x\r\n";
-    for (int i = 0; i < 20; ++i) big += "X-" + std::to_string(i) + ": " + std::string(600, 'v') + "\r\n";
+    for (int i = 0; i < 20; ++i)
+        big += "X-" + std::to_string(i) + ": " + std::string(600, 'v') + "\r\n";
     EXPECT_EQ(ask(big + "\r\n"), "HTTP/1.1 431 Request Header Fields Too Large");
     EXPECT_EQ(ask("POST /csx.php HTTP/1.1\r\nContent-Length: 70000\r\n\r\n"),
               "HTTP/1.1 413 Payload Too Large");
@@ -119,8 +122,8 @@ TEST(HostileHttp, OversizedHeadsAndBodiesAreRefusedBeforeTheyAreHeld) {
     for (std::string type : {"", "Content-Type: application/x-www-form-urlencoded\r\n"}) {
         int fd = connect_from(s->host(), s->web_port(), "127.0.0.23", 3);
         ASSERT_GE(fd, 0);
-        std::string head = "POST /csx.php HTTP/1.1\r\nHost: x\r\n" + type +
-                           "Transfer-Encoding: chunked\r\n\r\n";
+        std::string head =
+            "POST /csx.php HTTP/1.1\r\nHost: x\r\n" + type + "Transfer-Encoding: chunked\r\n\r\n";
         ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
         std::string chunk = "4000\r\n" + std::string(0x4000, 'z') + "\r\n";
         size_t sent = 0;
@@ -138,12 +141,12 @@ TEST(HostileHttp, OversizedHeadsAndBodiesAreRefusedBeforeTheyAreHeld) {
         EXPECT_LT(sent, size_t(8) << 20) << type;
     }
     // Within the limit a chunked form is read like any other.
-    std::string login = raw_exchange(
-        s->host(), s->web_port(),
-        "POST /csx.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
-        "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n"
-        "8\r\nzh=demo&\r\na\r\nmm=demo123\r\n0\r\n\r\n",
-        false);
+    std::string login =
+        raw_exchange(s->host(), s->web_port(),
+                     "POST /csx.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
+                     "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     "8\r\nzh=demo&\r\na\r\nmm=demo123\r\n0\r\n\r\n",
+                     false);
     EXPECT_EQ(text_split(body_of(login), "x").size(), 9u) << login;
 }
 
@@ -156,9 +159,9 @@ TEST(HostileHttp, BurstOfConcurrentConnectionsIsAllAnswered) {
     for (int i = 0; i < kClients; ++i)
         clients.emplace_back([&] {
             while (!go) std::this_thread::yield();
-            std::string a = raw_exchange(s->host(), s->web_port(),
-                                         "GET /ge.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
-                                         false);
+            std::string a =
+                raw_exchange(s->host(), s->web_port(),
+                             "GET /ge.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", false);
             if (a.rfind("HTTP/1.1 200", 0) == 0) ++answered;
         });
     go = true;
@@ -233,17 +236,16 @@ struct SignInPage {
 };
 
 SignInPage sign_in_page(const ServiceInstance& s, const std::string& cookie = {}) {
-    std::string a = http_from("127.0.0.51", s.host(), s.web_port(), "GET",
-                              "/QQ/example/oauth/index.php", "",
-                              cookie.empty() ? "" : "Cookie: qorvel_qq=" + cookie + "\r\n");
+    std::string a =
+        http_from("127.0.0.51", s.host(), s.web_port(), "GET", "/QQ/example/oauth/index.php", "",
+                  cookie.empty() ? "" : "Cookie: qorvel_qq=" + cookie + "\r\n");
     return {text_between(a, "Set-Cookie: qorvel_qq=", ";"),
             text_between(a, "name=\"qqyz\" value=\"", "\"")};
 }
 
 std::string confirm(const ServiceInstance& s, const std::string& cookie, const std::string& key) {
     return body_of(http_from("127.0.0.51", s.host(), s.web_port(), "POST",
-                             "/QQ/example/oauth/index.php",
-                             "qqyz=" + key + "&zh=demo&mm=demo123",
+                             "/QQ/example/oauth/index.php", "qqyz=" + key + "&zh=demo&mm=demo123",
                              "Cookie: qorvel_qq=" + cookie + "\r\n"));
 }
 
@@ -331,7 +333,8 @@ TEST(HostileGuessing, RepeatedFailuresAreSlowedPerAccountAndPerAddress) {
         return body_of(http_from(source, s->host(), s->web_port(), "POST", "/post/yxzh.php",
                                  "zh1=guest&yx1=" + email));
     };
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(mail_from("127.0.0.64", "x" + std::to_string(i) + "@e.com"), "3");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(mail_from("127.0.0.64", "x" + std::to_string(i) + "@e.com"), "3");
     EXPECT_EQ(mail_from("127.0.0.64", "guest@example.com"), "3");
     EXPECT_EQ(mail_from("127.0.0.65", "guest@example.com"), "3");  // the account is slowed too
 }
@@ -344,8 +347,9 @@ TEST(HostileSessions, IdleSessionEndsAndUsedOneLives) {
     EXPECT_EQ(view.session_check(demo.key), demo.key);
     std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(view.session_check(demo.key), "CTYPE html PUBLIC ");
-    EXPECT_EQ(view.post("/post/cjml.php?zh=" + demo.key, Form().add("fwmm", "x").add("ejml", 0).str()),
-              "0");
+    EXPECT_EQ(
+        view.post("/post/cjml.php?zh=" + demo.key, Form().add("fwmm", "x").add("ejml", 0).str()),
+        "0");
 }
 
 TEST(HostileChanges, MixedOwnAndForeignIdsChangeNothing) {
@@ -362,16 +366,16 @@ TEST(HostileChanges, MixedOwnAndForeignIdsChangeNothing) {
     ASSERT_FALSE(folders.empty());
     std::string mixed = std::to_string(own[0].id) + "," + std::to_string(foreign[0].id) + ",";
     EXPECT_EQ(view.get("/get/plzc.php?zh=" + demo.key + "&pid=" + mixed), "0");
-    EXPECT_EQ(view.get("/get/ydxz.php?zh=" + demo.key + "&pid=" + mixed + "&ml=" +
-                       std::to_string(folders[0].id)),
+    EXPECT_EQ(view.get("/get/ydxz.php?zh=" + demo.key + "&pid=" + mixed +
+                       "&ml=" + std::to_string(folders[0].id)),
               "0");
     EXPECT_EQ(view.files(demo, 0, 0, true).rows.size(), own.size());
     EXPECT_EQ(view.files(guest, 0, 0, true).rows.size(), foreign.size());
     // Own ids alone (one of them twice) still go through.
     std::string mine = std::to_string(own[0].id) + "," + std::to_string(own[1].id) + "," +
                        std::to_string(own[0].id) + ",";
-    EXPECT_EQ(view.get("/get/ydxz.php?zh=" + demo.key + "&pid=" + mine + "&ml=" +
-                       std::to_string(folders[0].id)),
+    EXPECT_EQ(view.get("/get/ydxz.php?zh=" + demo.key + "&pid=" + mine +
+                       "&ml=" + std::to_string(folders[0].id)),
               "1");
     EXPECT_EQ(view.files(demo, 0, 0, true).rows.size(), own.size() - 2);
 }

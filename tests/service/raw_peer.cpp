@@ -59,8 +59,8 @@ std::string raw_exchange(const std::string& host, int port, const std::string& b
 }
 
 std::string http_from(const std::string& source, const std::string& host, int port,
-                      const std::string& method, const std::string& target,
-                      const std::string& body, const std::string& extra_headers) {
+                      const std::string& method, const std::string& target, const std::string& body,
+                      const std::string& extra_headers) {
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + host +
                           "\r\nConnection: close\r\n" + extra_headers;
     if (method == "POST")
@@ -113,9 +113,8 @@ std::string FtpControl::upload(const std::string& name, const std::string& bytes
     std::string pasv = command("PASV");
     int v[6] = {};
     size_t open = pasv.find('(');
-    if (open == std::string::npos ||
-        std::sscanf(pasv.c_str() + open, "(%d,%d,%d,%d,%d,%d)", &v[0], &v[1], &v[2], &v[3], &v[4],
-                    &v[5]) != 6)
+    if (open == std::string::npos || std::sscanf(pasv.c_str() + open, "(%d,%d,%d,%d,%d,%d)", &v[0],
+                                                 &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
         return pasv;
     // The data connection comes from the same address as the control one.
     int data = connect_from(host_, v[4] * 256 + v[5], source_, 3);

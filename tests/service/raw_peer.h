@@ -28,7 +28,7 @@ std::string body_of(const std::string& answer);
 
 // An FTP control connection driven line by line.
 class FtpControl {
-public:
+  public:
     FtpControl(const std::string& host, int port, const std::string& source = {});
     ~FtpControl();
     FtpControl(const FtpControl&) = delete;
@@ -39,7 +39,7 @@ public:
     // USER/PASS anonymous, then PASV and STOR of bytes; the final reply.
     std::string upload(const std::string& name, const std::string& bytes);
 
-private:
+  private:
     int fd_ = -1;
     std::string host_, source_;
     std::string buf_;

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ftp_server.h"
@@ -102,8 +103,10 @@ bool Service::start(std::string* error) {
 
     ports_.clear();
     for (int i = 0; i < 4; ++i) {
-        auto server = std::make_unique<HttpHost>(options_.http);
-        server->set_write_timeout(30, 0);
+        HttpHostLimits limits = options_.http;
+        // Only the web host takes forms; the others need no body at all.
+        if (i > 0) limits.request.max_body_bytes = std::min<size_t>(limits.request.max_body_bytes, 4096);
+        auto server = std::make_unique<HttpHost>(limits);
         server->set_exception_handler(
             [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
                 res.status = 500;

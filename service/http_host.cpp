@@ -68,6 +68,7 @@ void address_of(const sockaddr_in& a, std::string* ip, int* port) {
 }  // namespace
 
 struct HttpHost::Connection {
+    HttpHost* host = nullptr;  // counted against its address while open
     int fd = -1;
     std::string peer_ip, local_ip;
     int peer_port = 0, local_port = 0;
@@ -80,6 +81,7 @@ struct HttpHost::Connection {
     int served = 0;
     ~Connection() {
         if (fd >= 0) ::close(fd);
+        if (host) host->release(peer_ip);
     }
 };
 
@@ -201,6 +203,20 @@ void HttpHost::start() {
         workers_.emplace_back([this] { work(); });
 }
 
+bool HttpHost::admit(const std::string& address) {
+    std::lock_guard lock(count_mutex_);
+    int& n = open_[address];
+    if (n >= limits_.max_per_address) return false;
+    ++n;
+    return true;
+}
+
+void HttpHost::release(const std::string& address) {
+    std::lock_guard lock(count_mutex_);
+    auto it = open_.find(address);
+    if (it != open_.end() && --it->second <= 0) open_.erase(it);
+}
+
 void HttpHost::wake() {
     if (wake_fd_ < 0) return;
     uint64_t one = 1;
@@ -310,11 +326,22 @@ void HttpHost::loop() {
                         ::close(cfd);
                         continue;
                     }
+                    std::string ip;
+                    int peer_port = 0;
+                    address_of(peer, &ip, &peer_port);
+                    // One address cannot take every connection for itself.
+                    if (!admit(ip)) {
+                        send_now(cfd, error_answer(503));
+                        ::close(cfd);
+                        continue;
+                    }
                     int one = 1;
                     setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                     auto c = std::make_unique<Connection>();
+                    c->host = this;
                     c->fd = cfd;
-                    address_of(peer, &c->peer_ip, &c->peer_port);
+                    c->peer_ip = ip;
+                    c->peer_port = peer_port;
                     sockaddr_in local{};
                     len = sizeof local;
                     getsockname(cfd, reinterpret_cast<sockaddr*>(&local), &len);

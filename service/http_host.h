@@ -33,6 +33,7 @@ struct HttpHostLimits {
     int keep_alive_timeout_s = 5;  // idle wait for the next request
     int write_timeout_s = 30;      // each wait to write part of an answer
     int max_connections = 1024;    // being read or kept alive, per host
+    int max_per_address = 256;     // of those, from one address
     int listen_backlog = 1024;
     int workers = 32;
 };
@@ -58,6 +59,8 @@ class HttpHost : public httplib::Server {
     void serve(std::unique_ptr<Connection> c);
     void give_back(std::unique_ptr<Connection> c);
     void wake();
+    bool admit(const std::string& address);
+    void release(const std::string& address);
 
     HttpHostLimits limits_;
     int listen_fd_ = -1;
@@ -67,6 +70,10 @@ class HttpHost : public httplib::Server {
     std::atomic<bool> stopping_{false};
     std::thread loop_thread_;
     std::vector<std::thread> workers_;
+
+    // Declared before the queues, so they outlive the connections in them.
+    std::mutex count_mutex_;
+    std::unordered_map<std::string, int> open_;  // connections from each address
 
     std::mutex mutex_;
     std::condition_variable ready_cv_;

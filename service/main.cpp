@@ -39,6 +39,7 @@ const char* kUsage =
     "  --max-body N         request body, declared or chunked [1048576]\n"
     "  --backlog N          listen backlog of every host [1024]\n"
     "  --http-workers N     threads answering each HTTP host [32]\n"
+    "  --http-per-address N open connections from one address, per host [256]\n"
     "  --ftp-max N          FTP connections in all [64]\n"
     "  --ftp-per-address N  FTP connections from one address [8]\n"
     "  --ftp-login-timeout S  time to log in on a new FTP connection [10]\n"
@@ -64,6 +65,7 @@ int* limit_of(qorvel::service::ServiceOptions& o, const std::string& arg) {
     if (arg == "--max-header-lines") return &o.http.request.max_head_lines;
     if (arg == "--backlog") return &o.http.listen_backlog;
     if (arg == "--http-workers") return &o.http.workers;
+    if (arg == "--http-per-address") return &o.http.max_per_address;
     if (arg == "--ftp-max") return &o.ftp_limits.max_connections;
     if (arg == "--ftp-per-address") return &o.ftp_limits.max_per_address;
     if (arg == "--ftp-login-timeout") return &o.ftp_limits.login_timeout_s;

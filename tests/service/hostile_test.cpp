@@ -38,7 +38,7 @@ std::string status_line(const std::string& answer) {
 }
 
 TEST(HostileHttp, SlowSendersHoldNoWorkerGetCutOffAndDoNotDelayShutdown) {
-    auto s = started({"--request-timeout", "2", "--http-workers", "4"});
+    auto s = started({"--request-timeout", "2", "--http-workers", "4", "--http-per-address", "40"});
     ClientView view(*s);
     // Ten times as many half-sent requests as there are workers.
     std::vector<int> slow;
@@ -48,6 +48,9 @@ TEST(HostileHttp, SlowSendersHoldNoWorkerGetCutOffAndDoNotDelayShutdown) {
         ::send(fd, "GET /ge.txt HTTP/1.1\r\nX-Slow: ", 30, MSG_NOSIGNAL);
         slow.push_back(fd);
     }
+    // One more from the same address is turned away at once, not queued.
+    EXPECT_EQ(status_line(http_from("127.0.0.21", s->host(), s->web_port(), "GET", "/ge.txt")),
+              "HTTP/1.1 503 Service Unavailable");
     // Everyone else is still answered, again and again.
     for (int i = 0; i < 20; ++i) EXPECT_EQ(text_split(view.get("/ge.txt"), "|").size(), 2u) << i;
     // The head did not arrive within its deadline: the server answers 408 and closes.

@@ -12,33 +12,63 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "net/text.h"
 #include "store.h"
 
 namespace qorvel::service {
 
 namespace fs = std::filesystem;
 
-fs::path Incoming::path_for(std::string_view remote_name) const {
-    return dir_ / md5_hex(remote_name);
+std::string Incoming::key(std::string_view address, std::string_view remote_name) const {
+    return md5_hex(std::string(address) + "\n" + std::string(remote_name));
 }
 
-bool Incoming::begin(std::string_view remote_name) {
-    std::lock_guard lock(mutex_);
-    return writing_.insert(std::string(remote_name)).second;
+fs::path Incoming::path_for(std::string_view address, std::string_view remote_name) const {
+    return dir_ / key(address, remote_name);
 }
 
-void Incoming::end(std::string_view remote_name) {
+bool Incoming::begin(std::string_view address, std::string_view remote_name) {
     std::lock_guard lock(mutex_);
-    writing_.erase(std::string(remote_name));
+    return writing_.insert(key(address, remote_name)).second;
 }
 
-bool Incoming::busy(std::string_view remote_name) {
+void Incoming::end(std::string_view address, std::string_view remote_name) {
     std::lock_guard lock(mutex_);
-    return writing_.count(std::string(remote_name)) > 0;
+    writing_.erase(key(address, remote_name));
+}
+
+bool Incoming::busy(std::string_view address, std::string_view remote_name) {
+    std::lock_guard lock(mutex_);
+    return writing_.count(key(address, remote_name)) > 0;
+}
+
+std::optional<fs::path> Incoming::waiting(std::string_view address, std::string_view remote_name) {
+    fs::path path = path_for(address, remote_name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (std::time(nullptr) - st.st_mtime > keep_s_) return std::nullopt;
+    return path;
+}
+
+int Incoming::sweep() {
+    std::lock_guard lock(mutex_);
+    int removed = 0;
+    std::error_code ec;
+    auto now = std::time(nullptr);
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (writing_.count(name)) continue;
+        struct stat st {};
+        if (::stat(it->path().c_str(), &st) != 0 || now - st.st_mtime <= keep_s_) continue;
+        std::error_code rm;
+        if (fs::remove(it->path(), rm)) ++removed;
+    }
+    return removed;
 }
 
 namespace {
@@ -67,16 +97,10 @@ void send_all(int fd, std::string_view data) {
     }
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 class Connection {
 public:
     Connection(int fd, Incoming& incoming,
-               const std::function<bool(const std::string&, const std::string&)>& check_login,
+               const LoginCheck& check_login,
                const FtpLimits& limits, const std::atomic<bool>& stopping)
         : fd_(fd), incoming_(incoming), check_login_(check_login), limits_(limits),
           stopping_(stopping) {
@@ -84,6 +108,10 @@ public:
         getsockname(fd_, reinterpret_cast<sockaddr*>(&local_), &len);
         len = sizeof peer_;
         getpeername(fd_, reinterpret_cast<sockaddr*>(&peer_), &len);
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &peer_.sin_addr, text, sizeof text);
+        address_ = text;
+        login_deadline_ = Clock::now() + std::chrono::seconds(limits_.login_timeout_s);
     }
     ~Connection() {
         close_passive();
@@ -110,6 +138,8 @@ private:
     // One command line; nullopt on close, time-out, stop or an over-long line.
     std::optional<std::string> read_line() {
         auto deadline = Clock::now() + std::chrono::seconds(limits_.idle_timeout_s);
+        // Until a login is taken, the connection has only a few seconds in all.
+        if (!logged_in_) deadline = std::min(deadline, login_deadline_);
         for (;;) {
             size_t nl = buffer_.find('\n');
             if (nl != std::string::npos) {
@@ -123,7 +153,7 @@ private:
                 return std::nullopt;
             }
             if (stopping_ || Clock::now() > deadline) {
-                if (!stopping_) reply("421 Idle time-out");
+                if (!stopping_) reply(logged_in_ ? "421 Idle time-out" : "421 Login time-out");
                 return std::nullopt;
             }
             pollfd p{fd_, POLLIN, 0};
@@ -139,7 +169,7 @@ private:
 
     bool handle(const std::string& line) {
         size_t sp = line.find(' ');
-        std::string verb = upper(line.substr(0, sp));
+        std::string verb = text_upper(line.substr(0, sp));
         std::string arg = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         if (verb == "QUIT") {
             reply("221 Goodbye");
@@ -154,7 +184,7 @@ private:
         if (verb == "PASS") {
             if (user_.empty()) {
                 reply("503 Send USER first");
-            } else if (user_ == "anonymous" || user_ == "ftp" || check_login_(user_, arg)) {
+            } else if (user_ == "anonymous" || user_ == "ftp" || check_login_(user_, arg, address_)) {
                 logged_in_ = true;
                 reply("230 Logged in");
             } else {
@@ -178,14 +208,14 @@ private:
             return reply("550 No such directory"), true;
         }
         if (verb == "TYPE") {
-            std::string t = upper(arg);
+            std::string t = text_upper(arg);
             // Text mode is taken like binary: the client asks for it on files
             // whose bytes must arrive unchanged, so nothing is converted.
             if (t == "I" || t == "A" || t == "A N" || t == "L 8") return reply("200 Type set"), true;
             return reply("504 Type not supported"), true;
         }
-        if (verb == "MODE") return reply(upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
-        if (verb == "STRU") return reply(upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
+        if (verb == "MODE") return reply(text_upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
+        if (verb == "STRU") return reply(text_upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
         if (verb == "OPTS") return reply("200 OK"), true;
         if (verb == "ALLO") return reply("202 No storage allocation necessary"), true;
         if (verb == "REST") {
@@ -201,8 +231,8 @@ private:
         if (verb == "SIZE") {
             auto name = remote_name(arg);
             struct stat st {};
-            if (!name || incoming_.busy(*name) ||
-                ::stat(incoming_.path_for(*name).c_str(), &st) != 0) {
+            if (!name || incoming_.busy(address_, *name) ||
+                ::stat(incoming_.path_for(address_, *name).c_str(), &st) != 0) {
                 reply("550 No such file");
             } else {
                 reply("213 " + std::to_string(static_cast<long long>(st.st_size)));
@@ -342,18 +372,18 @@ private:
         auto name = remote_name(arg);
         if (!name) return reply("553 File name not allowed");
         if (pasv_fd_ < 0 && !has_port_) return reply("425 Use PASV or PORT first");
-        if (!incoming_.begin(*name)) {
+        if (!incoming_.begin(address_, *name)) {
             close_passive();
             has_port_ = false;
             return reply("450 File is being written by another upload");
         }
         struct Release {
             Incoming& in;
-            std::string name;
-            ~Release() { in.end(name); }
-        } release{incoming_, *name};
+            std::string address, name;
+            ~Release() { in.end(address, name); }
+        } release{incoming_, address_, *name};
 
-        fs::path path = incoming_.path_for(*name);
+        fs::path path = incoming_.path_for(address_, *name);
         int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         struct stat st {};
         if (file < 0 || ::fstat(file, &st) != 0 || offset > st.st_size) {
@@ -418,11 +448,13 @@ private:
 
     int fd_;
     Incoming& incoming_;
-    const std::function<bool(const std::string&, const std::string&)>& check_login_;
+    const LoginCheck& check_login_;
     const FtpLimits& limits_;
     const std::atomic<bool>& stopping_;
     sockaddr_in local_{};
     sockaddr_in peer_{};
+    std::string address_;
+    Clock::time_point login_deadline_;
     std::string buffer_;
     std::string user_;
     bool logged_in_ = false;
@@ -435,7 +467,7 @@ private:
 }  // namespace
 
 FtpServer::FtpServer(Incoming& incoming,
-                     std::function<bool(const std::string&, const std::string&)> check_login,
+                     LoginCheck check_login,
                      FtpLimits limits)
     : incoming_(incoming), check_login_(std::move(check_login)), limits_(limits) {}
 
@@ -455,11 +487,14 @@ bool FtpServer::bind(const std::string& host, int port, std::string* error) {
     addr.sin_addr = ip;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, 64) != 0) {
+        ::listen(fd, 1024) != 0) {
         if (error) *error = std::strerror(errno);
         if (fd >= 0) ::close(fd);
         return false;
     }
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
     listen_fd_ = fd;
     return true;
 }
@@ -474,7 +509,12 @@ void FtpServer::accept_loop() {
         std::shared_ptr<std::atomic<bool>> done;
     };
     std::list<Worker> workers;
+    auto next_sweep = Clock::now();
     while (!stopping_) {
+        if (Clock::now() >= next_sweep) {
+            incoming_.sweep();
+            next_sweep = Clock::now() + std::chrono::seconds(30);
+        }
         pollfd p{listen_fd_, POLLIN, 0};
         int r = ::poll(&p, 1, 250);
         for (auto it = workers.begin(); it != workers.end();) {
@@ -486,17 +526,31 @@ void FtpServer::accept_loop() {
             }
         }
         if (r <= 0) continue;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        uint32_t address = peer.sin_addr.s_addr;
         if (active_ >= limits_.max_connections) {
             send_all(fd, "421 Too many connections\r\n");
             ::close(fd);
             continue;
         }
+        {
+            // One address cannot take every connection for itself.
+            std::lock_guard lock(per_address_mutex_);
+            int& mine = per_address_[address];
+            if (mine >= limits_.max_per_address) {
+                send_all(fd, "421 Too many connections from your address\r\n");
+                ::close(fd);
+                continue;
+            }
+            ++mine;
+        }
         ++active_;
         auto done = std::make_shared<std::atomic<bool>>(false);
-        workers.push_back({std::thread([this, fd, done] {
-                               serve(fd);
+        workers.push_back({std::thread([this, fd, address, done] {
+                               serve(fd, address);
                                --active_;
                                *done = true;
                            }),
@@ -505,12 +559,14 @@ void FtpServer::accept_loop() {
     for (auto& w : workers) w.thread.join();
 }
 
-void FtpServer::serve(int fd) {
+void FtpServer::serve(int fd, uint32_t address) {
     try {
         Connection(fd, incoming_, check_login_, limits_, stopping_).run();
     } catch (...) {
         // A connection ends on its own failure; the server goes on.
     }
+    std::lock_guard lock(per_address_mutex_);
+    if (--per_address_[address] <= 0) per_address_.erase(address);
 }
 
 void FtpServer::stop() {

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <functional>
 #include <list>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -17,49 +19,72 @@
 
 namespace qorvel::service {
 
-// Names of uploads in the incoming folder, and which are being written.
+// Uploads waiting in the incoming folder for their registration. Each is
+// kept under the uploading address and its remote name together, so one
+// address can neither replace, register nor see another's upload, and it
+// waits only `keep_s` after its last write before it is dropped.
 class Incoming {
 public:
-    explicit Incoming(std::filesystem::path dir) : dir_(std::move(dir)) {}
-    std::filesystem::path path_for(std::string_view remote_name) const;
-    bool begin(std::string_view remote_name);  // false when already being written
-    void end(std::string_view remote_name);
-    bool busy(std::string_view remote_name);
+    Incoming(std::filesystem::path dir, int keep_s) : dir_(std::move(dir)), keep_s_(keep_s) {}
+    std::filesystem::path path_for(std::string_view address, std::string_view remote_name) const;
+    // false when the same upload is already being written (or registered)
+    bool begin(std::string_view address, std::string_view remote_name);
+    void end(std::string_view address, std::string_view remote_name);
+    bool busy(std::string_view address, std::string_view remote_name);
+    // The waiting upload, when there is one that is still within its time.
+    std::optional<std::filesystem::path> waiting(std::string_view address,
+                                                 std::string_view remote_name);
+    // Removes uploads older than their time that nobody is writing.
+    int sweep();
 
 private:
+    std::string key(std::string_view address, std::string_view remote_name) const;
     std::filesystem::path dir_;
+    int keep_s_;
     std::mutex mutex_;
     std::set<std::string> writing_;
 };
 
+using LoginCheck =
+    std::function<bool(const std::string& user, const std::string& password, const std::string& address)>;
+
 struct FtpLimits {
     int max_connections = 64;
+    int max_per_address = 8;
+    int login_timeout_s = 10;  // to send a user name and a password that is taken
     int idle_timeout_s = 300;
     int data_timeout_s = 30;
     int64_t max_file_bytes = 4LL << 30;
+    int keep_upload_s = 600;   // a waiting upload's time after its last write
 };
 
 class FtpServer {
 public:
-    // check_login(user, password): true for a named account that may log in.
-    FtpServer(Incoming& incoming, std::function<bool(const std::string&, const std::string&)> check_login,
+    // check_login(user, password, address): true for a named account that may
+    // log in (the address is for counting failures).
+    FtpServer(Incoming& incoming, LoginCheck check_login,
               FtpLimits limits = {});
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
+    // port 0: any free port; port() tells which.
     bool bind(const std::string& host, int port, std::string* error);
+    int port() const { return port_; }
     void start();  // accept loop on its own thread
     void stop();   // closes the listener and ends every connection
 
 private:
     void accept_loop();
-    void serve(int fd);
+    void serve(int fd, uint32_t address);
 
     Incoming& incoming_;
-    std::function<bool(const std::string&, const std::string&)> check_login_;
+    LoginCheck check_login_;
     FtpLimits limits_;
     int listen_fd_ = -1;
+    int port_ = 0;
+    std::mutex per_address_mutex_;
+    std::map<uint32_t, int> per_address_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> active_{0};
     std::thread acceptor_;

@@ -14,6 +14,7 @@
 #include "form_fields.h"
 #include "ftp_server.h"
 #include "net/charset.h"
+#include "net/text.h"
 #include "pages.h"
 #include "store.h"
 
@@ -27,7 +28,7 @@ const char* kGbkHtml = "text/html; charset=gbk";
 const char* kUtf8Html = "text/html; charset=utf-8";
 const char* kAvatarPath = "avatar/default.gif";
 const char* kHandoverCookie = "qorvel_qq";
-constexpr int kHandoverMaxAge = 600;
+const char* kHandoverFormKey = "qqyz";
 constexpr int64_t kMailWindow = 300;
 constexpr size_t kMaxIds = 1000;
 
@@ -57,13 +58,6 @@ std::string utf8_page(const std::string& title, const std::string& body) {
            "</title></head><body>\r\n" + body + "\r\n</body></html>\r\n";
 }
 
-std::string trim(std::string s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
-
 bool has_control(std::string_view s) {
     for (char ch : s) {
         auto c = static_cast<unsigned char>(ch);
@@ -86,12 +80,6 @@ bool valid_email(std::string_view utf8) {
            utf8_in(utf8).has_value();
 }
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 std::string cookie_value(const httplib::Request& req, std::string_view name) {
     for (size_t i = 0; i < req.get_header_value_count("Cookie"); ++i) {
         std::string header = req.get_header_value("Cookie", i);
@@ -99,7 +87,7 @@ std::string cookie_value(const httplib::Request& req, std::string_view name) {
         while (pos < header.size()) {
             size_t end = header.find(';', pos);
             if (end == std::string::npos) end = header.size();
-            std::string pair = trim(header.substr(pos, end - pos));
+            std::string pair = text_trim(header.substr(pos, end - pos));
             size_t eq = pair.find('=');
             if (eq != std::string::npos && pair.substr(0, eq) == name) return pair.substr(eq + 1);
             pos = end + 1;
@@ -153,11 +141,11 @@ RangeKind parse_range(const std::string& header, int64_t size, Range* out) {
     if (header.empty()) return RangeKind::none;
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0) return RangeKind::none;
-    std::string ranges = trim(header.substr(prefix.size()));
+    std::string ranges = text_trim(header.substr(prefix.size()));
     if (ranges.find(',') != std::string::npos) return RangeKind::none;
     size_t dash = ranges.find('-');
     if (dash == std::string::npos) return RangeKind::none;
-    std::string a = trim(ranges.substr(0, dash)), b = trim(ranges.substr(dash + 1));
+    std::string a = text_trim(ranges.substr(0, dash)), b = text_trim(ranges.substr(dash + 1));
     auto number = [](const std::string& s, int64_t* v) {
         if (s.empty() || s.size() > 18 || s.find_first_not_of("0123456789") != std::string::npos)
             return false;
@@ -200,8 +188,12 @@ struct FileSource {
 
 }  // namespace
 
-HttpService::HttpService(Store& store, Incoming& incoming, HttpSettings settings)
-    : store_(store), incoming_(incoming), settings_(std::move(settings)) {}
+HttpService::HttpService(Store& store, Incoming& incoming, FailureLimiter& failures,
+                         HttpSettings settings, GuardSettings guard)
+    : store_(store), incoming_(incoming), settings_(std::move(settings)), failures_(failures),
+      handovers_(guard.handover_page_s, guard.handover_s) {
+    store_.set_session_idle(guard.session_idle_s);
+}
 
 namespace {
 
@@ -269,12 +261,55 @@ void serve_file(const httplib::Request& req, httplib::Response& res, const std::
 
 }  // namespace
 
+std::optional<int> HttpService::account_or_refuse(std::string_view key, httplib::Response& res,
+                                                  const std::string& refusal,
+                                                  const char* content_type) {
+    if (auto account = store_.session_account(key)) return account;
+    res.set_content(refusal, content_type ? content_type : kGbkHtml);
+    return std::nullopt;
+}
+
+bool HttpService::may_try(const std::string& account_key, const std::string& address) {
+    int64_t now = steady_now_ms();
+    return failures_.wait_ms("addr:" + address, now) == 0 &&
+           (account_key.empty() || failures_.wait_ms(account_key, now) == 0);
+}
+
+void HttpService::tried(const std::string& account_key, const std::string& address, bool ok) {
+    if (ok) {
+        if (!account_key.empty()) failures_.succeeded(account_key);
+        return;
+    }
+    int64_t now = steady_now_ms();
+    failures_.failed("addr:" + address, now);
+    if (!account_key.empty()) failures_.failed(account_key, now);
+}
+
+bool HttpService::access_granted(int owner, const std::string& address,
+                                 const std::string& expected, const std::string& given) {
+    if (expected.empty()) return true;
+    std::string key = "access:" + std::to_string(owner);
+    // A refused try while slowed down says nothing about the password.
+    if (!may_try(key, address)) return false;
+    bool ok = given == expected;
+    // No password at all ("0" is the client's "none") is not a guess.
+    if ((!given.empty() && given != "0") || ok) tried(key, address, ok);
+    return ok;
+}
+
 void HttpService::install_web(httplib::Server& server) {
-    auto route = [&server](const std::string& path, httplib::Server::Handler handler) {
+    Route route = [&server](const std::string& path, Handler handler) {
         server.Get(path, handler);
         server.Post(path, handler);
     };
+    install_pages(route);
+    install_login(route);
+    install_account(route);
+    install_changes(route);
+    install_registration(route);
+}
 
+void HttpService::install_pages(const Route& route) {
     route("/ge.txt", [this](const httplib::Request&, httplib::Response& res) {
         std::string url = settings_.update_url.empty() ? settings_.web_base + "/update.html"
                                                        : settings_.update_url;
@@ -288,174 +323,6 @@ void HttpService::install_web(httplib::Server& server) {
     });
     route(std::string("/") + kAvatarPath, [](const httplib::Request&, httplib::Response& res) {
         res.set_content(reinterpret_cast<const char*>(kGif), sizeof kGif, "image/gif");
-    });
-
-    // Login: nine fields joined by "x"; at most three bytes on failure.
-    route("/csx.php", [this](const httplib::Request& req, httplib::Response& res) {
-        Fields f = fields_of(req);
-        std::string name = f.body.text("zh"), password = f.body.text("mm");
-        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
-        if (!account || password.empty() || !store_.check_password(account->id, password)) {
-            res.set_content(kFail, kGbkHtml);
-            return;
-        }
-        std::string key = store_.login(account->id);
-        std::string signature =
-            account->signature.empty() ? GBK("暂无设置。") : gbk_out(account->signature);
-        std::string answer = std::to_string(account->id) + "x" + key + "x" + signature + "x" +
-                             (account->vip ? "1" : "0") + "x" + account->created + "x" +
-                             kAvatarPath + "x" +
-                             std::to_string(store_.count_account_files(account->id)) + "x0x0";
-        send_gbk(res, answer);
-    });
-
-    route("/sc/index1.php", [this](const httplib::Request& req, httplib::Response& res) {
-        std::string key = fields_of(req).query.text("zh");
-        if (store_.session_account(key))
-            send_gbk(res, session_live_page(key));
-        else
-            send_gbk(res, session_ended_page());
-    });
-    route("/sxwj.php", [this](const httplib::Request& req, httplib::Response& res) {
-        bool live = store_.session_account(fields_of(req).query.text("zh")).has_value();
-        send_gbk(res, live ? gbk_page("Qorvel", GBK("文件已刷新。")) : session_ended_page());
-    });
-
-    // Stand-in for the outside sign-in: the browser that confirms gets the
-    // hand-over, found again through its cookie.
-    route("/QQ/example/oauth/index.php", [this](const httplib::Request& req,
-                                                httplib::Response& res) {
-        std::string token = cookie_value(req, kHandoverCookie);
-        if (!is_hex_token(token, 32)) {
-            token = random_hex(16);
-            res.set_header("Set-Cookie", std::string(kHandoverCookie) + "=" + token + "; Path=/");
-        }
-        std::string message;
-        if (req.method == "POST") {
-            FormFields body(req.body);
-            std::string name = body.text("zh"), password = body.text("mm");
-            std::string gbk_password = utf8_in(password) ? utf8_to_gbk(password) : std::string();
-            auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
-            if (account && !gbk_password.empty() &&
-                store_.check_password(account->id, gbk_password)) {
-                store_.put_handover(token, account->id, gbk_password);
-                res.set_content(utf8_page("Qorvel 授权", "<p id=\"result\">授权成功，请返回客户端。</p>"),
-                                kUtf8Html);
-                return;
-            }
-            message = "<p id=\"result\">帐号或密码错误。</p>";
-        }
-        res.set_content(
-            utf8_page("Qorvel 授权登录",
-                      "<h3>授权登录 Qorvel</h3>" + message +
-                          "<form method=\"post\" action=\"/QQ/example/oauth/index.php\">"
-                          "帐号：<input type=\"text\" name=\"zh\" id=\"zh\" /><br />"
-                          "密码：<input type=\"password\" name=\"mm\" id=\"mm\" /><br />"
-                          "<input type=\"submit\" id=\"confirm\" value=\"授权并登录\" /></form>"),
-            kUtf8Html);
-    });
-    route("/qdlxx.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto handover = store_.take_handover(cookie_value(req, kHandoverCookie), kHandoverMaxAge);
-        auto account = handover ? store_.account_by_id(handover->first) : std::nullopt;
-        if (!account) {
-            send_gbk(res, "");
-            return;
-        }
-        std::string key = store_.login(account->id);
-        send_gbk(res, key + "|" + gbk_out(account->name) + "|" + std::to_string(account->id) + "|" +
-                          handover->second);
-    });
-
-    // Account pages, in UTF-8.
-    route("/get/cs1.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto id = store_.session_account(fields_of(req).query.text("pid"));
-        auto account = id ? store_.account_by_id(*id) : std::nullopt;
-        if (!account) {
-            res.set_content(utf8_page("帐号信息", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
-            return;
-        }
-        std::string body = "<div>帐号：" + account->name + "<br />\r\n<span>VIP会员：</span>" +
-                           (account->vip ? "√" : "×") + "<br />\r\n文件数：" +
-                           std::to_string(store_.count_account_files(account->id)) +
-                           "<br />\r\n注册日期：" + account->created + "<br /></div>";
-        res.set_content(utf8_page("帐号信息", body), kUtf8Html);
-    });
-    route("/get/sz.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto id = store_.session_account(fields_of(req).query.text("pid"));
-        auto account = id ? store_.account_by_id(*id) : std::nullopt;
-        if (!account) {
-            res.set_content(utf8_page("设置", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
-            return;
-        }
-        res.set_content(utf8_page("设置", "<form>访问密码：<input type=\"text\" name=\"fwmm\" "
-                                          "id=\"fwmm\" value=\"" +
-                                              account->access_password + "\" /></form>"),
-                        kUtf8Html);
-    });
-
-    // Registration: "3" done, "5" account taken, "6" e-mail taken.
-    route("/zc.php", [this](const httplib::Request& req, httplib::Response& res) {
-        FormFields b(req.body);
-        std::string name = trim(b.text("zh1")), password = b.text("mm1"),
-                    confirm = b.text("cfmm1"), email = trim(b.text("zcyx"));
-        if (!valid_name(name, 64) || name.find('|') != std::string::npos ||
-            !valid_password(password) || password != confirm || !valid_email(email)) {
-            send_gbk(res, kFail);
-            return;
-        }
-        switch (store_.register_account(name, password, email)) {
-            case RegisterResult::ok: send_gbk(res, "3"); return;
-            case RegisterResult::name_taken: send_gbk(res, "5"); return;
-            case RegisterResult::email_taken: send_gbk(res, "6"); return;
-        }
-    });
-    // Recovery by question: "1" incomplete, "2" unequal, "3" no match, "5" done.
-    route("/post/zh.php", [this](const httplib::Request& req, httplib::Response& res) {
-        FormFields b(req.body);
-        std::string name = trim(b.text("zh2")), password = b.text("mm2"), again = b.text("czmm3"),
-                    question = b.text("wt2"), answer = b.text("dn2");
-        if (name.empty() || password.empty() || again.empty() || question.empty() ||
-            answer.empty()) {
-            send_gbk(res, "1");
-            return;
-        }
-        if (password != again) {
-            send_gbk(res, "2");
-            return;
-        }
-        auto gbk_password = utf8_in(password) ? std::optional(utf8_to_gbk(password)) : std::nullopt;
-        if (!gbk_password || !valid_password(*gbk_password)) {
-            send_gbk(res, "1");
-            return;
-        }
-        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
-        if (!account || account->question.empty() || account->question != question ||
-            account->answer != answer) {
-            send_gbk(res, "3");
-            return;
-        }
-        store_.set_password(account->id, *gbk_password);
-        send_gbk(res, "5");
-    });
-    // Recovery by e-mail: "1" incomplete, "2" sent, "3" no match, "5" too soon.
-    route("/post/yxzh.php", [this](const httplib::Request& req, httplib::Response& res) {
-        FormFields b(req.body);
-        std::string name = trim(b.text("zh1")), email = trim(b.text("yx1"));
-        if (name.empty() || email.empty()) {
-            send_gbk(res, "1");
-            return;
-        }
-        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
-        if (!account || lower(account->email) != lower(email)) {
-            send_gbk(res, "3");
-            return;
-        }
-        if (!store_.note_mail_request(account->id, static_cast<int64_t>(std::time(nullptr)),
-                                      kMailWindow)) {
-            send_gbk(res, "5");
-            return;
-        }
-        send_gbk(res, "2");
     });
 
     // Sub-folders of one folder, by the public login pid.
@@ -549,7 +416,7 @@ void HttpService::install_web(httplib::Server& server) {
         std::string name = gbk_out(file->name);
         std::string password = gbk_out(owner->access_password);
         std::string given = q.text("srmm");
-        if (!password.empty() && given != password) {
+        if (!access_granted(owner->id, req.remote_addr, password, given)) {
             send_gbk(res, gbk_page(name, "<h3>" + name + "</h3>" + GBK("请输入访问密码：") +
                                              "<form method=\"get\" action=\"/ym.php\"><input "
                                              "type=\"hidden\" name=\"pid\" value=\"" +
@@ -566,11 +433,224 @@ void HttpService::install_web(httplib::Server& server) {
                            "<br />\r\n<span style=\"display:none;\">bsmzdyd" + link + "</span>\r\n";
         send_gbk(res, gbk_page(name, body));
     });
+}
 
+void HttpService::install_login(const Route& route) {
+    // Login: nine fields joined by "x"; at most three bytes on failure.
+    route("/csx.php", [this](const httplib::Request& req, httplib::Response& res) {
+        Fields f = fields_of(req);
+        std::string name = f.body.text("zh"), password = f.body.text("mm");
+        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
+        std::string key = account ? "login:" + std::to_string(account->id) : std::string();
+        // While slowed down the answer is the plain failure, checked or not.
+        if (!may_try(key, req.remote_addr)) {
+            res.set_content(kFail, kGbkHtml);
+            return;
+        }
+        bool ok = account && !password.empty() && store_.check_password(account->id, password);
+        if (!name.empty() || !password.empty()) tried(key, req.remote_addr, ok);
+        if (!ok) {
+            res.set_content(kFail, kGbkHtml);
+            return;
+        }
+        std::string session = store_.login(account->id);
+        std::string signature =
+            account->signature.empty() ? GBK("暂无设置。") : gbk_out(account->signature);
+        std::string answer = std::to_string(account->id) + "x" + session + "x" + signature + "x" +
+                             (account->vip ? "1" : "0") + "x" + account->created + "x" +
+                             kAvatarPath + "x" +
+                             std::to_string(store_.count_account_files(account->id)) + "x0x0";
+        send_gbk(res, answer);
+    });
+
+    route("/sc/index1.php", [this](const httplib::Request& req, httplib::Response& res) {
+        std::string key = fields_of(req).query.text("zh");
+        if (store_.session_account(key))
+            send_gbk(res, session_live_page(key));
+        else
+            send_gbk(res, session_ended_page());
+    });
+    route("/sxwj.php", [this](const httplib::Request& req, httplib::Response& res) {
+        bool live = store_.session_account(fields_of(req).query.text("zh")).has_value();
+        send_gbk(res, live ? gbk_page("Qorvel", GBK("文件已刷新。")) : session_ended_page());
+    });
+
+    // Stand-in for the outside sign-in. Every showing of the page gets a new
+    // token (cookie) and form key (hidden field) from here; the confirmation
+    // must bring both, so a token planted in the browser beforehand is
+    // replaced, and one planted afterwards pairs with no page.
+    route("/QQ/example/oauth/index.php", [this](const httplib::Request& req,
+                                                httplib::Response& res) {
+        std::string message;
+        if (req.method == "POST") {
+            FormFields body(req.body);
+            std::string token = cookie_value(req, kHandoverCookie);
+            std::string form_key = body.text(kHandoverFormKey);
+            std::string name = body.text("zh"), password = body.text("mm");
+            if (handovers_.page_open(token, form_key, steady_now_ms())) {
+                std::string gbk_password = utf8_in(password) ? utf8_to_gbk(password) : std::string();
+                auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
+                std::string key = account ? "login:" + std::to_string(account->id) : std::string();
+                bool ok = false;
+                if (may_try(key, req.remote_addr)) {
+                    ok = account && !gbk_password.empty() &&
+                         store_.check_password(account->id, gbk_password);
+                    tried(key, req.remote_addr, ok);
+                }
+                if (ok && handovers_.confirm(token, form_key, account->id, gbk_password,
+                                             steady_now_ms())) {
+                    res.set_content(
+                        utf8_page("Qorvel 授权", "<p id=\"result\">授权成功，请返回客户端。</p>"),
+                        kUtf8Html);
+                    return;
+                }
+                message = "<p id=\"result\">帐号或密码错误。</p>";
+            } else {
+                message = "<p id=\"result\">页面已过期，请重新授权。</p>";
+            }
+        }
+        auto page = handovers_.open_page(steady_now_ms());
+        res.set_header("Set-Cookie",
+                       std::string(kHandoverCookie) + "=" + page.token + "; Path=/; HttpOnly");
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(
+            utf8_page("Qorvel 授权登录",
+                      "<h3>授权登录 Qorvel</h3>" + message +
+                          "<form method=\"post\" action=\"/QQ/example/oauth/index.php\">"
+                          "<input type=\"hidden\" name=\"" +
+                          kHandoverFormKey + "\" value=\"" + page.form_key +
+                          "\" />"
+                          "帐号：<input type=\"text\" name=\"zh\" id=\"zh\" /><br />"
+                          "密码：<input type=\"password\" name=\"mm\" id=\"mm\" /><br />"
+                          "<input type=\"submit\" id=\"confirm\" value=\"授权并登录\" /></form>"),
+            kUtf8Html);
+    });
+    // The confirmed hand-over of this browser's page, once.
+    route("/qdlxx.php", [this](const httplib::Request& req, httplib::Response& res) {
+        auto handover = handovers_.take(cookie_value(req, kHandoverCookie), steady_now_ms());
+        auto account = handover ? store_.account_by_id(handover->first) : std::nullopt;
+        if (!account) {
+            send_gbk(res, "");
+            return;
+        }
+        std::string key = store_.login(account->id);
+        send_gbk(res, key + "|" + gbk_out(account->name) + "|" + std::to_string(account->id) + "|" +
+                          handover->second);
+    });
+}
+
+void HttpService::install_account(const Route& route) {
+    // Account pages, in UTF-8.
+    route("/get/cs1.php", [this](const httplib::Request& req, httplib::Response& res) {
+        auto id = account_or_refuse(fields_of(req).query.text("pid"), res,
+                                    utf8_page("帐号信息", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
+        auto account = id ? store_.account_by_id(*id) : std::nullopt;
+        if (!account) return;
+        std::string body = "<div>帐号：" + account->name + "<br />\r\n<span>VIP会员：</span>" +
+                           (account->vip ? "√" : "×") + "<br />\r\n文件数：" +
+                           std::to_string(store_.count_account_files(account->id)) +
+                           "<br />\r\n注册日期：" + account->created + "<br /></div>";
+        res.set_content(utf8_page("帐号信息", body), kUtf8Html);
+    });
+    route("/get/sz.php", [this](const httplib::Request& req, httplib::Response& res) {
+        auto id = account_or_refuse(fields_of(req).query.text("pid"), res,
+                                    utf8_page("设置", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
+        auto account = id ? store_.account_by_id(*id) : std::nullopt;
+        if (!account) return;
+        res.set_content(utf8_page("设置", "<form>访问密码：<input type=\"text\" name=\"fwmm\" "
+                                          "id=\"fwmm\" value=\"" +
+                                              account->access_password + "\" /></form>"),
+                        kUtf8Html);
+    });
+
+    // Registration: "3" done, "5" account taken, "6" e-mail taken.
+    route("/zc.php", [this](const httplib::Request& req, httplib::Response& res) {
+        FormFields b(req.body);
+        std::string name = text_trim(b.text("zh1")), password = b.text("mm1"),
+                    confirm = b.text("cfmm1"), email = text_trim(b.text("zcyx"));
+        if (!valid_name(name, 64) || name.find('|') != std::string::npos ||
+            !valid_password(password) || password != confirm || !valid_email(email)) {
+            send_gbk(res, kFail);
+            return;
+        }
+        switch (store_.register_account(name, password, email)) {
+            case RegisterResult::ok: send_gbk(res, "3"); return;
+            case RegisterResult::name_taken: send_gbk(res, "5"); return;
+            case RegisterResult::email_taken: send_gbk(res, "6"); return;
+        }
+    });
+    // Recovery by question: "1" incomplete, "2" unequal, "3" no match, "5" done.
+    route("/post/zh.php", [this](const httplib::Request& req, httplib::Response& res) {
+        FormFields b(req.body);
+        std::string name = text_trim(b.text("zh2")), password = b.text("mm2"), again = b.text("czmm3"),
+                    question = b.text("wt2"), answer = b.text("dn2");
+        if (name.empty() || password.empty() || again.empty() || question.empty() ||
+            answer.empty()) {
+            send_gbk(res, "1");
+            return;
+        }
+        if (password != again) {
+            send_gbk(res, "2");
+            return;
+        }
+        auto gbk_password = utf8_in(password) ? std::optional(utf8_to_gbk(password)) : std::nullopt;
+        if (!gbk_password || !valid_password(*gbk_password)) {
+            send_gbk(res, "1");
+            return;
+        }
+        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
+        std::string key = account ? "recover:" + std::to_string(account->id) : std::string();
+        if (!may_try(key, req.remote_addr)) {
+            send_gbk(res, "3");
+            return;
+        }
+        bool ok = account && !account->question.empty() && account->question == question &&
+                  account->answer == answer;
+        tried(key, req.remote_addr, ok);
+        if (!ok) {
+            send_gbk(res, "3");
+            return;
+        }
+        store_.set_password(account->id, *gbk_password);
+        send_gbk(res, "5");
+    });
+    // Recovery by e-mail: "1" incomplete, "2" sent, "3" no match, "5" too soon.
+    route("/post/yxzh.php", [this](const httplib::Request& req, httplib::Response& res) {
+        FormFields b(req.body);
+        std::string name = text_trim(b.text("zh1")), email = text_trim(b.text("yx1"));
+        if (name.empty() || email.empty()) {
+            send_gbk(res, "1");
+            return;
+        }
+        // Each answer tells whether a name and an address belong together, so
+        // misses count like wrong passwords.
+        auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
+        std::string key = account ? "mail:" + std::to_string(account->id) : std::string();
+        if (!may_try(key, req.remote_addr)) {
+            send_gbk(res, "3");
+            return;
+        }
+        bool match = account && text_lower(account->email) == text_lower(email);
+        tried(key, req.remote_addr, match);
+        if (!match) {
+            send_gbk(res, "3");
+            return;
+        }
+        if (!store_.note_mail_request(account->id, static_cast<int64_t>(std::time(nullptr)),
+                                      kMailWindow)) {
+            send_gbk(res, "5");
+            return;
+        }
+        send_gbk(res, "2");
+    });
+}
+
+void HttpService::install_changes(const Route& route) {
     // Folder and file changes; "1" is success, "0" failure.
     route("/post/scml.php", [this](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("zh"));
+        auto account = account_or_refuse(f.query.text("zh"), res, kFail);
+        if (!account) return;
         auto folder = parse_id(f.query.text("pid"));
         auto confirm = f.body.get("vipjhm");
         if (!account || !folder || (confirm && parse_id(*confirm) != folder)) {
@@ -586,8 +666,9 @@ void HttpService::install_web(httplib::Server& server) {
     // Create folder: success is an answer longer than two bytes.
     route("/post/cjml.php", [this](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("zh"));
-        std::string name = trim(f.body.text("fwmm"));
+        auto account = account_or_refuse(f.query.text("zh"), res, kFail);
+        if (!account) return;
+        std::string name = text_trim(f.body.text("fwmm"));
         auto parent = parse_id(f.body.text("ejml"));
         std::optional<int> id;
         if (account && parent && *parent >= 0 && valid_name(name, 200))
@@ -596,28 +677,31 @@ void HttpService::install_web(httplib::Server& server) {
     });
     route("/post/sz5pc.php", [this](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("pid"));
+        auto account = account_or_refuse(f.query.text("pid"), res, kFail);
+        if (!account) return;
         auto folder = parse_id(f.query.text("mlid"));
-        auto name = gbk_in(trim(f.body.text("btn2")));
+        auto name = gbk_in(text_trim(f.body.text("btn2")));
         bool ok = account && folder && *folder > 0 && name && valid_name(*name, 200) &&
                   store_.rename_folder(*account, *folder, *name);
         send_gbk(res, ok ? kOk : kFail);
     });
     route("/post/sz6pc.php", [this](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("pid"));
+        auto account = account_or_refuse(f.query.text("pid"), res, kFail);
+        if (!account) return;
         auto file = parse_id(f.query.text("mlid"));
-        auto name = gbk_in(trim(f.body.text("btn2")));
+        auto name = gbk_in(text_trim(f.body.text("btn2")));
         bool ok = account && file && name && valid_name(*name, 200) &&
                   store_.rename_file(*account, *file, *name);
         send_gbk(res, ok ? kOk : kFail);
     });
     route("/post/cjwjpc.php", [this](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("zh"));
+        auto account = account_or_refuse(f.query.text("zh"), res, kFail);
+        if (!account) return;
         auto folder = parse_id(f.query.text("mlpid"));
-        auto name = gbk_in(trim(f.body.text("wjm")));
-        auto link = gbk_in(trim(f.body.text("wldz")));
+        auto name = gbk_in(text_trim(f.body.text("wjm")));
+        auto link = gbk_in(text_trim(f.body.text("wldz")));
         size_t scheme = link ? link->find("://") : std::string::npos;
         bool link_ok = link && scheme != std::string::npos && scheme > 0 &&
                        link->size() > scheme + 3 && link->size() <= 1000 &&
@@ -629,31 +713,36 @@ void HttpService::install_web(httplib::Server& server) {
     });
     route("/get/plzc.php", [this](const httplib::Request& req, httplib::Response& res) {
         FormFields q(query_of(req.target));
-        auto account = store_.session_account(q.text("zh"));
+        auto account = account_or_refuse(q.text("zh"), res, kFail);
+        if (!account) return;
         auto ids = parse_id_list(q.text("pid"), kMaxIds);
         bool ok = account && ids && !ids->empty() &&
-                  store_.delete_files(*account, *ids) == static_cast<int>(ids->size());
+                  store_.delete_files(*account, *ids);
         send_gbk(res, ok ? kOk : kFail);
     });
     route("/get/ydxz.php", [this](const httplib::Request& req, httplib::Response& res) {
         FormFields q(query_of(req.target));
-        auto account = store_.session_account(q.text("zh"));
+        auto account = account_or_refuse(q.text("zh"), res, kFail);
+        if (!account) return;
         auto ids = parse_id_list(q.text("pid"), kMaxIds);
         auto target = parse_id(q.text("ml"));
         bool ok = account && ids && !ids->empty() && target && *target >= 0 &&
-                  store_.move_files(*account, *ids, *target) == static_cast<int>(ids->size());
+                  store_.move_files(*account, *ids, *target);
         send_gbk(res, ok ? kOk : kFail);
     });
+}
 
+void HttpService::install_registration(const Route& route) {
     // Upload registration: the marker and the id between "xxxx" and "x".
     auto registered = [](int id) {
         return "INSERT INTO `wenjian` (`id`) VALUES xxxx" + std::to_string(id) + "x";
     };
     route("/jsmc.php", [this, registered](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("bsm"));
+        auto account = account_or_refuse(f.query.text("bsm"), res, kFail);
+        if (!account) return;
         auto folder = parse_id(f.query.text("mlid"));
-        std::string md5 = lower(f.query.text("md5"));
+        std::string md5 = text_lower(f.query.text("md5"));
         auto name = gbk_in(f.body.text("wjdl"));
         std::optional<BlobInfo> blob;
         if (is_hex_token(md5, 32)) blob = store_.blob(md5);
@@ -664,33 +753,33 @@ void HttpService::install_web(httplib::Server& server) {
     });
     route("/tjwj.php", [this, registered](const httplib::Request& req, httplib::Response& res) {
         Fields f = fields_of(req);
-        auto account = store_.session_account(f.query.text("bsm"));
+        auto account = account_or_refuse(f.query.text("bsm"), res, kFail);
+        if (!account) return;
         auto folder = parse_id(f.query.text("mlid"));
         std::string sent_name = f.body.text("wjdl");
         auto name = gbk_in(sent_name);
-        if (!account || !folder || *folder < 0 || !name || !valid_name(*name, 200) ||
+        if (!folder || *folder < 0 || !name || !valid_name(*name, 200) ||
             !store_.folder_exists(*account, *folder)) {
             send_gbk(res, kFail);
             return;
         }
+        // Only an upload from this address, still within its time, is taken.
         std::string remote = sent_name + ".qrvllswj";
         // Holding the name keeps an upload from writing it while it moves.
-        if (!incoming_.begin(remote)) {
+        if (!incoming_.begin(req.remote_addr, remote)) {
             send_gbk(res, kFail);
             return;
         }
         std::optional<int> id;
         try {
-            std::error_code ec;
-            auto path = incoming_.path_for(remote);
-            if (std::filesystem::is_regular_file(path, ec))
-                if (auto blob = store_.adopt_blob(path))
+            if (auto path = incoming_.waiting(req.remote_addr, remote))
+                if (auto blob = store_.adopt_blob(*path))
                     id = store_.add_file(*account, *folder, *name, *blob);
         } catch (...) {
-            incoming_.end(remote);
+            incoming_.end(req.remote_addr, remote);
             throw;
         }
-        incoming_.end(remote);
+        incoming_.end(req.remote_addr, remote);
         send_gbk(res, id ? registered(*id) : std::string(kFail));
     });
 }
@@ -708,7 +797,7 @@ void HttpService::install_direct(httplib::Server& server) {
         }
         std::string password = gbk_out(owner->access_password);
         std::string given = q.text("szmm");
-        if (!password.empty() && given != password) {
+        if (!access_granted(owner->id, req.remote_addr, password, given)) {
             res.status = 403;
             res.set_content("Wrong access password\n", "text/plain");
             return;

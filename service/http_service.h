@@ -4,11 +4,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "guard.h"
+#include "handover.h"
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace qorvel::service {
 
@@ -25,7 +33,9 @@ struct HttpSettings {
 
 class HttpService {
 public:
-    HttpService(Store& store, Incoming& incoming, HttpSettings settings);
+    // failures: shared with the FTP server's logins.
+    HttpService(Store& store, Incoming& incoming, FailureLimiter& failures, HttpSettings settings,
+                GuardSettings guard = {});
 
     void install_web(httplib::Server& server);
     void install_direct(httplib::Server& server);
@@ -35,9 +45,35 @@ public:
     void stop() { stopping_ = true; }
 
 private:
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    using Route = std::function<void(const std::string& path, Handler)>;
+
+    // The web host's routes, one group each.
+    void install_pages(const Route& route);          // update file, notices, public pages
+    void install_login(const Route& route);          // login, session checks, web login
+    void install_account(const Route& route);        // account pages, registration, recovery
+    void install_changes(const Route& route);        // folder and file changes
+    void install_registration(const Route& route);   // upload registration
+
+    // The account of a session key, or nullopt after writing `refusal`
+    // (GBK unless a content type is given) as the answer.
+    std::optional<int> account_or_refuse(std::string_view key, httplib::Response& res,
+                                         const std::string& refusal,
+                                         const char* content_type = nullptr);
+
+    // Password guessing: whether these counters allow a check now, and the
+    // outcome of one.
+    bool may_try(const std::string& account_key, const std::string& address);
+    void tried(const std::string& account_key, const std::string& address, bool ok);
+    // The access password of a file's owner, as the pages check it.
+    bool access_granted(int owner, const std::string& address, const std::string& expected,
+                        const std::string& given);
+
     Store& store_;
     Incoming& incoming_;
     HttpSettings settings_;
+    FailureLimiter& failures_;
+    Handovers handovers_;
     std::atomic<bool> stopping_{false};
 };
 

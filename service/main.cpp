@@ -1,6 +1,7 @@
 // qorvel-service: the local stand-in for the Qorvel web service.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,8 @@ namespace {
 const char* kUsage =
     "usage: qorvel-service [--data DIR] [--seed-demo] [--web ADDR] [--direct ADDR]\n"
     "                      [--files2 ADDR] [--files3 ADDR] [--ftp ADDR] [--no-throttle]\n"
-    "                      [--client-version V] [--update-url URL] [--help]\n"
+    "                      [--client-version V] [--update-url URL] [--ports-file FILE]\n"
+    "                      [limits] [--help]\n"
     "\n"
     "  --data DIR          database and file contents (default $XDG_DATA_HOME/qorvel-service)\n"
     "  --seed-demo         add the demo accounts and files (once)\n"
@@ -26,7 +28,27 @@ const char* kUsage =
     "  --no-throttle       no 1000 KB/s limit on file host 2\n"
     "  --client-version V  version published in /ge.txt (default 147)\n"
     "  --update-url URL    update address published in /ge.txt\n"
-    "ADDR is host:port.\n";
+    "  --ports-file FILE    write the bound ports here (web=, direct=, files2=, files3=, ftp=)\n"
+    "ADDR is host:port; port 0 takes any free port.\n"
+    "\n"
+    "limits (defaults in brackets):\n"
+    "  --request-timeout S  whole head and body of one HTTP request [10]\n"
+    "  --keep-alive S       idle wait for the next request on a connection [5]\n"
+    "  --max-header-lines N header lines in one request [100]\n"
+    "  --max-header-bytes N request line, headers and trailers [65536]\n"
+    "  --max-body N         request body, declared or chunked [1048576]\n"
+    "  --backlog N          listen backlog of every host [1024]\n"
+    "  --http-workers N     threads answering each HTTP host [32]\n"
+    "  --http-per-address N open connections from one address, per host [256]\n"
+    "  --ftp-max N          FTP connections in all [64]\n"
+    "  --ftp-per-address N  FTP connections from one address [8]\n"
+    "  --ftp-login-timeout S  time to log in on a new FTP connection [10]\n"
+    "  --upload-keep S      a waiting upload's time after its last write [600]\n"
+    "  --session-idle S     an unused session ends after this [7200]\n"
+    "  --handover-time S    a confirmed web login waits this long for the client [60]\n"
+    "  --failures-free N    failed password checks before each try waits [5]\n"
+    "  --failure-window S   failures are forgotten after this [900]\n"
+    "  --max-delay S        longest wait after repeated failures [300]\n";
 
 std::string default_data_dir() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
@@ -34,6 +56,26 @@ std::string default_data_dir() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::string(home) + "/.local/share/qorvel-service";
     return "qorvel-service-data";
+}
+
+// The whole-number settings, by option name.
+int* limit_of(qorvel::service::ServiceOptions& o, const std::string& arg) {
+    if (arg == "--request-timeout") return &o.http.request_timeout_s;
+    if (arg == "--keep-alive") return &o.http.keep_alive_timeout_s;
+    if (arg == "--max-header-lines") return &o.http.request.max_head_lines;
+    if (arg == "--backlog") return &o.http.listen_backlog;
+    if (arg == "--http-workers") return &o.http.workers;
+    if (arg == "--http-per-address") return &o.http.max_per_address;
+    if (arg == "--ftp-max") return &o.ftp_limits.max_connections;
+    if (arg == "--ftp-per-address") return &o.ftp_limits.max_per_address;
+    if (arg == "--ftp-login-timeout") return &o.ftp_limits.login_timeout_s;
+    if (arg == "--upload-keep") return &o.ftp_limits.keep_upload_s;
+    if (arg == "--session-idle") return &o.guard.session_idle_s;
+    if (arg == "--handover-time") return &o.guard.handover_s;
+    if (arg == "--failures-free") return &o.guard.failures_free;
+    if (arg == "--failure-window") return &o.guard.failure_window_s;
+    if (arg == "--max-delay") return &o.guard.max_delay_s;
+    return nullptr;
 }
 
 }  // namespace
@@ -75,10 +117,37 @@ int main(int argc, char** argv) {
             value(&options.client_version);
         } else if (arg == "--update-url") {
             value(&options.update_url);
+        } else if (arg == "--max-header-bytes" || arg == "--max-body") {
+            value(&text);
+            if (text.empty() || text.size() > 12 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+                std::fprintf(stderr, "qorvel-service: %s needs a whole number\n", arg.c_str());
+                return 2;
+            }
+            (arg == "--max-body" ? options.http.request.max_body_bytes
+                                 : options.http.request.max_head_bytes) = std::stoull(text);
+        } else if (arg == "--ports-file") {
+            value(&text);
+            options.ports_file = text;
+        } else if (int* limit = limit_of(options, arg)) {
+            value(&text);
+            if (text.empty() || text.size() > 9 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+                std::fprintf(stderr, "qorvel-service: %s needs a whole number\n", arg.c_str());
+                return 2;
+            }
+            *limit = std::stoi(text);
         } else {
             std::fprintf(stderr, "qorvel-service: unknown option %s\n%s", arg.c_str(), kUsage);
             return 2;
         }
+    }
+
+    // Every connection is a descriptor; take all the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
 
     // Signals are taken by sigwait below, not by whichever thread they hit.

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "ftp_server.h"
+#include "http_host.h"
+#include "http_service.h"
+
 namespace qorvel::service {
 
 struct ServiceOptions {
@@ -21,10 +25,16 @@ struct ServiceOptions {
     int64_t throttle_bytes_per_s = 1000 * 1024;
     std::string client_version = "147";
     std::string update_url;  // empty: a page on the web host
-    int http_threads = 32;
+    HttpHostLimits http;      // every HTTP host
+    FtpLimits ftp_limits;
+    GuardSettings guard;      // sessions, hand-overs, failed attempts
+    // When set, the bound ports are written here ("web=PORT" lines, replaced
+    // atomically) once every listener is up; port 0 in an address binds any.
+    std::filesystem::path ports_file;
 };
 
-// Splits "host:port"; false when the port is missing or out of range.
+// Splits "host:port"; false when the port is missing or out of range (0 is
+// allowed: any free port).
 bool split_address(const std::string& address, std::string* host, int* port);
 
 class Service {
@@ -39,6 +49,8 @@ public:
     bool start(std::string* error);
     // One line per listener, for the start-up output.
     const std::vector<std::string>& listener_lines() const { return lines_; }
+    // The ports bound, in the order web, direct, files2, files3, ftp.
+    const std::vector<int>& ports() const { return ports_; }
     void stop();
 
 private:
@@ -46,6 +58,7 @@ private:
     ServiceOptions options_;
     std::unique_ptr<Impl> impl_;
     std::vector<std::string> lines_;
+    std::vector<int> ports_;
 };
 
 }  // namespace qorvel::service

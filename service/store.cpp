@@ -4,11 +4,14 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "net/text.h"
 
 namespace qorvel::service {
 
@@ -90,7 +93,8 @@ CREATE TABLE IF NOT EXISTS accounts (
 CREATE TABLE IF NOT EXISTS sessions (
   key TEXT PRIMARY KEY,
   account_id INTEGER NOT NULL,
-  created INTEGER NOT NULL
+  created INTEGER NOT NULL,
+  last_used INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS sessions_account ON sessions(account_id);
 CREATE TABLE IF NOT EXISTS folders (
@@ -114,12 +118,6 @@ CREATE TABLE IF NOT EXISTS files (
   downloads INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS files_folder ON files(account_id, folder_id);
-CREATE TABLE IF NOT EXISTS handovers (
-  token TEXT PRIMARY KEY,
-  account_id INTEGER NOT NULL,
-  password TEXT NOT NULL,
-  created INTEGER NOT NULL
-);
 )SQL";
 
 std::string hex(const unsigned char* data, size_t n) {
@@ -143,13 +141,6 @@ std::string sha256_hex(std::string_view a, std::string_view b) {
     EVP_DigestFinal_ex(ctx, digest, &len);
     EVP_MD_CTX_free(ctx);
     return hex(digest, len);
-}
-
-std::string ascii_lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 Account read_account(Stmt& st) {
@@ -256,6 +247,12 @@ Store::Store(const fs::path& dir) : dir_(dir), blobs_(dir / "blobs"), incoming_(
     exec("PRAGMA journal_mode=WAL");
     exec("PRAGMA synchronous=NORMAL");
     exec(kSchema);
+    // Data folders from before idle sessions: add the column, count from login.
+    if (sqlite3_exec(db_, "ALTER TABLE sessions ADD COLUMN last_used INTEGER NOT NULL DEFAULT 0",
+                     nullptr, nullptr, nullptr) == SQLITE_OK)
+        exec("UPDATE sessions SET last_used = created");
+    // Hand-overs used to be kept here with their passwords in plain text.
+    exec("DROP TABLE IF EXISTS handovers");
 }
 
 Store::~Store() {
@@ -305,14 +302,14 @@ RegisterResult Store::register_account(std::string_view name, std::string_view p
     }
     {
         Stmt st(db_, "SELECT 1 FROM accounts WHERE email_key = ?1");
-        st.bind(1, ascii_lower(email));
+        st.bind(1, text_lower(email));
         if (st.step()) return RegisterResult::email_taken;
     }
     std::string salt = random_hex(8);
     Stmt st(db_,
             "INSERT INTO accounts (name, email, email_key, salt, pw_hash, created) "
             "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    st.bind(1, name).bind(2, email).bind(3, ascii_lower(email)).bind(4, salt);
+    st.bind(1, name).bind(2, email).bind(3, text_lower(email)).bind(4, salt);
     st.bind(5, sha256_hex(salt, password)).bind(6, now_text().substr(0, 10));
     if (!st.try_run()) return RegisterResult::name_taken;
     if (new_id) *new_id = static_cast<int>(sqlite3_last_insert_rowid(db_));
@@ -352,8 +349,11 @@ std::string Store::login(int account) {
     try {
         Stmt del(db_, "DELETE FROM sessions WHERE account_id = ?1");
         del.bind(1, account).run();
-        Stmt ins(db_, "INSERT INTO sessions (key, account_id, created) VALUES (?1, ?2, ?3)");
-        ins.bind(1, key).bind(2, account).bind(3, static_cast<int64_t>(std::time(nullptr))).run();
+        auto now = static_cast<int64_t>(std::time(nullptr));
+        Stmt ins(db_,
+                 "INSERT INTO sessions (key, account_id, created, last_used) "
+                 "VALUES (?1, ?2, ?3, ?3)");
+        ins.bind(1, key).bind(2, account).bind(3, now).run();
         exec("COMMIT");
     } catch (...) {
         exec("ROLLBACK");
@@ -365,10 +365,23 @@ std::string Store::login(int account) {
 std::optional<int> Store::session_account(std::string_view key) {
     if (key.empty()) return std::nullopt;
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT account_id FROM sessions WHERE key = ?1");
+    auto now = static_cast<int64_t>(std::time(nullptr));
+    Stmt st(db_, "SELECT account_id, last_used FROM sessions WHERE key = ?1");
     st.bind(1, key);
     if (!st.step()) return std::nullopt;
-    return st.i32(0);
+    int account = st.i32(0);
+    int64_t last = st.i64(1);
+    if (now - last > session_idle_s_) {
+        Stmt del(db_, "DELETE FROM sessions WHERE key = ?1");
+        del.bind(1, key).run();
+        return std::nullopt;
+    }
+    // Written at most once a minute, not on every request.
+    if (now - last >= 60 || last > now) {
+        Stmt touch(db_, "UPDATE sessions SET last_used = ?1 WHERE key = ?2");
+        touch.bind(1, now).bind(2, key).run();
+    }
+    return account;
 }
 
 std::vector<Folder> Store::sub_folders(int account, int parent, size_t limit) {
@@ -501,27 +514,45 @@ bool Store::rename_file(int account, int id, std::string_view name) {
     return sqlite3_changes(db_) > 0;
 }
 
-int Store::delete_files(int account, const std::vector<int>& ids) {
+bool Store::delete_files(int account, const std::vector<int>& ids) {
     std::lock_guard lock(mutex_);
-    int changed = 0;
-    for (int id : ids) {
-        Stmt st(db_, "DELETE FROM files WHERE id = ?1 AND account_id = ?2");
-        st.bind(1, id).bind(2, account).run();
-        changed += sqlite3_changes(db_);
-    }
-    return changed;
+    std::vector<int> unique(ids);
+    std::sort(unique.begin(), unique.end());
+    unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+    bool all = true;
+    transaction_locked([&] {
+        for (int id : unique) {
+            Stmt st(db_, "DELETE FROM files WHERE id = ?1 AND account_id = ?2");
+            st.bind(1, id).bind(2, account).run();
+            if (sqlite3_changes(db_) == 0) {
+                all = false;
+                break;
+            }
+        }
+        return all;
+    });
+    return all;
 }
 
-int Store::move_files(int account, const std::vector<int>& ids, int target) {
+bool Store::move_files(int account, const std::vector<int>& ids, int target) {
     std::lock_guard lock(mutex_);
-    if (!folder_exists(account, target)) return 0;
-    int changed = 0;
-    for (int id : ids) {
-        Stmt st(db_, "UPDATE files SET folder_id = ?1 WHERE id = ?2 AND account_id = ?3");
-        st.bind(1, target).bind(2, id).bind(3, account).run();
-        changed += sqlite3_changes(db_);
-    }
-    return changed;
+    if (!folder_exists(account, target)) return false;
+    std::vector<int> unique(ids);
+    std::sort(unique.begin(), unique.end());
+    unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+    bool all = true;
+    transaction_locked([&] {
+        for (int id : unique) {
+            Stmt st(db_, "UPDATE files SET folder_id = ?1 WHERE id = ?2 AND account_id = ?3");
+            st.bind(1, target).bind(2, id).bind(3, account).run();
+            if (sqlite3_changes(db_) == 0) {
+                all = false;
+                break;
+            }
+        }
+        return all;
+    });
+    return all;
 }
 
 void Store::count_download(int id) {
@@ -583,30 +614,6 @@ BlobInfo Store::put_blob(std::string_view bytes) {
     Stmt st(db_, "INSERT OR IGNORE INTO blobs (md5, size) VALUES (?1, ?2)");
     st.bind(1, info.md5).bind(2, info.size).run();
     return info;
-}
-
-void Store::put_handover(std::string_view token, int account, std::string_view password) {
-    std::lock_guard lock(mutex_);
-    Stmt st(db_,
-            "INSERT OR REPLACE INTO handovers (token, account_id, password, created) "
-            "VALUES (?1, ?2, ?3, ?4)");
-    st.bind(1, token).bind(2, account).bind(3, password);
-    st.bind(4, static_cast<int64_t>(std::time(nullptr))).run();
-}
-
-std::optional<std::pair<int, std::string>> Store::take_handover(std::string_view token,
-                                                                int64_t max_age_s) {
-    if (token.empty()) return std::nullopt;
-    std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT account_id, password, created FROM handovers WHERE token = ?1");
-    st.bind(1, token);
-    if (!st.step()) return std::nullopt;
-    std::pair<int, std::string> result{st.i32(0), st.text(1)};
-    int64_t created = st.i64(2);
-    Stmt del(db_, "DELETE FROM handovers WHERE token = ?1");
-    del.bind(1, token).run();
-    if (static_cast<int64_t>(std::time(nullptr)) - created > max_age_s) return std::nullopt;
-    return result;
 }
 
 std::optional<std::string> Store::meta(std::string_view key) {

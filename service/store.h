@@ -1,4 +1,4 @@
-// Accounts, sessions, folders, files and hand-overs in SQLite, file contents
+// Accounts, sessions, folders and files in SQLite, file contents
 // in a blob folder addressed by MD5. Every public call is atomic and safe
 // from any thread. Texts are UTF-8 here; the pages convert at the edge.
 #pragma once
@@ -79,8 +79,10 @@ public:
     bool note_mail_request(int account, int64_t now, int64_t window_s);
 
     // Sessions: a login makes a new key and ends the account's other sessions.
+    // A session unused for longer than the idle time has ended.
     std::string login(int account);
     std::optional<int> session_account(std::string_view key);
+    void set_session_idle(int seconds) { session_idle_s_ = seconds; }
 
     // Folders (id 0 is the default folder and is not stored).
     std::vector<Folder> sub_folders(int account, int parent, size_t limit);
@@ -100,8 +102,10 @@ public:
     std::optional<int> add_link_file(int account, int folder, std::string_view name,
                                      std::string_view outside);
     bool rename_file(int account, int id, std::string_view name);
-    int delete_files(int account, const std::vector<int>& ids);
-    int move_files(int account, const std::vector<int>& ids, int target);
+    // All or nothing: false (and nothing changed) when any id is not the
+    // account's own file.
+    bool delete_files(int account, const std::vector<int>& ids);
+    bool move_files(int account, const std::vector<int>& ids, int target);
     void count_download(int id);
 
     // Blobs.
@@ -111,11 +115,6 @@ public:
     // blob is there already) and records the blob.
     std::optional<BlobInfo> adopt_blob(const std::filesystem::path& file);
     BlobInfo put_blob(std::string_view bytes);
-
-    // QQ hand-overs, taken once.
-    void put_handover(std::string_view token, int account, std::string_view password);
-    std::optional<std::pair<int, std::string>> take_handover(std::string_view token,
-                                                             int64_t max_age_s);
 
     // Named flags and values.
     std::optional<std::string> meta(std::string_view key);
@@ -136,12 +135,28 @@ public:
     }
 
 private:
+    // Runs body (mutex held) in one transaction; commits only when it
+    // returns true.
+    template <typename F>
+    void transaction_locked(F&& body) {
+        exec("BEGIN IMMEDIATE");
+        try {
+            if (body())
+                exec("COMMIT");
+            else
+                exec("ROLLBACK");
+        } catch (...) {
+            exec("ROLLBACK");
+            throw;
+        }
+    }
     void exec(const char* sql);
     std::filesystem::path dir_;
     std::filesystem::path blobs_;
     std::filesystem::path incoming_;
     sqlite3* db_ = nullptr;
     std::recursive_mutex mutex_;
+    int session_idle_s_ = 2 * 3600;
 };
 
 // Lower-case hex MD5 of a whole file; nullopt when it cannot be read.

@@ -212,7 +212,9 @@ TEST_F(LoginRoads, WebLoginHandsTheAccountOverToTheLogin) {
     // The browser (sharing the cookie store) signs in on the service's page.
     std::string page = web_get(web_login_url(r.client_.hosts()));
     ASSERT_NE(page.find("confirm"), std::string::npos);
-    web_request(web_login_url(r.client_.hosts()), "POST", "", nullptr, "zh=demo&mm=demo123");
+    std::string form_key = text_between(page, "name=\"qqyz\" value=\"", "\"");
+    web_request(web_login_url(r.client_.hosts()), "POST", "", nullptr,
+                "qqyz=" + form_key + "&zh=demo&mm=demo123");
 
     ASSERT_TRUE(r.wait([&] { return r.logged_in(); }, 20s)) << log();
     EXPECT_FALSE(web_login->alive());

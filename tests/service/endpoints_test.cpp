@@ -17,7 +17,9 @@ protected:
     static void SetUpTestSuite() {
         ServiceInstanceOptions options;
         options.throttle = true;
-        options.extra_args = {"--client-version", "147"};
+        // One service serves the whole suite, whose wrong passwords and misses
+        // would otherwise add up to the guessing slow-down.
+        options.extra_args = {"--client-version", "147", "--failures-free", "1000"};
         service_ = new ServiceInstance(options);
         ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
     }
@@ -257,16 +259,21 @@ TEST_F(ServiceEndpoints, RecoveryByQuestionAndByMail) {
 }
 
 TEST_F(ServiceEndpoints, QqHandOverGoesToTheConfirmingBrowserOnce) {
-    // This process's cookie store plays the browser of the sign-in window.
+    // This process's cookie store plays the browser of the sign-in window,
+    // which sends the page's hidden form key with the form.
     WebSession::process().clear_cookies();
+    const std::string url = service_->web() + "/QQ/example/oauth/index.php";
+    auto form_key = [](const std::string& page) {
+        return text_between(page, "name=\"qqyz\" value=\"", "\"");
+    };
     EXPECT_EQ(view().get("/qdlxx.php"), "");
-    std::string page = web_request_text(service_->web() + "/QQ/example/oauth/index.php", "GET");
+    std::string page = web_request_text(url, "GET");
     EXPECT_NE(page.find("name=\"zh\""), std::string::npos);
-    std::string wrong = web_request_text(service_->web() + "/QQ/example/oauth/index.php", "POST",
-                                         "", nullptr, "zh=demo&mm=bad");
+    ASSERT_EQ(form_key(page).size(), 32u);
+    page = web_request_text(url, "POST", "", nullptr,
+                            "qqyz=" + form_key(page) + "&zh=demo&mm=bad");
     EXPECT_EQ(view().get("/qdlxx.php"), "");
-    web_request_text(service_->web() + "/QQ/example/oauth/index.php", "POST", "", nullptr,
-                     "zh=demo&mm=demo123");
+    web_request_text(url, "POST", "", nullptr, "qqyz=" + form_key(page) + "&zh=demo&mm=demo123");
     std::string handed = text_replace_all(view().get("/qdlxx.php"), "\r\n", "");
     auto pieces = text_split(handed, "|");
     ASSERT_EQ(pieces.size(), 4u) << handed;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "client_view.h"
+#include "raw_peer.h"
 #include "net/charset.h"
 #include "net/form.h"
 #include "net/text.h"
@@ -20,78 +21,6 @@
 
 namespace qorvel::test {
 namespace {
-
-// One raw TCP exchange: send, half-close, read until close (2 s at most).
-std::string raw_exchange(const std::string& host, int port, const std::string& bytes,
-                         bool half_close = true) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-    std::string out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (half_close) ::shutdown(fd, SHUT_WR);
-        char buf[4096];
-        for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-            if (out.size() > (1 << 20)) break;
-        }
-    }
-    ::close(fd);
-    return out;
-}
-
-// An FTP control connection driven line by line.
-class FtpControl {
-public:
-    FtpControl(const std::string& host, int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{3, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~FtpControl() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    // The next reply line (empty on close or time-out).
-    std::string reply() {
-        for (;;) {
-            size_t nl = buf_.find("\r\n");
-            if (nl != std::string::npos) {
-                std::string line = buf_.substr(0, nl);
-                buf_.erase(0, nl + 2);
-                if (line.size() >= 4 && line[3] == '-') continue;  // multi-line reply
-                return line;
-            }
-            char tmp[1024];
-            ssize_t n = fd_ < 0 ? -1 : ::recv(fd_, tmp, sizeof tmp, 0);
-            if (n <= 0) return {};
-            buf_.append(tmp, static_cast<size_t>(n));
-        }
-    }
-    std::string command(const std::string& line) {
-        std::string data = line + "\r\n";
-        if (fd_ >= 0) ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-        return reply();
-    }
-
-private:
-    int fd_ = -1;
-    std::string buf_;
-};
 
 struct Snapshot {
     std::vector<std::pair<int, std::string>> folders;

@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <set>
+#include <map>
+#include <thread>
 
 namespace qorvel::test {
 
@@ -24,24 +26,40 @@ std::string ServiceInstance::binary() {
 ServiceInstance::ServiceInstance(ServiceInstanceOptions options)
     : options_(std::move(options)), data_(std::make_unique<TempDir>("qorvel-service")) {
     log_ = data_->path() / "service.log";
-    std::set<int> taken;
-    auto pick = [&] {
-        for (int tries = 0; tries < 50; ++tries) {
-            int port = free_port(options_.host);
-            if (taken.insert(port).second) return port;
-        }
-        return 0;
-    };
-    web_port_ = pick();
-    direct_port_ = pick();
-    files2_port_ = pick();
-    files3_port_ = pick();
-    ftp_port_ = pick();
 }
 
 ServiceInstance::~ServiceInstance() { stop(); }
 
+namespace {
+
+// "role=port" lines; false until all five are there.
+bool read_ports(const fs::path& file, std::map<std::string, int>* out) {
+    std::string text = read_file(file);
+    out->clear();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) break;
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl + 1;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        (*out)[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    }
+    for (const char* role : {"web", "direct", "files2", "files3", "ftp"})
+        if (out->count(role) == 0 || (*out)[role] <= 0) return false;
+    return true;
+}
+
+}  // namespace
+
 bool ServiceInstance::start() {
+    // The first start lets the service bind any free ports and tell us which;
+    // picking a free port here and handing it over would race other tests.
+    // A restart asks for the same ports again.
+    fs::path ports_file = data_->path() / "ports";
+    std::error_code ec;
+    fs::remove(ports_file, ec);
     std::vector<std::string> argv = {binary(),
                                      "--data",
                                      (data_->path() / "data").string(),
@@ -54,17 +72,27 @@ bool ServiceInstance::start() {
                                      "--files3",
                                      host_port(files3_port_),
                                      "--ftp",
-                                     host_port(ftp_port_)};
+                                     host_port(ftp_port_),
+                                     "--ports-file",
+                                     ports_file.string()};
     if (options_.seed_demo) argv.push_back("--seed-demo");
     if (!options_.throttle) argv.push_back("--no-throttle");
     for (const auto& a : options_.extra_args) argv.push_back(a);
     child_ = ChildProcess(argv, log_.string());
-    for (int port : {web_port_, direct_port_, files2_port_, files3_port_, ftp_port_}) {
-        if (!wait_for_port(options_.host, port, std::chrono::seconds(15))) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    std::map<std::string, int> ports;
+    while (!read_ports(ports_file, &ports)) {
+        if (!child_.running() || std::chrono::steady_clock::now() > deadline) {
             stop();
             return false;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    web_port_ = ports["web"];
+    direct_port_ = ports["direct"];
+    files2_port_ = ports["files2"];
+    files3_port_ = ports["files3"];
+    ftp_port_ = ports["ftp"];
     return child_.running();
 }
 

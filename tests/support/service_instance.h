@@ -1,5 +1,6 @@
-// Starts qorvel-service on free ports of a loopback address for tests and
-// stops it by its PID. The binary is taken from QORVEL_SERVICE_BIN, or
+// Starts qorvel-service on a loopback address for tests (the service binds
+// free ports itself and writes them to a file we read) and stops it by its
+// PID. The binary is taken from QORVEL_SERVICE_BIN, or
 // found as service/qorvel-service above the test executable.
 #pragma once
 
@@ -26,7 +27,8 @@ public:
     ServiceInstance(const ServiceInstance&) = delete;
     ServiceInstance& operator=(const ServiceInstance&) = delete;
 
-    // Starts the service and waits for all five ports; false on failure.
+    // Starts the service and waits until it reports its five ports; false on
+    // failure. The ports are known only after this.
     bool start();
     // SIGTERM by PID; returns the exit status.
     int stop();

@@ -16,6 +16,7 @@
 #include "platform/prompts.h"
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
+#include "transfer/transfers.h"
 #include "ui/engine.h"
 #include "ui/windows/catalogue.h"
 
@@ -58,6 +59,8 @@ class Client {
     const ConfigFiles& config() const { return config_; }
     const ClientFolders& folders() const { return folders_; }
     SessionStore& session() { return session_; }
+    // The download and upload queues with their engine objects.
+    transfer::Transfers& transfers() { return transfers_; }
 
     // Windows: the factory builds a catalogue window with its handlers wired.
     void set_window_factory(WindowFactory factory) { factory_ = std::move(factory); }
@@ -107,6 +110,8 @@ class Client {
     std::shared_ptr<ui::Window> main_, login_, web_login_;
     LocalClock clock_;
     std::string stamp_;
+    // Last, so its engine objects stop before anything their callbacks use goes.
+    transfer::Transfers transfers_;
 };
 
 }  // namespace qorvel

@@ -1,0 +1,51 @@
+// The transfer state the program owns: both queues, the task records they
+// reuse, and the few texts the roads keep between actions.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "transfer/engine/task_param.h"
+#include "transfer/queues.h"
+
+namespace qorvel::transfer {
+
+// A text shared between threads.
+class LockedText {
+  public:
+    std::string get() const {
+        std::lock_guard lock(mutex_);
+        return value_;
+    }
+    void set(std::string value) {
+        std::lock_guard lock(mutex_);
+        value_ = std::move(value);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::string value_;
+};
+
+class Transfers {
+  public:
+    DownloadQueue downloads;
+    UploadQueue uploads;
+    // Only the runner that holds a queue's running task touches its record.
+    engine::TaskParam download_params;
+    engine::TaskParam upload_params;
+
+    LockedText chosen_save_folder;  // the folder picked by the last download action
+    LockedText last_upload_folder;  // where the file chooser opens
+
+    // The folder access password of the storage browser, sent with link requests.
+    std::function<std::string()> access_password = [] { return std::string("0"); };
+    // Loads the current folder's whole list for a folder download (the storage browser's).
+    std::function<void()> load_folder_for_download;
+    // Puts a new file on top of the file list (the storage browser's).
+    std::function<void(const std::string& name, long long id, const std::string& size)>
+        show_new_file;
+};
+
+}  // namespace qorvel::transfer

@@ -5,8 +5,8 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
-#include "transfer/engine/messages.h"
 #include "transfer/download_rules.h"
+#include "transfer/engine/messages.h"
 #include "transfer/roads.h"
 
 namespace qorvel {
@@ -24,10 +24,12 @@ int row_of(ui::Control& list, TaskId id) {
 }
 
 void set_running_caption(ui::Window& w) {
-    w["选择夹2"].set_page_title(0, GBK("下载中(") + std::to_string(w["超级列表框2"].row_count()) + ")");
+    w["选择夹2"].set_page_title(
+        0, GBK("下载中(") + std::to_string(w["超级列表框2"].row_count()) + ")");
 }
 void set_done_caption(ui::Window& w) {
-    w["选择夹2"].set_page_title(1, GBK("已完成(") + std::to_string(w["超级列表框3"].row_count()) + ")");
+    w["选择夹2"].set_page_title(
+        1, GBK("已完成(") + std::to_string(w["超级列表框3"].row_count()) + ")");
 }
 
 void add_completed(ui::Window& w, const std::string& name, const std::string& path) {
@@ -47,15 +49,17 @@ int random_prefix() {
     return std::uniform_int_distribution<int>(10000, 50000)(gen);
 }
 
-std::string default_save_folder(ui::Window& w) { return w["编辑框49"].text(); }
+std::string default_save_folder(ui::Window& w) {
+    return w["编辑框49"].text();
+}
 
 // Link-only entries ("0B") become link files in the default save folder.
 void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
                         const std::string& listed_name) {
     auto name = transfer::safe_local_name(listed_name);
     std::string folder = default_save_folder(w);
-    std::string answer =
-        web_get(c.hosts().web_url(transfer::storage_link_path(file_id, c.transfers().access_password())));
+    std::string answer = web_get(
+        c.hosts().web_url(transfer::storage_link_path(file_id, c.transfers().access_password())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
         add_completed(w, listed_name, GBK("失败：无法取得链接地址"));
@@ -133,16 +137,16 @@ void run_next_download(Client& c) {
             fail_download(c, *w, id, GBK("文件名无效"));
             continue;
         }
-        std::string answer = web_get(
-            c.hosts().web_url(transfer::storage_link_path(e.file_id, c.transfers().access_password())));
+        std::string answer = web_get(c.hosts().web_url(
+            transfer::storage_link_path(e.file_id, c.transfers().access_password())));
         auto link = transfer::storage_link(answer);
         if (!link) {
             fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
             continue;
         }
         std::string base = e.folder.empty() ? default_save_folder(*w) : e.folder;
-        auto plan = transfer::plan_target(base, *name, (*w)["组合框6"].current(), exists,
-                                          random_prefix);
+        auto plan =
+            transfer::plan_target(base, *name, (*w)["组合框6"].current(), exists, random_prefix);
         if (!plan.ok) {
             fail_download(c, *w, id, GBK("没有可用的文件名"));
             continue;
@@ -156,11 +160,12 @@ void run_next_download(Client& c) {
         p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
         p.local_path = target;
         p.rate_limit = 0;
-        p.event_callback = [&c, id, final_path = plan.final_path](
-                               int code, engine::TaskId, std::int64_t, std::int64_t,
-                               engine::TaskId) {
+        p.event_callback = [&c, id, final_path = plan.final_path](int code, engine::TaskId,
+                                                                  std::int64_t, std::int64_t,
+                                                                  engine::TaskId) {
             if (code == engine::kEventEnded) {
-                c.program().start_worker([&c, id, final_path] { on_download_ended(c, id, final_path); });
+                c.program().start_worker(
+                    [&c, id, final_path] { on_download_ended(c, id, final_path); });
             }
             return 1;
         };

@@ -30,9 +30,9 @@ std::optional<std::string> safe_local_name(const std::string& name);
 enum class SameName { overwrite = 0, rename = 1 };
 
 struct TargetPlan {
-    std::string final_path;    // where the file ends up
-    std::string replaces;      // an existing file to replace after success ("" when none)
-    bool ok = true;            // false when no free name was found
+    std::string final_path;  // where the file ends up
+    std::string replaces;    // an existing file to replace after success ("" when none)
+    bool ok = true;          // false when no free name was found
 };
 // exists tells whether a path is taken; random gives 10000..50000.
 TargetPlan plan_target(const std::string& folder, const std::string& name, int policy,

@@ -25,7 +25,8 @@ int row_of(ui::Control& list, TaskId id) {
 }
 
 void set_queue_caption(ui::Window& w) {
-    w["选择夹3"].set_page_title(0, GBK("客户端上传(") + std::to_string(w["超级列表框6"].row_count()) + ")");
+    w["选择夹3"].set_page_title(
+        0, GBK("客户端上传(") + std::to_string(w["超级列表框6"].row_count()) + ")");
 }
 
 // Appends a row whose target is the tree's current folder.
@@ -93,7 +94,8 @@ bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& 
     if (!digest) return false;
     std::int64_t size = transfer::file_size_of(path);
     std::string answer = web_request_text(
-        c.hosts().web_url(transfer::instant_upload_path(c.session().account_key(), folder_id, *digest)),
+        c.hosts().web_url(
+            transfer::instant_upload_path(c.session().account_key(), folder_id, *digest)),
         "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)));
     auto reg = transfer::parse_registration(answer);
     if (!reg.created) return false;
@@ -181,8 +183,9 @@ void on_upload_ended(Client& c, TaskId id) {
         c.transfers().last_upload_folder.set(transfer::folder_part_of(path));
         if (outcome.result != engine::Outcome::Result::success) {
             // A transfer that did not finish is never registered.
-            fail_upload(c, *w, id,
-                        outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
+            fail_upload(
+                c, *w, id,
+                outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
         } else {
             std::string answer = web_request_text(
                 c.hosts().web_url(transfer::register_upload_path(c.session().account_key(),

@@ -12,7 +12,9 @@
 
 namespace qorvel::transfer {
 
-bool under_upload_limit(std::int64_t bytes) { return bytes < kUploadLimitBytes; }
+bool under_upload_limit(std::int64_t bytes) {
+    return bytes < kUploadLimitBytes;
+}
 
 bool upload_extension_allowed(const std::string& path) {
     std::string name = file_name_of(path);
@@ -83,7 +85,9 @@ std::string completed_size_text(std::int64_t bytes) {
     return number_to_text(static_cast<double>(bytes) / 1024.0) + "KB";
 }
 
-std::string remote_name_for(const std::string& path) { return file_name_of(path) + ".qrvllswj"; }
+std::string remote_name_for(const std::string& path) {
+    return file_name_of(path) + ".qrvllswj";
+}
 
 std::string ftp_upload_url(const std::string& ftp_host, const std::string& remote_name) {
     return "ftp://" + ftp_host + ":1678/" + remote_name;

@@ -12,7 +12,8 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on("按钮34", Event::clicked, [&c](EventArgs&) { choose_save_location(c); });
     main.on("时钟5", Event::tick,
             [&c](EventArgs&) { c.program().start_worker([&c] { update_download_progress(c); }); });
-    main.on_chosen("菜单", "添加进下载列表并下载", [&c](EventArgs&) { queue_selected_downloads(c); });
+    main.on_chosen("菜单", "添加进下载列表并下载",
+                   [&c](EventArgs&) { queue_selected_downloads(c); });
     main.on_chosen("目录", "下载该文件夹,最多500个,不含目录",
                    [&c](EventArgs&) { queue_folder_download(c); });
     main.on_chosen("开始菜单", "删除任务", [&c](EventArgs&) { delete_download_task(c); });

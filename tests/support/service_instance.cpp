@@ -26,9 +26,12 @@ std::string ServiceInstance::binary() {
 ServiceInstance::ServiceInstance(ServiceInstanceOptions options)
     : options_(std::move(options)), data_(std::make_unique<TempDir>("qorvel-service")) {
     log_ = data_->path() / "service.log";
+    ftp_port_ = options_.ftp_port;
 }
 
-ServiceInstance::~ServiceInstance() { stop(); }
+ServiceInstance::~ServiceInstance() {
+    stop();
+}
 
 namespace {
 
@@ -106,6 +109,8 @@ bool ServiceInstance::restart() {
     return start();
 }
 
-bool ServiceInstance::running() { return child_.pid() > 0 && child_.running(); }
+bool ServiceInstance::running() {
+    return child_.pid() > 0 && child_.running();
+}
 
 }  // namespace qorvel::test

@@ -17,11 +17,12 @@ struct ServiceInstanceOptions {
     std::string host = "127.0.0.1";  // any 127.x.y.z
     bool seed_demo = true;
     bool throttle = false;  // file host 2's per-connection limit
+    int ftp_port = 0;       // 0: any free port; the client's uploads need 1678
     std::vector<std::string> extra_args;
 };
 
 class ServiceInstance {
-public:
+  public:
     explicit ServiceInstance(ServiceInstanceOptions options = {});
     ~ServiceInstance();
     ServiceInstance(const ServiceInstance&) = delete;
@@ -52,7 +53,7 @@ public:
 
     static std::string binary();
 
-private:
+  private:
     std::string host_port(int port) const { return options_.host + ":" + std::to_string(port); }
 
     ServiceInstanceOptions options_;

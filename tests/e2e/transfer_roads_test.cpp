@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <boost/regex.hpp>
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/road.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "transfer/digest.h"
+
+namespace qorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::hosts_of;
+using test::Road;
+using ui::Event;
+namespace fs = std::filesystem;
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void write_bytes(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+struct Listed {
+    long long id;
+    std::string name, size;  // GBK
+};
+
+class TransferRoads : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        test::ServiceInstanceOptions o;
+        o.host = "127.0.10.61";
+        o.ftp_port = 1678;  // the client always sends to port 1678
+        service_ = new test::ServiceInstance(o);
+        ready_ = service_->start();
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
+
+    // Logs a fresh client in; its save folder is its own Downloads folder.
+    std::unique_ptr<Road> signed_in(const std::string& account, const std::string& password,
+                                    ServiceHosts hosts = hosts_of(*service_)) {
+        auto r = std::make_unique<Road>(hosts);
+        EXPECT_TRUE(r->start());
+        r->log_in(account, password, false);
+        EXPECT_TRUE(r->wait([&] { return r->logged_in(); }, 20s));
+        save_ = r->home_.path() / "Downloads";
+        fs::create_directories(save_);
+        r->call([&] { r->main()["编辑框49"].set_text(save_.string() + "/"); });
+        return r;
+    }
+
+    // The folder's whole list as the service gives it, put into the file list.
+    std::vector<Listed> show_folder(Road& r, int folder) {
+        std::string answer = web_get(
+            hosts_of(*service_).web_url("/mljg/wjdq.php?pid=" + r.client_.session().login_pid() +
+                                        "&ml=" + std::to_string(folder) + "&dqlx=1"));
+        std::vector<Listed> out;
+        boost::regex row(GBK("pid：(\\d+)<文件名：(.*?)<大小：(.*?)<"));
+        for (boost::sregex_iterator it(answer.begin(), answer.end(), row), end; it != end; ++it)
+            out.push_back({std::stoll((*it)[1]), (*it)[2], (*it)[3]});
+        r.call([&] {
+            ui::Control& files = r.main()["超级列表框1"];
+            files.clear_rows();
+            for (const auto& f : out) {
+                int row = files.insert_row(files.row_count(), f.name, f.id);
+                files.set_cell(row, 1, f.size);
+            }
+        });
+        return out;
+    }
+    static int row_named(const std::vector<Listed>& rows, const std::string& utf8) {
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].name == utf8_to_gbk(utf8)) return static_cast<int>(i);
+        return -1;
+    }
+    // What the service hands out for a file, fetched independently of the client.
+    static std::string served(const std::string& file_id, const std::string& password, bool vip) {
+        auto h = hosts_of(*service_);
+        std::string page = web_get(h.web_url("/ym.php?pid=" + file_id + "&srmm=" + password));
+        std::string link = text_between(page, "bsmzdyd", "<");
+        return web_get("http://" + (vip ? h.files3 : h.files2) + "/up/" + link);
+    }
+    // Selects rows, answers the folder chooser with the default folder, clicks 下载.
+    void download_rows(Road& r, const std::vector<int>& rows) {
+        r.call([&] {
+            r.main()["超级列表框1"].set_selection(rows, rows.empty() ? -1 : rows[0]);
+            r.program_.raise(r.main(), "按钮38", Event::clicked);
+        });
+    }
+    bool queue_idle(Road& r) {
+        return r.wait(
+            [&] {
+                return r.client_.transfers().downloads.running() == std::nullopt &&
+                       !r.client_.transfers().downloads.run_active();
+            },
+            30s);
+    }
+
+    static test::ServiceInstance* service_;
+    static bool ready_;
+    fs::path save_;
+};
+test::ServiceInstance* TransferRoads::service_ = nullptr;
+bool TransferRoads::ready_ = false;
+
+TEST_F(TransferRoads,
+       MemberQueueDownloadsByteExactFromHost3WithLinkFilesAndTheShutDownAfterTheLast) {
+    auto h = hosts_of(*service_);
+    h.files2 = "127.0.0.1:1";  // a member never asks file host 2
+    auto r = signed_in("demo", "demo123", h);
+    r->client_.transfers().access_password = [] { return std::string("8888"); };
+    auto rows = show_folder(*r, 0);
+    int readme = row_named(rows, "使用说明.txt"), big = row_named(rows, "大文件.bin"),
+        empty = row_named(rows, "空文件.txt"), link = row_named(rows, "外部链接.zip");
+    ASSERT_GE(readme, 0);
+    ASSERT_GE(big, 0);
+    ASSERT_GE(empty, 0);
+    ASSERT_GE(link, 0);
+    r->call([&] { r->main()["选择框3"].set_checked(true); });
+
+    download_rows(*r, {big, link});
+    // Queued while the run is in progress: joins it, no second run.
+    download_rows(*r, {readme, empty});
+    ASSERT_TRUE(queue_idle(*r));
+
+    auto expect_file = [&](int row) {
+        std::string got = read_bytes(save_ / text_to_path(rows[row].name));
+        EXPECT_EQ(got, served(std::to_string(rows[row].id), "8888", true))
+            << gbk_to_utf8(rows[row].name);
+    };
+    expect_file(big);
+    expect_file(readme);
+    expect_file(empty);
+    EXPECT_FALSE(read_bytes(save_ / text_to_path(rows[readme].name)).empty());
+    r->call([&] {
+        ui::Window& w = r->main();
+        EXPECT_EQ(w["超级列表框2"].row_count(), 0);
+        ui::Control& done = w["超级列表框3"];
+        ASSERT_EQ(done.row_count(), 4);
+        // Rows are queued in list order and finish newest first.
+        int last = std::max(readme, empty);
+        EXPECT_EQ(done.cell(0, 0), rows[last].name);
+        EXPECT_EQ(done.cell(0, 1), save_.string() + "/" + rows[last].name);
+        EXPECT_EQ(w["选择夹2"].page_title(1), GBK("已完成(4)"));
+        EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(0)"));
+        EXPECT_TRUE(w["按钮28"].enabled());
+    });
+    // The link-only entry became a link file, never a queued row.
+    auto actions = r->shell_.actions();
+    int shortcuts = 0, shutdowns = 0;
+    for (const auto& a : actions) {
+        if (a.kind == "shortcut") {
+            ++shortcuts;
+            EXPECT_EQ(a.a, save_.string() + "/" + rows[link].name + ".desktop");
+            EXPECT_EQ(a.b, "http://www.example.com/qorvel/demo.zip");
+        }
+        if (a.kind == "shut_down") ++shutdowns;
+    }
+    EXPECT_EQ(shortcuts, 1);
+    EXPECT_EQ(shutdowns, 1) << "once, after the last row";
+}
+
+TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorStopTheQueue) {
+    auto h = hosts_of(*service_);
+    h.files3 = "127.0.0.1:1";  // a non-member never asks file host 3
+    auto r = signed_in("guest", "guest123", h);
+    auto rows = show_folder(*r, 0);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    // A row the service knows nothing of (no link in the answer), then a real one.
+    r->call([&] {
+        ui::Control& files = r->main()["超级列表框1"];
+        int row = files.insert_row(files.row_count(), "gone.bin", 987654);
+        files.set_cell(row, 1, "1KB");
+    });
+    download_rows(*r, {static_cast<int>(rows.size()), sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(save_ / text_to_path(rows[sample].name)),
+              served(std::to_string(rows[sample].id), "0", false));
+    EXPECT_FALSE(fs::exists(save_ / "gone.bin"));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1) << "the failed row stays and says so";
+        EXPECT_EQ(q.cell(0, 0), "gone.bin");
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_EQ(q.cell(0, 4), GBK("无法取得文件的下载地址"));
+        EXPECT_EQ(r->main()["超级列表框3"].row_count(), 1);
+        // Idle now: the failed row can be deleted.
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 0);
+    });
+}
+
+TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) {
+    auto r = signed_in("guest", "guest123");
+    auto rows = show_folder(*r, 0);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    fs::path target = save_ / text_to_path(rows[sample].name);
+    std::string fresh = served(std::to_string(rows[sample].id), "0", false);
+
+    // 同名更改: the old file stays, the new one gets a number in front.
+    write_bytes(target, "old");
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), "old");
+    std::string renamed;
+    r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
+    std::string prefix = renamed.substr(save_.string().size() + 1, 5);
+    EXPECT_GE(std::stoi(prefix), 10000);
+    EXPECT_LE(std::stoi(prefix), 50000);
+    EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
+
+    // 同名覆盖 with a download that fails on the file host: the old file is untouched.
+    std::string md5 = *transfer::file_md5_hex(text_to_path(renamed));
+    fs::path blob = service_->data_dir() / "data" / "blobs" / md5.substr(0, 2) / md5;
+    ASSERT_TRUE(fs::exists(blob));
+    fs::path aside = blob.string() + ".aside";
+    fs::rename(blob, aside);
+    r->call([&] { r->main()["组合框6"].set_current(0); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    fs::rename(aside, blob);
+    EXPECT_EQ(read_bytes(target), "old");
+    for (const auto& e : fs::directory_iterator(save_))
+        EXPECT_EQ(e.path().filename().string().find(".qorvel-"), std::string::npos)
+            << "nothing left behind: " << e.path();
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_NE(q.cell(0, 4), "");
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+    });
+
+    // 同名覆盖 that succeeds replaces the old file.
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), fresh);
+}
+
+}  // namespace
+}  // namespace qorvel

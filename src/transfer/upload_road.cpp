@@ -80,7 +80,7 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
         files.insert_row(0, name, new_id);
         files.set_cell(0, 1, kb);
     }
-    w["选择夹3"].set_page_title(2, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
+    w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
     c.transfers().uploads.complete(id);
     ui::Control& queue = w["超级列表框6"];
     int row = row_of(queue, id);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <boost/regex.hpp>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,8 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "transfer/digest.h"
+#include "transfer/engine/engine.h"
+#include "transfer/upload_rules.h"
 
 namespace qorvel {
 namespace {
@@ -250,6 +254,179 @@ TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) 
     download_rows(*r, {sample});
     ASSERT_TRUE(queue_idle(*r));
     EXPECT_EQ(read_bytes(target), fresh);
+}
+
+// Uploads: a retry wait of 50 ms and 3 attempts keep refused connections short.
+class UploadRoads : public TransferRoads {
+  protected:
+    void SetUp() override {
+        TransferRoads::SetUp();
+        auto s = engine::engine_settings();
+        s.retry_wait_ms = 50;
+        s.max_attempts = 3;
+        engine::set_engine_settings(s);
+    }
+    // A file of its own content, so the service holds no copy before the test.
+    static std::string unique_content(size_t size) {
+        static int n = 0;
+        std::string s = "upload " + std::to_string(::getpid()) + " " + std::to_string(++n) + " " +
+                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        s.resize(size, 'u');
+        for (size_t i = 64; i < size; ++i) s[i] = static_cast<char>((i * 7919 + n) >> 3);
+        return s;
+    }
+    void drop(Road& r, const std::vector<std::string>& paths) {
+        r.call([&] {
+            ui::EventArgs a;
+            a.files = paths;
+            r.program_.raise(r.main(), "拖放对象1", Event::files_dropped, a);
+        });
+    }
+    bool upload_idle(Road& r) {
+        return r.wait([&] { return !r.client_.transfers().uploads.run_active(); }, 30s);
+    }
+};
+
+TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigestWithoutFtp) {
+    auto r = signed_in("demo", "demo123");
+    fs::path local = r->home_.path() / "notes.txt";
+    std::string content = unique_content(300 * 1024);
+    write_bytes(local, content);
+    drop(*r, {local.string()});
+    ASSERT_TRUE(upload_idle(*r));
+    long long new_id = 0;
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 1) << gbk_to_utf8(w["标签49"].caption());
+        EXPECT_EQ(done.cell(0, 0), local.string());
+        EXPECT_EQ(done.cell(0, 1), "300KB");
+        EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
+        new_id = std::stoll(done.cell(0, 2));
+        EXPECT_EQ(w["超级列表框1"].cell(0, 0), "notes.txt") << "the new file on top of the list";
+        EXPECT_EQ(w["超级列表框1"].row_value(0), new_id);
+        EXPECT_EQ(w["超级列表框6"].row_count(), 0);
+        EXPECT_EQ(w["标签49"].caption(), GBK("状态：文件上传完成！"));
+        EXPECT_EQ(w["选择夹3"].page_title(1), GBK("最近已完成(1)"));
+        EXPECT_TRUE(w["上传按钮"].enabled());
+    });
+    EXPECT_EQ(served(std::to_string(new_id), "8888", true), content);
+
+    // Another client whose FTP host does not answer: the digest alone must do.
+    auto h = hosts_of(*service_);
+    h.ftp_host = "127.0.10.62";
+    auto again = signed_in("demo", "demo123", h);
+    fs::path copy = again->home_.path() / "copy.txt", empty = again->home_.path() / "nothing.txt";
+    write_bytes(copy, content);
+    write_bytes(empty, "");
+    again->call([&] { again->main()["选择框1"].set_checked(true); });
+    drop(*again, {copy.string(), empty.string()});
+    ASSERT_TRUE(upload_idle(*again));
+    again->call([&] {
+        ui::Window& w = again->main();
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 2) << gbk_to_utf8(w["标签49"].caption());
+        EXPECT_EQ(done.cell(0, 0), empty.string()) << "the empty file's digest is known";
+        EXPECT_EQ(done.cell(0, 3), GBK("极速秒传"));
+        EXPECT_EQ(done.cell(1, 0), copy.string());
+        EXPECT_EQ(done.cell(1, 3), GBK("极速秒传"));
+        EXPECT_EQ(w["标签49"].caption(), GBK("状态：上传完成！文件为极速秒传！"));
+        EXPECT_EQ(w["日志编辑框"].text().find(GBK("开始上传文件")), std::string::npos);
+    });
+}
+
+TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
+    auto h = hosts_of(*service_);
+    h.ftp_host = "127.0.10.62";  // nothing is sent in this test
+    auto r = signed_in("demo", "demo123", h);
+    fs::path dir = r->home_.path() / "up";
+    fs::create_directories(dir / "site.v2" / "deeper");
+    auto sparse = [&](const std::string& name, std::int64_t size) {
+        write_bytes(dir / name, "");
+        fs::resize_file(dir / name, size);
+        return (dir / name).string();
+    };
+    std::string at_limit = sparse("at_limit.iso", transfer::kUploadLimitBytes);
+    std::string below = sparse("below.iso", transfer::kUploadLimitBytes - 1);
+    write_bytes(dir / "site.v2" / "index.php", "<?php");
+    write_bytes(dir / "site.v2" / "page.html", "<p>");
+    write_bytes(dir / "Makefile", "all:");
+
+    // The dialog: the limit applies, nothing starts.
+    r->prompts_.push_files({at_limit, below});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    // A folder: every file directly inside, no filter.
+    r->prompts_.push_folder((dir / "site.v2").string());
+    r->call([&] { r->program_.raise(r->main(), "上传菜单/添加文件夹", Event::chosen); });
+    std::vector<std::string> paths;
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        for (int i = 0; i < q.row_count(); ++i) paths.push_back(q.cell(i, 0));
+        EXPECT_EQ(q.cell(0, 3), transfer::upload_size_text(transfer::kUploadLimitBytes - 1));
+        EXPECT_EQ(q.cell(0, 2), "0");
+        EXPECT_TRUE(r->main()["上传按钮"].enabled()) << "adding by dialog does not start";
+        // Idle: a waiting row can be deleted, then the whole queue is cleared.
+        q.set_current(0);
+        r->program_.raise(r->main(), "上传菜单/删除该上传任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 2);
+        r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 0);
+    });
+    EXPECT_EQ(paths, (std::vector<std::string>{below, (dir / "site.v2" / "index.php").string(),
+                                               (dir / "site.v2" / "page.html").string()}));
+    EXPECT_EQ(r->client_.transfers().uploads.size(), 0u);
+
+    // A drop: a folder with a dot is a folder, a file without one a file; "php" is refused.
+    drop(*r, {(dir / "site.v2").string(), (dir / "Makefile").string(),
+              (dir / "site.v2" / "index.php").string(), at_limit});
+    ASSERT_TRUE(upload_idle(*r));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        std::vector<std::string> got;
+        for (int i = 0; i < q.row_count(); ++i) got.push_back(q.cell(i, 0));
+        EXPECT_EQ(got, (std::vector<std::string>{(dir / "site.v2" / "index.php").string(),
+                                                 (dir / "site.v2" / "page.html").string(),
+                                                 (dir / "Makefile").string()}));
+        // No FTP server answered: every row failed, none was registered.
+        for (int i = 0; i < q.row_count(); ++i)
+            EXPECT_EQ(q.cell(i, 3).rfind(GBK("失败："), 0), 0u) << i;
+        EXPECT_EQ(r->main()["超级列表框4"].row_count(), 0);
+    });
+}
+
+TEST_F(UploadRoads, AVanishedFileAndARefusedRegistrationFailTheirRowsAndTheQueueGoesOn) {
+    auto r = signed_in("demo", "demo123");
+    fs::path gone = r->home_.path() / "gone.txt", kept = r->home_.path() / "kept.txt",
+             refused = r->home_.path() / "refused.txt";
+    write_bytes(gone, "soon gone");
+    write_bytes(kept, unique_content(10 * 1024));
+    write_bytes(refused, unique_content(10 * 1024));
+    r->prompts_.push_files({gone.string(), kept.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    // The third row goes to a folder the account does not have.
+    r->call([&] {
+        ui::Control& tree = r->main()["树型框1"];
+        int item = tree.add_tree_item(0, "missing", 99999);
+        tree.set_current(item);
+    });
+    r->prompts_.push_files({refused.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    fs::remove(gone);
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    ASSERT_TRUE(upload_idle(*r));
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& q = w["超级列表框6"];
+        ASSERT_EQ(q.row_count(), 2);
+        EXPECT_EQ(q.cell(0, 0), gone.string());
+        EXPECT_EQ(q.cell(0, 3), GBK("失败：文件无法读取，上传失败！"));
+        EXPECT_EQ(q.cell(1, 0), refused.string());
+        EXPECT_EQ(q.cell(1, 3), GBK("失败：上传失败，文件被使用中！"));
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 1);
+        EXPECT_EQ(done.cell(0, 0), kept.string());
+        EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
+    });
 }
 
 }  // namespace

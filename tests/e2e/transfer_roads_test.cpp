@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <boost/regex.hpp>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "e2e/road.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "support/engine_peers.h"
 #include "transfer/digest.h"
 #include "transfer/engine/engine.h"
 #include "transfer/upload_rules.h"
@@ -427,6 +430,110 @@ TEST_F(UploadRoads, AVanishedFileAndARefusedRegistrationFailTheirRowsAndTheQueue
         EXPECT_EQ(done.cell(0, 0), kept.string());
         EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
     });
+}
+
+// A file host that sends part of a file and holds the connection until told,
+// then drops it; later connections get 404. Keeps a download in flight without
+// a clock.
+class HeldFileHost {
+  public:
+    static constexpr int kSent = 64 * 1024;
+    HeldFileHost()
+        : server_([this](int fd, int index) {
+              test::read_until(fd, "\r\n\r\n");
+              if (index > 0) {
+                  std::string no = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                  test::write_all(fd, no);
+                  ::close(fd);
+                  return;
+              }
+              std::string head =
+                  "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\nAccept-Ranges: bytes\r\n\r\n";
+              test::write_all(fd, head + std::string(kSent, 'h'));
+              for (int i = 0; i < 3000 && !released_.load(); ++i) std::this_thread::sleep_for(10ms);
+              ::close(fd);
+          }) {}
+    ~HeldFileHost() { release(); }
+    void release() { released_ = true; }
+    int connections() const { return server_.connections(); }
+    std::string address() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+
+  private:
+    std::atomic<bool> released_{false};
+    test::ScriptedServer server_;
+};
+
+class HeldDownloads : public UploadRoads {
+  protected:
+    // A guest whose file host 2 is the held host, with the sample queued twice.
+    std::unique_ptr<Road> in_flight(HeldFileHost& held, std::vector<Listed>& rows, int& sample) {
+        auto h = hosts_of(*service_);
+        h.files2 = held.address();
+        auto r = signed_in("guest", "guest123", h);
+        rows = show_folder(*r, 0);
+        sample = row_named(rows, "样例数据.bin");
+        EXPECT_GE(sample, 0);
+        download_rows(*r, {sample});
+        download_rows(*r, {sample});
+        EXPECT_TRUE(r->wait([&] {
+            auto* o = r->client_.transfers().downloads.current_object();
+            return o && o->bytes_received() >= HeldFileHost::kSent;
+        }));
+        return r;
+    }
+};
+
+TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndTheQueueGoesOn) {
+    HeldFileHost held;
+    std::vector<Listed> rows;
+    int sample = -1;
+    auto r = in_flight(held, rows, sample);
+    r->call([&] { r->program_.raise(r->main(), "时钟5", Event::tick); });
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框2"].cell(0, 2) == "6%"; }));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        EXPECT_EQ(q.cell(0, 4), "64KB") << "the bytes of the last tick";
+        EXPECT_EQ(q.cell(1, 2), "") << "only the top row shows progress";
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 2);
+        EXPECT_TRUE(test::asked(r->prompts_, "该任务正在执行中，暂时无法删除。"));
+        q.set_current(1);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 1);
+    });
+    // Queued again during the run; then the host goes away mid-file.
+    download_rows(*r, {sample});
+    held.release();
+    ASSERT_TRUE(queue_idle(*r));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 2);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(q.cell(i, 2), GBK("失败")) << i;
+            EXPECT_NE(q.cell(i, 4), "") << i;
+        }
+        EXPECT_EQ(r->main()["超级列表框3"].row_count(), 0) << "nothing looks finished";
+        EXPECT_TRUE(r->main()["按钮28"].enabled());
+    });
+    EXPECT_FALSE(fs::exists(save_ / text_to_path(rows[sample].name)));
+}
+
+TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndRemovesItsFile) {
+    HeldFileHost held;
+    std::vector<Listed> rows;
+    int sample = -1;
+    auto r = in_flight(held, rows, sample);
+    r->prompts_.push_answer(kAnswerNo);
+    EXPECT_FALSE(r->call([&] { return r->client_.confirm_exit_downloads(); }));
+    EXPECT_TRUE(r->client_.transfers().downloads.running());
+    r->prompts_.push_answer(kAnswerYes);
+    EXPECT_TRUE(r->call([&] { return r->client_.confirm_exit_downloads(); }));
+    EXPECT_TRUE(test::asked(r->prompts_,
+                            "发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。"));
+    ASSERT_TRUE(queue_idle(*r));
+    for (const auto& e : fs::directory_iterator(save_)) ADD_FAILURE() << "left: " << e.path();
+    EXPECT_EQ(held.connections(), 1) << "the waiting row did not start after the stop";
 }
 
 }  // namespace

@@ -32,9 +32,9 @@ class ProgramPrompts : public Prompts {
     std::string choose_folder(const std::string& title) override {
         return program_.choose_folder(title);
     }
-    std::vector<std::string> choose_files(const std::string& title,
-                                          const std::string& filter) override {
-        return program_.choose_files(title, filter);
+    std::vector<std::string> choose_files(const std::string& title, const std::string& filter,
+                                          const std::string& initial_folder) override {
+        return program_.choose_files(title, filter, initial_folder);
     }
 
   private:

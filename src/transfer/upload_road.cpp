@@ -215,7 +215,8 @@ void add_upload_files(Client& c) {
         return;
     }
     // The chooser opens where the last upload came from.
-    auto paths = c.program().choose_files(GBK("请选择文件"), GBK("所有文件（*.*）"));
+    auto paths = c.program().choose_files(GBK("请选择文件"), GBK("所有文件（*.*）") + "|*",
+                                          c.transfers().last_upload_folder.get());
     for (const auto& path : paths) {
         if (transfer::path_kind(path) == transfer::PathKind::folder) continue;
         if (transfer::under_upload_limit(transfer::file_size_of(path))) add_row(c, *w, path);

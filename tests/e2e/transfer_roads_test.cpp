@@ -430,6 +430,12 @@ TEST_F(UploadRoads, AVanishedFileAndARefusedRegistrationFailTheirRowsAndTheQueue
         EXPECT_EQ(done.cell(0, 0), kept.string());
         EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
     });
+    // The file chooser opens where the last upload came from.
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    auto folders = r->prompts_.file_chooser_folders();
+    ASSERT_EQ(folders.size(), 3u);
+    EXPECT_EQ(folders[0], "");
+    EXPECT_EQ(folders[2], r->home_.path().string() + "/");
 }
 
 // A file host that sends part of a file and holds the connection until told,

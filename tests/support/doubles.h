@@ -15,7 +15,9 @@
 namespace qorvel::test {
 
 // A failure inside a handler or worker fails the test that caused it.
-inline void fail_test(const std::string& what) { ADD_FAILURE() << "the program reported: " << what; }
+inline void fail_test(const std::string& what) {
+    ADD_FAILURE() << "the program reported: " << what;
+}
 
 class ShellRecorder : public Shell {
   public:
@@ -74,7 +76,8 @@ class PromptScript : public Prompts {
         folders_.pop_front();
         return f;
     }
-    std::vector<std::string> choose_files(const std::string&, const std::string&) override {
+    std::vector<std::string> choose_files(const std::string&, const std::string&,
+                                          const std::string&) override {
         std::lock_guard g(mutex_);
         return files_;
     }

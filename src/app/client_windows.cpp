@@ -1,6 +1,7 @@
 #include "app/client_windows.h"
 
 #include "account/roads.h"
+#include "storage/roads.h"
 #include "ui/windows/catalogue.h"
 
 namespace qorvel {
@@ -21,6 +22,7 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
     if (id == windows::kMainWindow) {
         windows::wire_main_window(p, *w);
         wire_main_window_account(c, *w);
+        storage::wire_storage_main_window(c, *w);
     } else if (id == windows::kLoginWindow) {
         windows::wire_login_window(p, *w, c.hosts().web,
                                    [&c](ui::Window& child) { wire_child(c, child); });
@@ -29,6 +31,8 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
         windows::wire_registration_window(p, *w);
     } else if (id == windows::kWebLoginWindow) {
         wire_web_login_window(c, *w);
+    } else {
+        storage::wire_storage_window(c, *w);
     }
     return w;
 }

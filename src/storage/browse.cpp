@@ -168,6 +168,15 @@ bool start_folder_load(Client& c) {
     return true;
 }
 
+bool start_whole_folder_load(Client& c) {
+    auto main = c.main_window();
+    if (!main || !begin_list_load(c, *main)) return false;
+    (*main)[names::kTree].set_enabled(false);
+    c.browser().set_folder_download_pending(true);
+    c.program().start_worker([&c, main] { run_folder_load(c, main); });
+    return true;
+}
+
 void on_page_selected(Client& c) {
     auto main = c.main_window();
     if (!main) return;

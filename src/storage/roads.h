@@ -17,6 +17,9 @@ void first_tree_load(Client& c);
 // Starts a folder load on a worker; false (after the busy message) when a
 // load is running already.
 bool start_folder_load(Client& c);
+// The same load listing every file of the folder at once ("&dqlx=1"), for
+// the whole-folder download; false when a load is running.
+bool start_whole_folder_load(Client& c);
 void on_page_selected(Client& c);  // window thread
 void set_upload_target_from_tree(Client& c, bool show_upload_page);
 

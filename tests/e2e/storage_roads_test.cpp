@@ -5,6 +5,7 @@
 #include "e2e/storage_road.h"
 #include "net/text.h"
 #include "storage/answers.h"
+#include "storage/roads.h"
 
 namespace qorvel {
 namespace {
@@ -159,6 +160,15 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     }));
     EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), 2);
     EXPECT_EQ(r->file_names().front(), "文件45.txt");
+
+    // A whole-folder load lists all 45 at once, with "&dqlx=1" on exactly that load.
+    ASSERT_TRUE(r->load([&] { storage::start_whole_folder_load(r->client_); }));
+    EXPECT_EQ(r->files().row_count(), 45);
+    std::string whole = r->sent("/mljg/wjdq.php").back();
+    EXPECT_EQ(whole.substr(whole.size() - 7), "&dqlx=1");
+    EXPECT_FALSE(r->client_.browser().folder_download_pending());
+    ASSERT_TRUE(r->select_folder("照片"));
+    EXPECT_EQ(r->sent("/mljg/wjdq.php").back().find("dqlx"), std::string::npos);
 }
 
 TEST_F(StorageRoads, FolderChangesKeepNamesWholeAndProtectWhatTheyMust) {

@@ -191,6 +191,8 @@ void on_page_selected(Client& c) {
     c.browser().set_folder_id(static_cast<int>(folder));
     c.browser().set_rebuild_page_list(false);
     combo.set_enabled(false);
+    // The tree waits too, so the folder shown and the folder picked stay one.
+    tree.set_enabled(false);
     w[names::kListAddress].set_text(
         page_address(c.hosts(), c.session().login_pid(), folder, combo.item_text(index)));
     c.program().start_worker([&c, main, index] {

@@ -161,6 +161,13 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), 2);
     EXPECT_EQ(r->file_names().front(), "文件45.txt");
 
+    // While a page loads the tree is not usable either.
+    ASSERT_TRUE(r->load([&] {
+        r->tree().set_current(r->item("分页测试"));
+        combo.set_current(1);
+        r->program_.raise(r->main(), "组合框1", Event::item_selected);
+        EXPECT_FALSE(r->tree().enabled());
+    }));
     // A whole-folder load lists all 45 at once, with "&dqlx=1" on exactly that load.
     ASSERT_TRUE(r->load([&] { storage::start_whole_folder_load(r->client_); }));
     EXPECT_EQ(r->files().row_count(), 45);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the login and main windows under Xvfb with a CJK font and writes
-# docs/screenshots/login.png and docs/screenshots/main.png.
+# docs/screenshots/login.png and docs/screenshots/main.png; then the running
+# client's storage browser against the reference service (browser-*.png).
 # Usage: scripts/screenshots.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,12 +12,12 @@ out="$root/docs/screenshots"
 fc-list :lang=zh | grep -qi . || { echo "no CJK font (fonts-wqy-microhei)" >&2; exit 1; }
 mkdir -p "$out"
 
-display=":99"
+display=":${XVFB_DISPLAY:-99}"  # another number when :99 is taken
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do
-  [ -e /tmp/.X11-unix/X99 ] && break
+  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
   sleep 0.1
 done
 
@@ -25,3 +26,9 @@ for window in login main; do
   timeout 30 "$demo" "$window" --grab "$out/$window.png"
   echo "wrote $out/$window.png"
 done
+shots="$build/tests/e2e/storage_screenshots"
+if [ -x "$shots" ]; then
+  QORVEL_SERVICE_BIN="$build/service/qorvel-service" timeout 90 "$shots" "$out"
+else
+  echo "build storage_screenshots for the browser screenshots" >&2
+fi

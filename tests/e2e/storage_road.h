@@ -75,6 +75,10 @@ class StorageRoad {
             main()["标签57"].set_caption("");
             start();
         });
+        return wait_loaded();
+    }
+    // Waits until the load under way has ended.
+    bool wait_loaded() {
         return wait([this] {
             std::string s = main()["标签57"].caption();
             return !s.empty() && s != utf8_to_gbk("正在读取目录，请稍后^……") &&

@@ -2,6 +2,9 @@
 // headless engine, the reference service behind a recording forwarder.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "e2e/storage_road.h"
 #include "net/text.h"
 #include "storage/answers.h"
@@ -176,6 +179,31 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     EXPECT_FALSE(r->client_.browser().folder_download_pending());
     ASSERT_TRUE(r->select_folder("照片"));
     EXPECT_EQ(r->sent("/mljg/wjdq.php").back().find("dqlx"), std::string::npos);
+}
+
+TEST_F(StorageRoads, TwoLoadsStartedTogetherFromTwoThreadsRunOnce) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    for (int round = 0; round < 5; ++round) {
+        size_t lists = r->sent("/mljg/wjdq.php").size();
+        int refusals = r->asked_count("上一次的任务还没有完成，请稍后再提交。");
+        std::atomic<int> ready{0};
+        std::atomic<int> started{0};
+        auto start = [&] {
+            ++ready;
+            while (ready.load() < 2) std::this_thread::yield();
+            if (storage::start_folder_load(r->client_)) ++started;
+        };
+        // Started off the window thread, which must stay free for the busy message.
+        r->call([&] { r->main()["标签57"].set_caption(""); });
+        std::thread a(start), b(start);
+        a.join();
+        b.join();
+        ASSERT_TRUE(r->wait_loaded());
+        EXPECT_EQ(started.load(), 1);
+        EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), refusals + 1);
+        EXPECT_EQ(r->sent("/mljg/wjdq.php").size(), lists + 1);
+    }
 }
 
 TEST_F(StorageRoads, FolderChangesKeepNamesWholeAndProtectWhatTheyMust) {

@@ -76,8 +76,6 @@ void show_rows(ui::Window& w, const std::vector<FileRow>& rows) {
 // Loads the page whose address is in 编辑框3; the busy flag is held (worker).
 void fetch_file_list(Client& c, ui::Window& w) {
     StorageBrowser& b = c.browser();
-    w[names::kFileList].clear_rows();
-    w[names::kNameList].clear_items();
     w[names::kWorkList].set_enabled(false);
     bool whole = b.folder_download_pending();
     std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
@@ -85,9 +83,12 @@ void fetch_file_list(Client& c, ui::Window& w) {
     WebReply reply = web_get_reply(address);
     b.set_folder_download_pending(false);
     if (!reply.answered) {
+        // The rows shown stay: an unanswered page is no empty folder.
         finish_list_load(c, w, text::kFilesUnreachable);
         return;
     }
+    w[names::kFileList].clear_rows();
+    w[names::kNameList].clear_items();
     FilePage page = parse_file_page(bytes_to_text(reply.body), w[names::kEntryPattern].text());
     if (b.rebuild_page_list()) fill_page_combo(w[names::kPageCombo], page.pages);
     show_rows(w, page.rows);

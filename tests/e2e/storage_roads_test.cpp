@@ -501,6 +501,7 @@ TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
     }));
     EXPECT_EQ(r->main()["标签57"].caption(), utf8_to_gbk("无法连接服务器，文件列表未能读取，请稍后重试。"));
     EXPECT_EQ(r->main()["标签60"].caption(), GBK("本页文件数：20个"));
+    EXPECT_EQ(r->files().row_count(), 20);
     EXPECT_EQ(r->main()["组合框1"].item_count(), 3);
     EXPECT_TRUE(r->main()["组合框1"].enabled());
 

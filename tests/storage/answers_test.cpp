@@ -116,28 +116,6 @@ TEST(Answers, SuccessTestsPasswordAndIds) {
     EXPECT_EQ(selected_ids_text({}), "");
 }
 
-TEST(Addresses, ValuesAreEscapedAndTheListAddressIsRewritten) {
-    ServiceHosts h;
-    h.web = "127.0.0.9:80";
-    h.direct = "127.0.0.9:81";
-    EXPECT_EQ(folder_request_url(h, "7", 0, ""),
-              "http://127.0.0.9:80/mljg/mljg.php?pid=7&ml=0&yms=0&khdzs=1&fwmm=");
-    EXPECT_EQ(folder_request_url(h, "7", 3, "a&b"),
-              "http://127.0.0.9:80/mljg/mljg.php?pid=7&ml=3&yms=0&khdzs=1&fwmm=a%26b");
-    std::string list = list_address(h, "7", 3);
-    EXPECT_EQ(list, "http://127.0.0.9:80/wdwj.php?pid=7&ml=3");
-    EXPECT_EQ(file_list_request(h, page_address(h, "7", 3, "2"), false),
-              "http://127.0.0.9:80/mljg/wjdq.php?pid=7&ml=3&yms=2");
-    EXPECT_EQ(file_list_request(h, list, true), "http://127.0.0.9:80/mljg/wjdq.php?pid=7&ml=3&dqlx=1");
-    EXPECT_EQ(direct_url(h, "77", "0"), "http://127.0.0.9:81/yunxz1.php?pid=77&szmm=0");
-    FormRequest r = create_folder_request(h, "k", GBK("新 建#1"), 5);
-    EXPECT_EQ(r.body, "fwmm=" + std::string("新%20建%231") + "&ejml=5");
-    r = rename_file_request(h, 9, "k", "a+b=c");
-    EXPECT_EQ(r.url, "http://127.0.0.9:80/post/sz6pc.php?mlid=9&pid=k");
-    EXPECT_EQ(r.body, "btn2=a%2Bb%3Dc");
-    EXPECT_EQ(delete_files_url(h, "", 4, "k"), "http://127.0.0.9:80/get/plzc.php?pid=&ml=4&zh=k");
-}
-
 // Every control name the browser uses exists, with the kind it expects, in
 // the windows the program builds.
 TEST(ControlNames, ExistInTheBuiltWindows) {

@@ -470,6 +470,30 @@ TEST_F(StorageRoads, AddressesGoToTheShellOnlyWithSomethingSelected) {
     EXPECT_EQ(r->main()["选择夹1"].current(), 0);
 }
 
+TEST_F(StorageRoads, ASecondAccountNeverSeesTheFirstOnesFiles) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    ASSERT_EQ(r->files().row_count(), 4);
+    r->call([&] { r->program_.choose(r->main(), "托盘", "注销"); });
+    ASSERT_TRUE(r->wait([&] { return r->login() != nullptr; }));
+    r->client_.timestamped_log_enabled = false;
+    r->call([&] {
+        auto w = r->login();
+        (*w)["编辑框1"].set_text("guest");
+        (*w)["编辑框2"].set_text("guest123");
+        r->program_.raise(*w, "按钮1", Event::clicked);
+    });
+    ASSERT_TRUE(r->wait([&] { return r->client_.timestamped_log_enabled.load() && r->main().visible(); }));
+    r->call([&] {
+        EXPECT_EQ(r->files().row_count(), 0);
+        EXPECT_EQ(r->tree().tree_items().size(), 1u);
+    });
+    // The next visit loads the new account's root.
+    ASSERT_TRUE(r->visit_browser_page());
+    EXPECT_EQ(r->child_names(r->item("默认文件夹")), (std::vector<std::string>{"资料"}));
+    EXPECT_EQ(r->file_names(), (std::vector<std::string>{"样例数据.bin"}));
+}
+
 TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
     auto r = logged_in();
     ASSERT_TRUE(r->visit_browser_page());

@@ -67,7 +67,10 @@ int main(int argc, char** argv) {
     Client client(program, shell, hosts, {home.path() / "Documents", home.path() / "Desktop"});
     auto runner = std::make_unique<ui::HeadlessRunner>(backend, program);
     program.post([&client] { start_client(client); });
-    auto login = [&] { auto w = program.find(windows::kLoginWindow); return w && w->alive() ? w : nullptr; };
+    auto login = [&] {
+        auto w = program.find(windows::kLoginWindow);
+        return w && w->alive() ? w : nullptr;
+    };
     if (!runner->wait_until([&] { return login() != nullptr; }, std::chrono::seconds(15)))
         return fail("no login window");
     runner->call([&] {
@@ -106,8 +109,8 @@ int main(int argc, char** argv) {
     Clock::time_point start;
     main["超级列表框1"].observe([&](ui::Control& c, unsigned) {
         if (c.row_count() == kFiles && last_row_ns == 0)
-            last_row_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              Clock::now() - start).count();
+            last_row_ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
     });
     std::vector<double> ours, peer, peer_transfer;
     std::string page = storage::file_list_request(

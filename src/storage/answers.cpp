@@ -20,7 +20,9 @@ std::string literal_tail(const std::string& pattern) {
     return pattern.substr(i);
 }
 
-std::string id_text(long long id) { return std::to_string(id); }
+std::string id_text(long long id) {
+    return std::to_string(id);
+}
 
 }  // namespace
 
@@ -95,7 +97,9 @@ std::string read_access_password(std::string_view settings_page, std::string_vie
     return text_between(settings_page, marker, "\"");
 }
 
-bool contains_one(std::string_view answer) { return answer.find('1') != std::string_view::npos; }
+bool contains_one(std::string_view answer) {
+    return answer.find('1') != std::string_view::npos;
+}
 
 bool create_folder_accepted(std::string_view answer) {
     return text_replace_all(answer, "\r\n", "").size() > 2;
@@ -126,9 +130,10 @@ std::string page_address(const ServiceHosts& h, const std::string& login_pid, lo
     return h.web_url(with_query("/wdwj.php", q));
 }
 
-std::string file_list_request(const ServiceHosts& h, const std::string& address, bool whole_folder) {
-    std::string out = text_replace_all(address, h.web_url("/wdwj.php?pid="),
-                                       h.web_url("/mljg/wjdq.php?pid="));
+std::string file_list_request(const ServiceHosts& h, const std::string& address,
+                              bool whole_folder) {
+    std::string out =
+        text_replace_all(address, h.web_url("/wdwj.php?pid="), h.web_url("/mljg/wjdq.php?pid="));
     if (whole_folder) out += "&dqlx=1";
     return out;
 }

@@ -67,7 +67,8 @@ std::string settings_url(const ServiceHosts& h, const std::string& account_key);
 std::string file_page_url(const ServiceHosts& h, long long file_id);
 // The id as a list cell holds it (the finished-uploads column "pid").
 std::string file_page_url(const ServiceHosts& h, const std::string& file_id);
-std::string folder_page_url(const ServiceHosts& h, const std::string& login_pid, long long folder_id);
+std::string folder_page_url(const ServiceHosts& h, const std::string& login_pid,
+                            long long folder_id);
 std::string direct_url(const ServiceHosts& h, const std::string& file_id,
                        const std::string& access_password);
 

@@ -17,9 +17,13 @@ namespace {
 // Rows and sub-folders reach the view this many at a time.
 constexpr size_t kBatch = 100;
 
-std::string gbk(const char* utf8) { return utf8_to_gbk(utf8); }
+std::string gbk(const char* utf8) {
+    return utf8_to_gbk(utf8);
+}
 
-void say(Client& c, const char* utf8) { c.prompts().message_box(gbk(utf8), MessageButtons::ok); }
+void say(Client& c, const char* utf8) {
+    c.prompts().message_box(gbk(utf8), MessageButtons::ok);
+}
 
 // The tree's current item, falling back to the root when none is current.
 int current_folder_item(ui::Control& tree) {
@@ -123,7 +127,8 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
             finish_list_load(c, w, text::kFolderUnreachable);
             return;
         }
-        auto entries = parse_folder_answer(bytes_to_text(reply.body), w[names::kFolderPattern].text());
+        auto entries =
+            parse_folder_answer(bytes_to_text(reply.body), w[names::kFolderPattern].text());
         for (int child : tree.tree_children(item)) tree.delete_tree_item(child);
         for (size_t at = 0; at < entries.size(); at += kBatch) {
             std::vector<std::pair<std::string, long long>> batch;

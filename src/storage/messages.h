@@ -27,7 +27,8 @@ inline constexpr const char* kAskRenameFile =
     "亲，确定修改吗？如果文件原格式被改错了，就会导致打不开文件。";
 inline constexpr const char* kCopied = "复制成功！";
 inline constexpr const char* kDirectCopied =
-    "复制成功！注意：使用网赚模式，或更改网盘密码，将导致直链失效，该功能只能在个人存储模式下使用。";
+    "复制成功！注意：使用网赚模式，或更改网盘密码，将导致直链失效，该功能只能在个人存储模式下使用"
+    "。";
 
 // Ours: a request that got no answer is no verdict on the change.
 inline constexpr const char* kUnreachable = "无法连接服务器，请检查网络后重试。";

@@ -34,10 +34,10 @@ inline constexpr const char* kFinishedMenu = "完成菜单";
 // The small windows: each has one action button 按钮1; "文件操作" has 按钮2 too.
 inline constexpr const char* kAction = "按钮1";
 inline constexpr const char* kDeleteButton = "按钮2";
-inline constexpr const char* kParentEdit = "编辑框4";   // 创建文件夹
+inline constexpr const char* kParentEdit = "编辑框4";     // 创建文件夹
 inline constexpr const char* kNewFolderEdit = "编辑框2";  // 创建文件夹
-inline constexpr const char* kNameEdit = "编辑框1";       // 文件夹新名称, 修改文件名, 创建外链文件
-inline constexpr const char* kLinkEdit = "编辑框2";       // 创建外链文件
-inline constexpr const char* kTargetCombo = "组合框1";    // 文件操作
+inline constexpr const char* kNameEdit = "编辑框1";  // 文件夹新名称, 修改文件名, 创建外链文件
+inline constexpr const char* kLinkEdit = "编辑框2";     // 创建外链文件
+inline constexpr const char* kTargetCombo = "组合框1";  // 文件操作
 
 }  // namespace qorvel::storage::names

@@ -56,12 +56,18 @@ bool wire_storage_window(Client& c, ui::Window& w) {
     using Op = void (*)(Client&, ui::Window&);
     std::string id = w.id();
     Op action = nullptr;
-    if (id == windows::kCreateFolderWindow) action = create_folder;
-    else if (id == windows::kFolderNewNameWindow) action = rename_folder;
-    else if (id == windows::kCreateLinkFileWindow) action = create_link_file;
-    else if (id == windows::kRenameFileWindow) action = rename_file;
-    else if (id == windows::kFileOperationWindow) action = move_selected_files;
-    else return false;
+    if (id == windows::kCreateFolderWindow)
+        action = create_folder;
+    else if (id == windows::kFolderNewNameWindow)
+        action = rename_folder;
+    else if (id == windows::kCreateLinkFileWindow)
+        action = create_link_file;
+    else if (id == windows::kRenameFileWindow)
+        action = rename_file;
+    else if (id == windows::kFileOperationWindow)
+        action = move_selected_files;
+    else
+        return false;
     w.on_window(Event::created, [&c, &w](EventArgs&) { on_change_window_created(c, w); });
     w.on(names::kAction, Event::clicked, [&c, &w, action](EventArgs&) { action(c, w); });
     if (id == windows::kFileOperationWindow)

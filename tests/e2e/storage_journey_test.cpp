@@ -20,8 +20,8 @@
 #include "app/client_windows.h"
 #include "e2e/storage_road.h"
 #include "ui/qt/qt_backend.h"
-#include "ui/qt/window_view.h"
 #include "ui/qt/qt_main.h"
+#include "ui/qt/window_view.h"
 
 namespace qorvel {
 namespace {
@@ -71,8 +71,7 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
     };
 
     std::vector<Step> steps = {
-        {"login window shown",
-         [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
+        {"login window shown", [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
          [&] {
              auto* account = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框1"));
              auto* password = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框2"));
@@ -83,14 +82,14 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
         {"main window after login",
          [&] {
              auto* tabs = main_widget("选择夹1");
-             return tabs && tabs->isVisible() && client.timestamped_log_enabled.load() &&
-                    tree() && tree()->topLevelItemCount() == 1;
+             return tabs && tabs->isVisible() && client.timestamped_log_enabled.load() && tree() &&
+                    tree()->topLevelItemCount() == 1;
          },
          [&] { qobject_cast<QTabWidget*>(main_widget("选择夹1"))->setCurrentIndex(1); }},
         {"root folder and its files shown",
          [&] {
-             return tree()->topLevelItem(0)->childCount() == 3 && files()->topLevelItemCount() == 4 &&
-                    tree()->isEnabled();
+             return tree()->topLevelItem(0)->childCount() == 3 &&
+                    files()->topLevelItemCount() == 4 && tree()->isEnabled();
          },
          [&] {
              QTreeWidgetItem* item = find_item(tree(), QString::fromUtf8("分页测试"));
@@ -99,7 +98,8 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
          }},
         {"first page of the paging folder",
          [&] {
-             return files()->topLevelItemCount() == 20 && combo()->count() == 3 && tree()->isEnabled();
+             return files()->topLevelItemCount() == 20 && combo()->count() == 3 &&
+                    tree()->isEnabled();
          },
          [&] {
              EXPECT_EQ(files()->topLevelItem(0)->text(0), QString::fromUtf8("文件45.txt"));
@@ -120,7 +120,8 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
         {"create-folder window open",
          [&] { return widget(windows::kCreateFolderWindow, "编辑框2") != nullptr; },
          [&] {
-             auto* parent = qobject_cast<QLineEdit*>(widget(windows::kCreateFolderWindow, "编辑框4"));
+             auto* parent =
+                 qobject_cast<QLineEdit*>(widget(windows::kCreateFolderWindow, "编辑框4"));
              EXPECT_EQ(parent->text(), QString::fromUtf8("分页测试"));
              // Chinese arrives through the input method, as typed on a desktop.
              QWidget* name = widget(windows::kCreateFolderWindow, "编辑框2");

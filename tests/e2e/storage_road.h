@@ -108,7 +108,8 @@ class StorageRoad {
     }
     std::vector<std::string> child_names(int id) const {
         std::vector<std::string> out;
-        for (int child : tree().tree_children(id)) out.push_back(gbk_to_utf8(tree().tree_item_text(child)));
+        for (int child : tree().tree_children(id))
+            out.push_back(gbk_to_utf8(tree().tree_item_text(child)));
         return out;
     }
     std::vector<std::string> file_names() const {

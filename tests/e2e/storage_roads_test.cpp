@@ -62,8 +62,8 @@ TEST_F(StorageRoads, FirstVisitLoadsTheRootOnceAndTheTreeWalksDownAndBack) {
     int root = r->item("默认文件夹");
     EXPECT_EQ(r->child_names(root), (std::vector<std::string>{"我的文档", "照片", "分页测试"}));
     EXPECT_TRUE(r->tree().expanded(root));
-    EXPECT_EQ(r->file_names(),
-              (std::vector<std::string>{"外部链接.zip", "空文件.txt", "大文件.bin", "使用说明.txt"}));
+    EXPECT_EQ(r->file_names(), (std::vector<std::string>{"外部链接.zip", "空文件.txt", "大文件.bin",
+                                                         "使用说明.txt"}));
     auto big = r->files().rows()[r->row_of("大文件.bin")];
     EXPECT_EQ(big.cells.size(), 4u);
     EXPECT_FALSE(big.cells[1].empty());
@@ -133,7 +133,7 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     EXPECT_EQ(r->sent("/mljg/wjdq.php").back(),
               "/mljg/wjdq.php?pid=" + r->pid() + "&ml=" + std::to_string(folder) + "&yms=2");
     EXPECT_EQ(r->file_names(), (std::vector<std::string>{"文件05.txt", "文件04.txt", "文件03.txt",
-                                                          "文件02.txt", "文件01.txt"}));
+                                                         "文件02.txt", "文件01.txt"}));
     // The selector keeps its pages and the picked one, and is usable again.
     EXPECT_EQ(combo.item_count(), 3);
     EXPECT_EQ(combo.current(), 2);
@@ -220,7 +220,8 @@ TEST_F(StorageRoads, FolderChangesKeepNamesWholeAndProtectWhatTheyMust) {
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
     ASSERT_TRUE(r->wait([&] { return r->asked("创建成功！") && r->item(odd) != 0; }));
-    ASSERT_TRUE(r->wait([&] { return !r->window(windows::kCreateFolderWindow) && !r->client_.browser().busy(); }));
+    ASSERT_TRUE(r->wait(
+        [&] { return !r->window(windows::kCreateFolderWindow) && !r->client_.browser().busy(); }));
     auto create = r->sent_requests("/post/cjml.php");
     ASSERT_EQ(create.size(), 1u);
     EXPECT_EQ(create[0].target(), "/post/cjml.php?zh=" + r->key());
@@ -245,7 +246,8 @@ TEST_F(StorageRoads, FolderChangesKeepNamesWholeAndProtectWhatTheyMust) {
         (*w)["编辑框1"].set_text(utf8_to_gbk(renamed));
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
-    ASSERT_TRUE(r->wait([&] { return r->asked("重置成功") && !r->window(windows::kFolderNewNameWindow); }));
+    ASSERT_TRUE(
+        r->wait([&] { return r->asked("重置成功") && !r->window(windows::kFolderNewNameWindow); }));
     EXPECT_EQ(r->tree().tree_item_text(item), utf8_to_gbk(renamed));
     // Reloading the root from the service shows the same name.
     ASSERT_TRUE(r->load([&] {
@@ -268,7 +270,8 @@ TEST_F(StorageRoads, FolderChangesKeepNamesWholeAndProtectWhatTheyMust) {
     ASSERT_TRUE(r->select_folder("照片"));
     r->prompts_.push_answer(kAnswerYes);
     r->call([&] { r->program_.choose(r->main(), "目录", "删除文件夹"); });
-    ASSERT_TRUE(r->wait([&] { return r->asked("该目录存在子目录，无法删除！") && r->tree().enabled(); }));
+    ASSERT_TRUE(
+        r->wait([&] { return r->asked("该目录存在子目录，无法删除！") && r->tree().enabled(); }));
     EXPECT_NE(r->item("照片"), 0);
 
     // Answering No sends nothing; Yes deletes and the item leaves the tree.
@@ -299,7 +302,8 @@ TEST_F(StorageRoads, FileChangesOnSelectedRowsAndLinkFiles) {
         (*w)["编辑框2"].set_text(utf8_to_gbk("文件操作测试"));
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
-    ASSERT_TRUE(r->wait([&] { return r->item("文件操作测试") != 0 && !r->client_.browser().busy(); }));
+    ASSERT_TRUE(
+        r->wait([&] { return r->item("文件操作测试") != 0 && !r->client_.browser().busy(); }));
     ASSERT_TRUE(r->select_folder("文件操作测试"));
     long long folder = r->tree().tree_item_value(r->item("文件操作测试"));
     for (const char* name : {"甲 & 乙.zip", "丙#1.zip"}) {
@@ -317,7 +321,8 @@ TEST_F(StorageRoads, FileChangesOnSelectedRowsAndLinkFiles) {
     auto link = r->sent_requests("/post/cjwjpc.php").front();
     EXPECT_EQ(link.target(),
               "/post/cjwjpc.php?mlpid=" + std::to_string(folder) + "&zh=" + r->key());
-    EXPECT_EQ(link.body, utf8_to_gbk("wjm=甲%20%26%20乙.zip&wldz=http://example.com/a?b%3D1%26c%3D2"));
+    EXPECT_EQ(link.body,
+              utf8_to_gbk("wjm=甲%20%26%20乙.zip&wldz=http://example.com/a?b%3D1%26c%3D2"));
     EXPECT_EQ(r->asked_count("创建成功"), 2);
 
     // Rename the first; the row keeps its id and shows the new name.
@@ -332,14 +337,13 @@ TEST_F(StorageRoads, FileChangesOnSelectedRowsAndLinkFiles) {
         (*w)["编辑框1"].set_text(utf8_to_gbk("R&D 100%.zip"));
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
-    ASSERT_TRUE(r->wait([&] { return r->asked("重置成功") && !r->window(windows::kRenameFileWindow); }));
+    ASSERT_TRUE(
+        r->wait([&] { return r->asked("重置成功") && !r->window(windows::kRenameFileWindow); }));
     EXPECT_EQ(r->files().cell(r->files().find_row(id), 0), "R&D 100%.zip");
     EXPECT_EQ(r->sent_requests("/post/sz6pc.php").back().body, "btn2=R%26D%20100%25.zip");
 
     // Move both selected rows to "我的文档": the target folder is shown after.
-    r->call([&] {
-        r->files().set_selection({0, 1}, 1);
-    });
+    r->call([&] { r->files().set_selection({0, 1}, 1); });
     w = r->open_from_menu("菜单", "移动选中文件", windows::kFileOperationWindow);
     ASSERT_TRUE(w);
     int target_index = -1;
@@ -408,7 +412,9 @@ TEST_F(StorageRoads, AddressesGoToTheShellOnlyWithSomethingSelected) {
     EXPECT_EQ(a[0].kind, "clipboard");
     EXPECT_EQ(a[0].a, h.direct_url("/yunxz1.php?pid=77&szmm=0"));
     EXPECT_EQ(r->client_.browser().access_password(), "0");
-    EXPECT_TRUE(r->asked("复制成功！注意：使用网赚模式，或更改网盘密码，将导致直链失效，该功能只能在个人存储模式下使用。"));
+    EXPECT_TRUE(
+        r->asked("复制成功！注意：使用网赚模式，或更改网盘密码，将导致直链失效，该功能只能在个人存"
+                 "储模式下使用。"));
     EXPECT_EQ(a[1].kind, "open_url");
     EXPECT_EQ(a[1].a, h.web_url("/ym.php?pid=77"));
     EXPECT_EQ(a[2].a, h.web_url("/ym.php?pid=77"));
@@ -483,7 +489,8 @@ TEST_F(StorageRoads, ASecondAccountNeverSeesTheFirstOnesFiles) {
         (*w)["编辑框2"].set_text("guest123");
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
-    ASSERT_TRUE(r->wait([&] { return r->client_.timestamped_log_enabled.load() && r->main().visible(); }));
+    ASSERT_TRUE(
+        r->wait([&] { return r->client_.timestamped_log_enabled.load() && r->main().visible(); }));
     r->call([&] {
         EXPECT_EQ(r->files().row_count(), 0);
         EXPECT_EQ(r->tree().tree_items().size(), 1u);
@@ -502,14 +509,16 @@ TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
     // Deleting a folder says the service could not be reached, not that it has sub-folders.
     r->prompts_.push_answer(kAnswerYes);
     r->call([&] { r->program_.choose(r->main(), "目录", "删除文件夹"); });
-    ASSERT_TRUE(r->wait([&] { return r->asked("无法连接服务器，请检查网络后重试。") && r->tree().enabled(); }));
+    ASSERT_TRUE(r->wait(
+        [&] { return r->asked("无法连接服务器，请检查网络后重试。") && r->tree().enabled(); }));
     EXPECT_FALSE(r->asked("该目录存在子目录，无法删除！"));
     EXPECT_NE(r->item("我的文档"), 0);
 
     // A folder load that fails keeps the tree as it was and says why.
     int photos = r->item("照片");
     ASSERT_TRUE(r->select_folder("照片"));
-    EXPECT_EQ(r->main()["标签57"].caption(), utf8_to_gbk("无法连接服务器，目录未能读取，请稍后重试。"));
+    EXPECT_EQ(r->main()["标签57"].caption(),
+              utf8_to_gbk("无法连接服务器，目录未能读取，请稍后重试。"));
     EXPECT_FALSE(r->tree().expanded(photos));
     EXPECT_TRUE(r->tree().enabled());
     EXPECT_TRUE(r->main()["选择夹1"].enabled());
@@ -523,7 +532,8 @@ TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
         r->main()["组合框1"].set_current(1);
         r->program_.raise(r->main(), "组合框1", Event::item_selected);
     }));
-    EXPECT_EQ(r->main()["标签57"].caption(), utf8_to_gbk("无法连接服务器，文件列表未能读取，请稍后重试。"));
+    EXPECT_EQ(r->main()["标签57"].caption(),
+              utf8_to_gbk("无法连接服务器，文件列表未能读取，请稍后重试。"));
     EXPECT_EQ(r->main()["标签60"].caption(), GBK("本页文件数：20个"));
     EXPECT_EQ(r->files().row_count(), 20);
     EXPECT_EQ(r->main()["组合框1"].item_count(), 3);
@@ -536,7 +546,9 @@ TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
         (*w)["编辑框2"].set_text("x");
         r->program_.raise(*w, "按钮1", Event::clicked);
     });
-    ASSERT_TRUE(r->wait([&] { return r->asked_count("无法连接服务器，请检查网络后重试。") == 2 && (*w)["按钮1"].enabled(); }));
+    ASSERT_TRUE(r->wait([&] {
+        return r->asked_count("无法连接服务器，请检查网络后重试。") == 2 && (*w)["按钮1"].enabled();
+    }));
     EXPECT_FALSE(r->asked("创建失败！"));
     EXPECT_TRUE(r->window(windows::kCreateFolderWindow));
 }

@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     auto files = [&] { return qobject_cast<QTreeWidget*>(main_widget("超级列表框1")); };
     auto loaded = [&] { return tree() && tree()->isEnabled() && !client.browser().busy(); };
     auto pick = [&](const char* utf8) {
-        auto found = tree()->findItems(QString::fromUtf8(utf8), Qt::MatchExactly | Qt::MatchRecursive);
+        auto found =
+            tree()->findItems(QString::fromUtf8(utf8), Qt::MatchExactly | Qt::MatchRecursive);
         if (!found.isEmpty()) tree()->setCurrentItem(found.front());
     };
     auto shoot = [&](const char* id, const std::string& name) {
@@ -87,9 +88,18 @@ int main(int argc, char** argv) {
         {"main", [&] { return main_widget("选择夹1") && client.timestamped_log_enabled.load(); },
          [&] { qobject_cast<QTabWidget*>(main_widget("选择夹1"))->setCurrentIndex(1); }},
         {"root", [&] { return loaded() && tree()->topLevelItem(0)->childCount() == 3; },
-         [&] { pick("照片"); ++stage; }},
-        {"photos", [&] { return stage == 1 && loaded() && tree()->topLevelItem(0)->child(1)->childCount() == 1; },
-         [&] { pick("2023年旅行"); ++stage; }},
+         [&] {
+             pick("照片");
+             ++stage;
+         }},
+        {"photos",
+         [&] {
+             return stage == 1 && loaded() && tree()->topLevelItem(0)->child(1)->childCount() == 1;
+         },
+         [&] {
+             pick("2023年旅行");
+             ++stage;
+         }},
         {"trip", [&] { return stage == 2 && loaded() && files()->topLevelItemCount() == 1; },
          [&] {
              shoot(windows::kMainWindow, "browser-tree.png");
@@ -104,7 +114,8 @@ int main(int argc, char** argv) {
              program.choose(*client.main_window(), "菜单", "移动选中文件");
              ++stage;
          }},
-        {"move window", [&] { return stage == 4 && view(windows::kFileOperationWindow) != nullptr; },
+        {"move window",
+         [&] { return stage == 4 && view(windows::kFileOperationWindow) != nullptr; },
          [&] {
              QTimer::singleShot(300, [&] {
                  shoot(windows::kMainWindow, "browser-move-main.png");

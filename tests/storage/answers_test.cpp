@@ -13,18 +13,22 @@ namespace {
 
 const std::string kFolderPattern = ".*?<br />";
 const std::string kEntryPattern =
-    "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< </div><br />";
+    "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< </div><br "
+    "/>";
 
-std::string entry_pattern() { return utf8_to_gbk(kEntryPattern); }
+std::string entry_pattern() {
+    return utf8_to_gbk(kEntryPattern);
+}
 
 std::string folder_line(const std::string& name, const std::string& id) {
     return "wenjianjL" + name + GBK("目录pid:") + id + "<br />";
 }
 
-std::string file_entry(const std::string& id, const std::string& name, const std::string& size = "1KB") {
-    return "<div style=\"display:none;\">" + GBK("pid：") + id + "<" + GBK("文件名：") + name + "<" +
-           GBK("大小：") + size + "<" + GBK("日期：") + "2024-01-02 03:04:05<" + GBK("下载量：") +
-           "7< </div><br />\r\n";
+std::string file_entry(const std::string& id, const std::string& name,
+                       const std::string& size = "1KB") {
+    return "<div style=\"display:none;\">" + GBK("pid：") + id + "<" + GBK("文件名：") + name +
+           "<" + GBK("大小：") + size + "<" + GBK("日期：") + "2024-01-02 03:04:05<" +
+           GBK("下载量：") + "7< </div><br />\r\n";
 }
 
 TEST(FolderAnswer, EntriesInOrderWithHostileNamesAndIds) {
@@ -57,8 +61,8 @@ TEST(FolderAnswer, MissingMarkersAndEmptyAnswers) {
 }
 
 TEST(FilePage, RowsPagesAndCutFields) {
-    std::string answer = file_entry("5", GBK("报告.doc"), "150KB") + file_entry("abc", "x<y.txt") +
-                         GBK("总共有3页");
+    std::string answer =
+        file_entry("5", GBK("报告.doc"), "150KB") + file_entry("abc", "x<y.txt") + GBK("总共有3页");
     FilePage p = parse_file_page(answer, entry_pattern());
     EXPECT_EQ(p.pages, 3);
     ASSERT_EQ(p.rows.size(), 2u);
@@ -83,7 +87,8 @@ TEST(FilePage, PageCountsThatAreMissingNegativeOrHuge) {
 
 TEST(FilePage, TwoMegabyteAnswersStayCheapAndKeepTheirEntries) {
     // Entry starts that never end: a lazy pattern would rescan megabytes from each.
-    std::string opener = "<div style=\"display:none;\">" + GBK("pid：") + "1<" + GBK("文件名：") + "a<";
+    std::string opener =
+        "<div style=\"display:none;\">" + GBK("pid：") + "1<" + GBK("文件名：") + "a<";
     std::string answer;
     while (answer.size() < 2 * 1024 * 1024) answer += opener;
     answer += file_entry("42", "last.bin") + GBK("总共有1页");
@@ -109,8 +114,9 @@ TEST(Answers, SuccessTestsPasswordAndIds) {
     EXPECT_FALSE(create_folder_accepted("1\r\n"));
     EXPECT_TRUE(create_folder_accepted("ok 12"));
     EXPECT_FALSE(create_folder_accepted(""));
-    EXPECT_EQ(read_access_password(GBK("<input id=\"fwmm\" value=\"8888\" />"), "id=\"fwmm\" value=\""),
-              "8888");
+    EXPECT_EQ(
+        read_access_password(GBK("<input id=\"fwmm\" value=\"8888\" />"), "id=\"fwmm\" value=\""),
+        "8888");
     EXPECT_EQ(read_access_password("<p>expired</p>", "id=\"fwmm\" value=\""), "");
     EXPECT_EQ(selected_ids_text({12, 34, 56}), "12,34,56,");
     EXPECT_EQ(selected_ids_text({}), "");
@@ -122,22 +128,32 @@ TEST(ControlNames, ExistInTheBuiltWindows) {
     using ui::Kind;
     auto main = windows::build_main_window("127.0.0.1:1");
     const std::pair<const char*, Kind> main_controls[] = {
-        {names::kTabs, Kind::tab},           {names::kTree, Kind::tree},
-        {names::kFileList, Kind::list_view}, {names::kPageCombo, Kind::combo},
-        {names::kStatus, Kind::label},       {names::kPageFileCount, Kind::label},
-        {names::kUploadTarget, Kind::label}, {names::kUploadHere, Kind::button},
-        {names::kSetUploadCheck, Kind::check}, {names::kListAddress, Kind::edit},
-        {names::kFolderPattern, Kind::edit}, {names::kEntryPattern, Kind::edit},
-        {names::kPasswordMarker, Kind::edit}, {names::kActivityLog, Kind::edit},
-        {names::kStampLog, Kind::edit},      {names::kNameList, Kind::list_box},
-        {names::kWorkList, Kind::list_box},  {names::kUploadedList, Kind::list_view},
+        {names::kTabs, Kind::tab},
+        {names::kTree, Kind::tree},
+        {names::kFileList, Kind::list_view},
+        {names::kPageCombo, Kind::combo},
+        {names::kStatus, Kind::label},
+        {names::kPageFileCount, Kind::label},
+        {names::kUploadTarget, Kind::label},
+        {names::kUploadHere, Kind::button},
+        {names::kSetUploadCheck, Kind::check},
+        {names::kListAddress, Kind::edit},
+        {names::kFolderPattern, Kind::edit},
+        {names::kEntryPattern, Kind::edit},
+        {names::kPasswordMarker, Kind::edit},
+        {names::kActivityLog, Kind::edit},
+        {names::kStampLog, Kind::edit},
+        {names::kNameList, Kind::list_box},
+        {names::kWorkList, Kind::list_box},
+        {names::kUploadedList, Kind::list_view},
         {names::kFinishedList, Kind::list_view},
     };
     for (const auto& [name, kind] : main_controls) {
         ASSERT_TRUE(main->has(name)) << name;
         EXPECT_EQ((*main)[name].kind(), kind) << name;
     }
-    for (const char* menu : {names::kFileMenu, names::kTreeMenu, names::kUploadedMenu, names::kFinishedMenu})
+    for (const char* menu :
+         {names::kFileMenu, names::kTreeMenu, names::kUploadedMenu, names::kFinishedMenu})
         EXPECT_NE(main->menu(menu), nullptr) << menu;
     // The patterns the parsers are tested with are the ones the window holds.
     EXPECT_EQ((*main)[names::kFolderPattern].text(), kFolderPattern);

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/qt/list_view_sync.h"
 #include "qt_main.h"
+#include "ui/qt/list_view_sync.h"
 
 namespace qorvel::ui::qt {
 namespace {

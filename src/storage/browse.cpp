@@ -17,14 +17,6 @@ namespace {
 // Rows and sub-folders reach the view this many at a time.
 constexpr size_t kBatch = 100;
 
-std::string gbk(const char* utf8) {
-    return utf8_to_gbk(utf8);
-}
-
-void say(Client& c, const char* utf8) {
-    c.prompts().message_box(gbk(utf8), MessageButtons::ok);
-}
-
 // The tree's current item, falling back to the root when none is current.
 int current_folder_item(ui::Control& tree) {
     int item = tree.current();
@@ -144,6 +136,14 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
 }
 
 }  // namespace
+
+std::string gbk(const char* utf8) {
+    return utf8_to_gbk(utf8);
+}
+
+void say(Client& c, const char* utf8) {
+    c.prompts().message_box(gbk(utf8), MessageButtons::ok);
+}
 
 void reset_folder_tree(Client& c) {
     auto main = c.main_window();

@@ -18,14 +18,6 @@ namespace qorvel::storage {
 
 namespace {
 
-std::string gbk(const char* utf8) {
-    return utf8_to_gbk(utf8);
-}
-
-void say(Client& c, const char* utf8) {
-    c.prompts().message_box(gbk(utf8), MessageButtons::ok);
-}
-
 Verdict judge(const WebReply& reply, bool accepted) {
     if (!reply.answered) return Verdict::unreachable;
     return accepted ? Verdict::accepted : Verdict::refused;

@@ -10,6 +10,10 @@ namespace qorvel::storage {
 
 enum class Verdict { accepted, refused, unreachable };
 
+// A text of messages.h as GBK, and an information box with it (any thread).
+std::string gbk(const char* utf8);
+void say(Client& c, const char* utf8);
+
 // Tree and list (any thread unless noted).
 void reset_folder_tree(Client& c);
 // The first visit to page "目录/文件/分享" in a run loads the current folder.

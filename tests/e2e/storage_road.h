@@ -27,7 +27,8 @@ class StorageRoad {
   public:
     StorageRoad(const ServiceInstance& service, ServiceHosts hosts)
         : cut_(std::make_shared<std::atomic<bool>>(false)),
-          proxy_(forward_to(hosts.web, cut_), service.host()),
+          hold_(std::make_shared<std::atomic<bool>>(false)),
+          proxy_(forward_to(hosts.web, cut_, hold_), service.host()),
           program_(backend_, prompts_),
           client_(program_, shell_, with_web(hosts, proxy_.address()),
                   ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
@@ -161,6 +162,8 @@ class StorageRoad {
     std::string pid() { return client_.session().login_pid(); }
     std::string key() { return client_.session().account_key(); }
     void cut(bool on) { cut_->store(on); }
+    // While on, requests wait at the forwarder: a load under way stays under way.
+    void hold(bool on) { hold_->store(on); }
 
     static ServiceHosts with_web(ServiceHosts h, const std::string& web) {
         h.web = web;
@@ -169,6 +172,7 @@ class StorageRoad {
 
     TempDir home_{"qorvel-storage-home"};
     std::shared_ptr<std::atomic<bool>> cut_;
+    std::shared_ptr<std::atomic<bool>> hold_;
     RecordingServer proxy_;
     ui::HeadlessBackend backend_;
     ui::ScriptedPrompts prompts_;

@@ -143,10 +143,12 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     // Two picks at once: the second is refused, the first completes.
     size_t lists = r->sent("/mljg/wjdq.php").size();
     ASSERT_TRUE(r->load([&] {
+        r->hold(true);  // the first load stays under way
         combo.set_current(1);
         r->program_.raise(r->main(), "组合框1", Event::item_selected);
         combo.set_current(0);
         r->program_.raise(r->main(), "组合框1", Event::item_selected);
+        r->hold(false);
     }));
     EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), 1);
     EXPECT_EQ(r->sent("/mljg/wjdq.php").size(), lists + 1);
@@ -156,10 +158,12 @@ TEST_F(StorageRoads, PagesOfAFolderAndTheBusyRefusal) {
     EXPECT_EQ(r->file_names().front(), "文件25.txt");
     // A folder load started while a page loads is refused the same way.
     ASSERT_TRUE(r->load([&] {
+        r->hold(true);
         combo.set_current(0);
         r->program_.raise(r->main(), "组合框1", Event::item_selected);
         r->tree().set_current(r->item("照片"));
         r->program_.raise(r->main(), "树型框1", Event::current_item_changed);
+        r->hold(false);
     }));
     EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), 2);
     EXPECT_EQ(r->file_names().front(), "文件45.txt");
@@ -194,11 +198,14 @@ TEST_F(StorageRoads, TwoLoadsStartedTogetherFromTwoThreadsRunOnce) {
             while (ready.load() < 2) std::this_thread::yield();
             if (storage::start_folder_load(r->client_)) ++started;
         };
-        // Started off the window thread, which must stay free for the busy message.
+        // Started off the window thread, which must stay free for the busy
+        // message; the forwarder keeps the winner's load running meanwhile.
         r->call([&] { r->main()["标签57"].set_caption(""); });
+        r->hold(true);
         std::thread a(start), b(start);
         a.join();
         b.join();
+        r->hold(false);
         ASSERT_TRUE(r->wait_loaded());
         EXPECT_EQ(started.load(), 1);
         EXPECT_EQ(r->asked_count("上一次的任务还没有完成，请稍后再提交。"), refusals + 1);

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 namespace qorvel::test {
 
@@ -62,8 +64,11 @@ std::string exchange(const std::string& host_port, const std::string& request) {
 }  // namespace
 
 RecordingServer::Responder forward_to(const std::string& host_port,
-                                      std::shared_ptr<std::atomic<bool>> cut) {
-    return [host_port, cut](const RecordedRequest& r) {
+                                      std::shared_ptr<std::atomic<bool>> cut,
+                                      std::shared_ptr<std::atomic<bool>> hold) {
+    return [host_port, cut, hold](const RecordedRequest& r) {
+        for (int i = 0; hold && hold->load() && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (cut && cut->load()) return std::string();
         std::string answer = exchange(host_port, closing_head(r.head) + r.body);
         if (answer.empty()) return RecordingServer::answer(502, "");

@@ -16,6 +16,7 @@
 #include "platform/prompts.h"
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
+#include "storage/browser.h"
 #include "ui/engine.h"
 #include "ui/windows/catalogue.h"
 
@@ -58,6 +59,7 @@ class Client {
     const ConfigFiles& config() const { return config_; }
     const ClientFolders& folders() const { return folders_; }
     SessionStore& session() { return session_; }
+    StorageBrowser& browser() { return browser_; }
 
     // Windows: the factory builds a catalogue window with its handlers wired.
     void set_window_factory(WindowFactory factory) { factory_ = std::move(factory); }
@@ -86,12 +88,7 @@ class Client {
     std::function<void()> first_tree_load;
 
     std::atomic<int> is_vip{0};
-    std::atomic<int> current_folder_id{0};
-    std::atomic<bool> list_busy{false};
-    std::atomic<bool> rebuild_page_list{false};
-    std::atomic<bool> folder_download_pending{false};
     std::atomic<bool> timestamped_log_enabled{false};
-    std::atomic<bool> tree_first_load_done{false};
 
   private:
     ui::Program& program_;
@@ -101,6 +98,7 @@ class Client {
     ClientFolders folders_;
     ConfigFiles config_;
     SessionStore session_;
+    StorageBrowser browser_;
     WindowFactory factory_;
 
     mutable std::mutex mutex_;

@@ -174,7 +174,7 @@ class StorageRoad {
     std::shared_ptr<std::atomic<bool>> cut_;
     std::shared_ptr<std::atomic<bool>> hold_;
     RecordingServer proxy_;
-    ui::HeadlessBackend backend_;
+    ui::HeadlessBackend backend_{test::fail_test};
     ui::ScriptedPrompts prompts_;
     ui::Program program_;
     ShellRecorder shell_;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the login, main, registration, password-recovery and terms windows
-# under Xvfb with a CJK font and writes docs/screenshots/<window>.png.
+# under Xvfb with a CJK font and writes docs/screenshots/<window>.png; then the
+# running client's storage browser against the reference service (browser-*.png).
 # Usage: scripts/screenshots.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,3 +25,9 @@ for window in login main registration password_recovery terms; do
   timeout 30 "$demo" "$window" --grab "$out/$window.png"
   echo "wrote $out/$window.png"
 done
+shots="$build/tests/e2e/storage_screenshots"
+if [ -x "$shots" ]; then
+  QORVEL_SERVICE_BIN="$build/service/qorvel-service" timeout 90 "$shots" "$out"
+else
+  echo "build storage_screenshots for the browser screenshots" >&2
+fi

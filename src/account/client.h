@@ -16,6 +16,7 @@
 #include "platform/prompts.h"
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
+#include "storage/browser.h"
 #include "transfer/transfers.h"
 #include "ui/engine.h"
 #include "ui/windows/catalogue.h"
@@ -59,6 +60,7 @@ class Client {
     const ConfigFiles& config() const { return config_; }
     const ClientFolders& folders() const { return folders_; }
     SessionStore& session() { return session_; }
+    StorageBrowser& browser() { return browser_; }
     // The download and upload queues with their engine objects.
     transfer::Transfers& transfers() { return transfers_; }
 
@@ -87,14 +89,11 @@ class Client {
     // Loads of the storage browser that start from here (tree reset, first tree load).
     std::function<void()> reset_tree;
     std::function<void()> first_tree_load;
+    // A whole-folder list has been shown: the download queue takes every row.
+    std::function<void()> folder_listed_for_download;
 
     std::atomic<int> is_vip{0};
-    std::atomic<int> current_folder_id{0};
-    std::atomic<bool> list_busy{false};
-    std::atomic<bool> rebuild_page_list{false};
-    std::atomic<bool> folder_download_pending{false};
     std::atomic<bool> timestamped_log_enabled{false};
-    std::atomic<bool> tree_first_load_done{false};
 
   private:
     ui::Program& program_;
@@ -104,6 +103,7 @@ class Client {
     ClientFolders folders_;
     ConfigFiles config_;
     SessionStore session_;
+    StorageBrowser browser_;
     WindowFactory factory_;
 
     mutable std::mutex mutex_;

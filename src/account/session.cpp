@@ -32,9 +32,9 @@ std::optional<Session> parse_login_answer(const std::string& answer, const std::
     s.login_pid = f[0];
     s.account_name = account;
     s.account_key = f[1];
-    s.field3 = f[2] == GBK("暂无设置。") ? std::string() : f[2];
-    s.field4 = f[3];
-    s.field5 = f[4];
+    s.signature = f[2] == GBK("暂无设置。") ? std::string() : f[2];
+    s.membership_flag = f[3];
+    s.joined = f[4];
     s.avatar_path = f[5];
     s.file_count = f[6];
     s.subscription_count = f[7];

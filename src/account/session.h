@@ -14,7 +14,10 @@ struct Session {
     std::string login_pid;    // "pid=" of the public listing pages
     std::string account_key;  // "zh=", "pid=" or "bsm=" of account requests; empty: nobody
     std::string account_name;
-    std::string field3, field4, field5;
+    // Login answer fields 3 to 5, kept as the service sends them: the
+    // signature ("暂无设置。" stored as empty), the membership flag and the
+    // day the account was made. Nothing reads them yet.
+    std::string signature, membership_flag, joined;
     std::string avatar_path;
     std::string file_count, subscription_count, fan_count;
 };

@@ -19,7 +19,7 @@ void on_main_window_created(Client& c) {
         return;
     }
     (*main)["编辑框49"].set_text(folder_text(c.folders().desktop));
-    c.current_folder_id = 0;
+    c.browser().set_folder_id(0);
 
     open_login_window(c);
     if (p.exiting()) return;

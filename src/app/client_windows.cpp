@@ -2,6 +2,7 @@
 
 #include "account/registration.h"
 #include "account/roads.h"
+#include "storage/roads.h"
 #include "transfer/roads.h"
 #include "ui/windows/catalogue.h"
 
@@ -30,6 +31,7 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
     if (id == windows::kMainWindow) {
         windows::wire_main_window(p, *w);
         wire_main_window_account(c, *w);
+        storage::wire_storage_main_window(c, *w);
         wire_transfer_operations(c, *w);
     } else if (id == windows::kLoginWindow) {
         windows::wire_login_window(p, *w, c.hosts().web,
@@ -42,6 +44,8 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
         wire_account_forms(c, *w);
     } else if (id == windows::kWebLoginWindow) {
         wire_web_login_window(c, *w);
+    } else {
+        storage::wire_storage_window(c, *w);
     }
     return w;
 }

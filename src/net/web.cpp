@@ -238,7 +238,8 @@ void WebSession::set_ui_pump(std::function<void()> pump, std::thread::id ui_thre
     impl_->ui_thread = ui_thread;
 }
 
-std::string WebSession::get(std::string_view url) {
+std::string WebSession::get(std::string_view url, bool* answered) {
+    if (answered) *answered = false;
     std::optional<Target> parsed = parse_target(url);
     if (!parsed) return {};
     Target t = *parsed;
@@ -270,6 +271,7 @@ std::string WebSession::get(std::string_view url) {
             t = *next;
             continue;
         }
+        if (answered) *answered = status > 0 && status < 500;
         return answer.body;
     }
     return {};
@@ -277,7 +279,9 @@ std::string WebSession::get(std::string_view url) {
 
 std::string WebSession::request(std::string_view url, std::string_view method,
                                 std::string_view proxy, std::string* headers_io,
-                                std::string_view body, std::string* answer_headers) {
+                                std::string_view body, std::string* answer_headers,
+                                bool* answered) {
+    if (answered) *answered = false;
     std::string local_headers;
     std::string& headers = headers_io ? *headers_io : local_headers;
     std::string path = url_path(url);
@@ -367,6 +371,7 @@ std::string WebSession::request(std::string_view url, std::string_view method,
             }
             continue;
         }
+        if (answered) *answered = status > 0 && status < 500;
         return answer.body;
     }
     return {};
@@ -458,6 +463,18 @@ std::string web_request_text(std::string_view url, std::string_view method, std:
                              std::string* headers, std::string_view body,
                              std::string* answer_headers) {
     return bytes_to_text(web_request(url, method, proxy, headers, body, answer_headers));
+}
+
+WebReply web_get_reply(std::string_view url) {
+    WebReply r;
+    r.body = WebSession::process().get(url, &r.answered);
+    return r;
+}
+
+WebReply web_post_reply(std::string_view url, std::string_view body) {
+    WebReply r;
+    r.body = WebSession::process().request(url, "POST", {}, nullptr, body, nullptr, &r.answered);
+    return r;
 }
 
 bool check_internet_connection(std::string_view probe_url) {

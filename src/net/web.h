@@ -40,7 +40,8 @@ class WebSession {
     static WebSession& process();
 
     // Plain GET over HTTP/1.0; the body, or empty when nothing could be read.
-    std::string get(std::string_view url);
+    // answered, when given, tells whether the service gave a whole answer.
+    std::string get(std::string_view url, bool* answered = nullptr);
 
     // The program's own request routine: method GET or POST (as written,
     // compared without case), optional "host:port" proxy, header text that is
@@ -48,7 +49,8 @@ class WebSession {
     // address or method the result is 255 zero bytes.
     std::string request(std::string_view url, std::string_view method = {},
                         std::string_view proxy = {}, std::string* headers = nullptr,
-                        std::string_view body = {}, std::string* answer_headers = nullptr);
+                        std::string_view body = {}, std::string* answer_headers = nullptr,
+                        bool* answered = nullptr);
 
     // True when an HTTP answer (any status) arrives from the address.
     bool probe(std::string_view url, long timeout_ms = 5000);
@@ -78,6 +80,17 @@ std::string web_request(std::string_view url, std::string_view method = {},
 std::string web_request_text(std::string_view url, std::string_view method = {},
                              std::string_view proxy = {}, std::string* headers = nullptr,
                              std::string_view body = {}, std::string* answer_headers = nullptr);
+
+// An answer together with whether it is one: a whole HTTP answer below 500
+// arrived. An empty body from a service that answered is a verdict; an empty
+// body from one that could not be reached is not.
+struct WebReply {
+    std::string body;
+    bool answered = false;
+};
+WebReply web_get_reply(std::string_view url);
+// web_request with method "POST" and the default headers.
+WebReply web_post_reply(std::string_view url, std::string_view body);
 
 // Whether the service can be reached at all; probe_url is configuration.
 bool check_internet_connection(std::string_view probe_url);

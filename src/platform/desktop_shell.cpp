@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 
@@ -32,6 +33,27 @@ bool spawn_detached(const std::vector<std::string>& argv) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+namespace {
+
+// A file URI with every byte but the unreserved ones and "/" percent-encoded,
+// so blanks and commas (dbus-send's array separator) stay inside one item.
+std::string file_uri(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "file://";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 bool shutdown_allowed() {
     const char* ci = std::getenv("CI");
     const char* allow = std::getenv("QORVEL_ALLOW_SHUTDOWN");
@@ -51,12 +73,16 @@ void DesktopShell::open_file(const std::string& path) {
 
 void DesktopShell::show_in_file_manager(const std::string& path) {
     std::filesystem::path p = text_to_path(path);
-    std::string uri = "file://" + p.string();
-    bool ok = spawn_detached({"dbus-send", "--session", "--dest=org.freedesktop.FileManager1",
-                              "--type=method_call", "/org/freedesktop/FileManager1",
-                              "org.freedesktop.FileManager1.ShowItems", "array:string:" + uri,
-                              "string:"});
-    if (!ok) spawn_detached({"xdg-open", p.parent_path().string()});
+    std::string uri = file_uri(p.string());
+    // The fallback must follow the call's answer, not its start: a desktop
+    // without a FileManager1 service answers with an error. The shell waits
+    // for it so we do not; the paths go as arguments, never as script text.
+    spawn_detached({"sh", "-c",
+                    "dbus-send --session --print-reply --reply-timeout=5000 "
+                    "--dest=org.freedesktop.FileManager1 --type=method_call "
+                    "/org/freedesktop/FileManager1 org.freedesktop.FileManager1.ShowItems "
+                    "\"array:string:$1\" string: >/dev/null 2>&1 || exec xdg-open \"$2\"",
+                    "sh", uri, p.parent_path().string()});
 }
 
 void DesktopShell::set_clipboard_text(const std::string& text) {

@@ -5,6 +5,7 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "storage/roads.h"
 #include "transfer/download_rules.h"
 #include "transfer/engine/messages.h"
 #include "transfer/roads.h"
@@ -58,8 +59,8 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
                         const std::string& listed_name) {
     auto name = transfer::safe_local_name(listed_name);
     std::string folder = default_save_folder(w);
-    std::string answer = web_get(
-        c.hosts().web_url(transfer::storage_link_path(file_id, c.transfers().access_password())));
+    std::string answer = web_get(c.hosts().web_url(
+        transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
         add_completed(w, listed_name, GBK("失败：无法取得链接地址"));
@@ -138,7 +139,7 @@ void run_next_download(Client& c) {
             continue;
         }
         std::string answer = web_get(c.hosts().web_url(
-            transfer::storage_link_path(e.file_id, c.transfers().access_password())));
+            transfer::storage_link_path(e.file_id, c.browser().access_password_or_zero())));
         auto link = transfer::storage_link(answer);
         if (!link) {
             fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
@@ -238,10 +239,8 @@ void queue_folder_download(Client& c) {
     auto w = c.main_window();
     c.transfers().chosen_save_folder.set(
         transfer::folder_text(c.prompts().choose_folder(GBK("请选择一个存放的目录。"))));
-    if (!c.transfers().load_folder_for_download) return;
-    (*w)["树型框1"].set_enabled(false);
-    c.folder_download_pending = true;
-    c.transfers().load_folder_for_download();
+    // The browser lists the whole folder and then hands it to queue_listed_files.
+    storage::start_whole_folder_load(c);
 }
 
 void queue_listed_files(Client& c) {

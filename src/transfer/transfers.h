@@ -2,7 +2,6 @@
 // reuse, and the few texts the roads keep between actions.
 #pragma once
 
-#include <functional>
 #include <mutex>
 #include <string>
 
@@ -38,14 +37,6 @@ class Transfers {
 
     LockedText chosen_save_folder;  // the folder picked by the last download action
     LockedText last_upload_folder;  // where the file chooser opens
-
-    // The folder access password of the storage browser, sent with link requests.
-    std::function<std::string()> access_password = [] { return std::string("0"); };
-    // Loads the current folder's whole list for a folder download (the storage browser's).
-    std::function<void()> load_folder_for_download;
-    // Puts a new file on top of the file list (the storage browser's).
-    std::function<void(const std::string& name, long long id, const std::string& size)>
-        show_new_file;
 };
 
 }  // namespace qorvel::transfer

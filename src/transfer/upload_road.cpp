@@ -6,6 +6,7 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "storage/roads.h"
 #include "transfer/digest.h"
 #include "transfer/roads.h"
 #include "transfer/upload_rules.h"
@@ -73,13 +74,10 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     uploaded.set_cell(0, 3, remark);
     std::string name = transfer::file_name_of(path);
     std::string kb = std::to_string(size / 1024) + "KB";
-    if (c.transfers().show_new_file) {
-        c.transfers().show_new_file(name, new_id, kb);
-    } else {
-        ui::Control& files = w["超级列表框1"];
-        files.insert_row(0, name, new_id);
-        files.set_cell(0, 1, kb);
-    }
+    // On top of the file list, whichever folder it shows.
+    ui::Control& files = w["超级列表框1"];
+    files.insert_row(0, name, new_id);
+    files.set_cell(0, 1, kb);
     w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
     c.transfers().uploads.complete(id);
     ui::Control& queue = w["超级列表框6"];
@@ -254,14 +252,7 @@ void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
 }
 
 void show_upload_target(Client& c) {
-    auto w = c.main_window();
-    (*w)["选择夹1"].set_current(0);
-    ui::Control& tree = (*w)["树型框1"];
-    int item = tree.current();
-    long long id = item > 0 ? tree.tree_item_value(item) : 0;
-    std::string name = item > 0 ? tree.tree_item_text(item) : GBK("默认文件夹");
-    c.current_folder_id = static_cast<int>(id);
-    (*w)["标签48"].set_caption(GBK("上传至：") + name);
+    storage::set_upload_target_from_tree(c, true);
 }
 
 void start_uploads(Client& c) {

@@ -31,6 +31,7 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("上传菜单", "添加文件夹", [&c](EventArgs&) { add_upload_folder(c); });
 
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };
+    c.folder_listed_for_download = [&c] { queue_listed_files(c); };
 }
 
 }  // namespace qorvel

@@ -164,6 +164,24 @@ int Control::insert_row(int index, const std::string& first_cell, long long valu
     });
     return at;
 }
+int Control::append_rows(std::vector<Row> rows) {
+    int first = 0;
+    QV_CHANGE(kItems, {
+        first = static_cast<int>(rows_.size());
+        if (!rows.empty()) {
+            rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+                         std::make_move_iterator(rows.end()));
+            changed_ = true;
+        }
+    });
+    return first;
+}
+int Control::find_row(long long value) const {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].value == value) return static_cast<int>(i);
+    return -1;
+}
 bool Control::set_cell(int row, int column, const std::string& gbk) {
     bool ok = false;
     QV_CHANGE(kItems, {
@@ -265,6 +283,37 @@ int Control::add_tree_item(int parent, const std::string& gbk, long long value) 
         }
     });
     return id;
+}
+std::vector<int> Control::add_tree_items(
+    int parent, const std::vector<std::pair<std::string, long long>>& items) {
+    std::vector<int> ids;
+    QV_CHANGE(kItems, {
+        if ((parent == kTreeRoot || tree_.count(parent)) && !items.empty()) {
+            for (const auto& [text, value] : items) {
+                int id = next_tree_id_++;
+                TreeItem item;
+                item.id = id;
+                item.parent = parent;
+                item.text = text;
+                item.value = value;
+                tree_[id] = std::move(item);
+                if (parent == kTreeRoot) tree_top_.push_back(id);
+                else tree_[parent].children.push_back(id);
+                ids.push_back(id);
+            }
+            changed_ = true;
+        }
+    });
+    return ids;
+}
+void Control::set_tree_item_text(int id, const std::string& gbk) {
+    QV_CHANGE(kItems, {
+        auto it = tree_.find(id);
+        if (it != tree_.end() && it->second.text != gbk) {
+            it->second.text = gbk;
+            changed_ = true;
+        }
+    });
 }
 std::string Control::tree_item_text(int id) const {
     std::lock_guard lock(mutex_);

@@ -163,6 +163,11 @@ public:
     void add_column(const std::string& gbk_title, int width);
     std::vector<Column> columns() const;
     int insert_row(int index, const std::string& first_cell = {}, long long value = 0);
+    // Appends whole rows with one notification (a page of rows is one repaint).
+    // Returns the index of the first appended row.
+    int append_rows(std::vector<Row> rows);
+    // The first row carrying the item value, -1 when none does.
+    int find_row(long long value) const;
     bool set_cell(int row, int column, const std::string& gbk);
     std::string cell(int row, int column) const;
     bool set_row_value(int row, long long value);
@@ -180,6 +185,11 @@ public:
 
     // Tree view. Ids are stable; deleting an item deletes its sub-items.
     int add_tree_item(int parent, const std::string& gbk, long long value = 0);  // 0 when parent unknown
+    // Adds several children in order with one notification; their ids, or
+    // nothing when the parent is unknown.
+    std::vector<int> add_tree_items(int parent,
+                                    const std::vector<std::pair<std::string, long long>>& items);
+    void set_tree_item_text(int id, const std::string& gbk);
     std::string tree_item_text(int id) const;
     long long tree_item_value(int id) const;
     int tree_item_parent(int id) const;  // -1 when unknown

@@ -22,8 +22,8 @@ TEST(LoginAnswer, NineFieldsMakeASession) {
     EXPECT_EQ(s->login_pid, "12");
     EXPECT_EQ(s->account_key, "KEY9");
     EXPECT_EQ(s->account_name, GBK("张三"));
-    EXPECT_EQ(s->field3, "");
-    EXPECT_EQ(s->field4, "4");
+    EXPECT_EQ(s->signature, "");
+    EXPECT_EQ(s->membership_flag, "4");
     EXPECT_EQ(s->avatar_path, "/img/1.png");
     EXPECT_EQ(s->file_count, "7");
     EXPECT_EQ(s->subscription_count, "8");
@@ -31,7 +31,7 @@ TEST(LoginAnswer, NineFieldsMakeASession) {
 
     auto other = parse_login_answer("1xKx" + GBK("签名") + "x4x5x6x7x8x", "a");
     ASSERT_TRUE(other.has_value());
-    EXPECT_EQ(other->field3, GBK("签名"));
+    EXPECT_EQ(other->signature, GBK("签名"));
     EXPECT_EQ(other->fan_count, "");
 }
 

@@ -66,24 +66,29 @@ class TransferRoads : public ::testing::Test {
         return r;
     }
 
-    // The folder's whole list as the service gives it, put into the file list.
-    std::vector<Listed> show_folder(Road& r, int folder) {
-        std::string answer = web_get(
-            hosts_of(*service_).web_url("/mljg/wjdq.php?pid=" + r.client_.session().login_pid() +
-                                        "&ml=" + std::to_string(folder) + "&dqlx=1"));
+    // The rows of the file list as the browser shows them.
+    static std::vector<Listed> listed(Road& r) {
         std::vector<Listed> out;
-        boost::regex row(GBK("pid：(\\d+)<文件名：(.*?)<大小：(.*?)<"));
-        for (boost::sregex_iterator it(answer.begin(), answer.end(), row), end; it != end; ++it)
-            out.push_back({std::stoll((*it)[1]), (*it)[2], (*it)[3]});
         r.call([&] {
-            ui::Control& files = r.main()["超级列表框1"];
-            files.clear_rows();
-            for (const auto& f : out) {
-                int row = files.insert_row(files.row_count(), f.name, f.id);
-                files.set_cell(row, 1, f.size);
-            }
+            for (const auto& row : r.main()["超级列表框1"].rows())
+                out.push_back({row.value, row.cells.at(0), row.cells.at(1)});
         });
         return out;
+    }
+    static bool browser_idle(Road& r) {
+        return r.wait([&] {
+            return r.client_.browser().first_load_done() && !r.client_.browser().busy() &&
+                   r.main()["树型框1"].enabled() && r.main()["超级列表框1"].row_count() > 0;
+        });
+    }
+    // The first visit to the browser page loads the default folder.
+    std::vector<Listed> show_root(Road& r) {
+        r.call([&] {
+            r.main()["选择夹1"].set_current(1);
+            r.program_.raise(r.main(), "选择夹1", Event::page_changed);
+        });
+        EXPECT_TRUE(browser_idle(r));
+        return listed(r);
     }
     static int row_named(const std::vector<Listed>& rows, const std::string& utf8) {
         for (size_t i = 0; i < rows.size(); ++i)
@@ -125,8 +130,7 @@ TEST_F(TransferRoads,
     auto h = hosts_of(*service_);
     h.files2 = "127.0.0.1:1";  // a member never asks file host 2
     auto r = signed_in("demo", "demo123", h);
-    r->client_.transfers().access_password = [] { return std::string("8888"); };
-    auto rows = show_folder(*r, 0);
+    auto rows = show_root(*r);
     int readme = row_named(rows, "使用说明.txt"), big = row_named(rows, "大文件.bin"),
         empty = row_named(rows, "空文件.txt"), link = row_named(rows, "外部链接.zip");
     ASSERT_GE(readme, 0);
@@ -181,7 +185,7 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
     auto h = hosts_of(*service_);
     h.files3 = "127.0.0.1:1";  // a non-member never asks file host 3
     auto r = signed_in("guest", "guest123", h);
-    auto rows = show_folder(*r, 0);
+    auto rows = show_root(*r);
     int sample = row_named(rows, "样例数据.bin");
     ASSERT_GE(sample, 0);
     // A row the service knows nothing of (no link in the answer), then a real one.
@@ -211,7 +215,7 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
 
 TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) {
     auto r = signed_in("guest", "guest123");
-    auto rows = show_folder(*r, 0);
+    auto rows = show_root(*r);
     int sample = row_named(rows, "样例数据.bin");
     ASSERT_GE(sample, 0);
     fs::path target = save_ / text_to_path(rows[sample].name);
@@ -257,6 +261,38 @@ TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) 
     download_rows(*r, {sample});
     ASSERT_TRUE(queue_idle(*r));
     EXPECT_EQ(read_bytes(target), fresh);
+}
+
+TEST_F(TransferRoads, WholeFolderDownloadQueuesEveryFileOfTheFolder) {
+    auto r = signed_in("demo", "demo123");
+    show_root(*r);
+    int item = 0;
+    r->call([&] {
+        for (const auto& i : r->main()["树型框1"].tree_items())
+            if (i.text == GBK("分页测试")) item = i.id;
+        ASSERT_NE(item, 0);
+        r->main()["树型框1"].set_current(item);
+        r->program_.raise(r->main(), "树型框1", Event::current_item_changed);
+    });
+    ASSERT_TRUE(browser_idle(*r));
+    r->call([&] { r->program_.raise(r->main(), "按钮47", Event::clicked); });
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == 45; }, 60s));
+    ASSERT_TRUE(queue_idle(*r));
+    auto rows = listed(*r);
+    ASSERT_EQ(rows.size(), 45u) << "one list of the whole folder, not a page";
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(save_)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 45);
+    for (size_t i : {size_t(0), size_t(44)})
+        EXPECT_EQ(read_bytes(save_ / text_to_path(rows[i].name)),
+                  served(std::to_string(rows[i].id), "8888", true));
+    r->call([&] {
+        EXPECT_EQ(r->main()["选择夹2"].page_title(1), GBK("已完成(45)"));
+        EXPECT_EQ(r->main()["选择夹1"].current(), 2) << "the download page is shown";
+    });
 }
 
 // Uploads: a retry wait of 50 ms and 3 attempts keep refused connections short.
@@ -476,7 +512,7 @@ class HeldDownloads : public UploadRoads {
         auto h = hosts_of(*service_);
         h.files2 = held.address();
         auto r = signed_in("guest", "guest123", h);
-        rows = show_folder(*r, 0);
+        rows = show_root(*r);
         sample = row_named(rows, "样例数据.bin");
         EXPECT_GE(sample, 0);
         download_rows(*r, {sample});

@@ -32,6 +32,7 @@
 #include <filesystem>
 
 #include "net/charset.h"
+#include "ui/qt/list_view_sync.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/web_view_loader.h"
 
@@ -501,21 +502,7 @@ void WindowView::sync_list_view(Control& c, QWidget* w) {
         t->setHeaderLabels(labels);
         for (int i = 0; i < static_cast<int>(columns.size()); ++i) t->setColumnWidth(i, columns[i].width);
     }
-    auto rows = c.rows();
-    while (t->topLevelItemCount() > static_cast<int>(rows.size()))
-        delete t->takeTopLevelItem(t->topLevelItemCount() - 1);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        QTreeWidgetItem* item = t->topLevelItem(static_cast<int>(i));
-        if (!item) {
-            item = new QTreeWidgetItem();
-            t->addTopLevelItem(item);
-        }
-        for (int col = 0; col < static_cast<int>(columns.size()); ++col) {
-            QString text = col < static_cast<int>(rows[i].cells.size()) ? to_qt(rows[i].cells[col]) : QString();
-            if (item->text(col) != text) item->setText(col, text);
-        }
-        if (item->isSelected() != rows[i].selected) item->setSelected(rows[i].selected);
-    }
+    sync_list_rows(t, c.rows(), static_cast<int>(columns.size()));
     int current = c.current();
     if (current >= 0 && current < t->topLevelItemCount()) {
         QTreeWidgetItem* item = t->topLevelItem(current);

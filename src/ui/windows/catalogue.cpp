@@ -87,9 +87,11 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     put(w, "标签55", Kind::label, {12, 30, 600, 24},
         "温馨提示：双击文件夹即可读取文件目录，右键可弹出操作菜单，按住CTRL可以进行多选。", b, 1);
     put(w, "标签60", Kind::label, {499, 30, 120, 24}, "本页文件数：0个", b, 1);
-    put(w, "标签10", Kind::label, {251, 58, 80, 24}, "我的文件：", b, 1);
-    put(w, "树型框1", Kind::tree, {11, 61, 536, 98}, {}, b, 1);
-    put(w, "按钮32", Kind::button, {19, 78, 158, 32}, "上传到该目录", b, 1);
+    // The label and the upload button stand beside the tree, so every tree row
+    // stays visible and clickable.
+    put(w, "树型框1", Kind::tree, {11, 61, 440, 98}, {}, b, 1);
+    put(w, "标签10", Kind::label, {459, 61, 90, 24}, "我的文件：", b, 1);
+    put(w, "按钮32", Kind::button, {459, 87, 92, 32}, "上传到该目录", b, 1);
     put(w, "按钮47", Kind::button, {559, 87, 64, 32}, "下载", b, 1);
     put(w, "标签57", Kind::label, {19, 167, 408, 24}, "正在读取文件目录，请稍后。", b, 1);
     put(w, "选择框4", Kind::check, {259, 167, 168, 24}, "目录读取后设置为上传目录", b, 1);

@@ -1,0 +1,152 @@
+// Loads a folder of 500 files into the file list, from the start of the load
+// to the last row in the view model, against the reference service (no
+// throttle), and beside it lets curl fetch the same page address in the same
+// run. Prints both medians and their ratio.
+//   browser_bench [runs]   (needs QORVEL_SERVICE_BIN or a built service)
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/client_windows.h"
+#include "net/charset.h"
+#include "net/web.h"
+#include "storage/answers.h"
+#include "storage/roads.h"
+#include "support/doubles.h"
+#include "support/process.h"
+#include "support/service_instance.h"
+#include "ui/headless.h"
+
+using namespace qorvel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kFiles = 500;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double ms_since(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "browser_bench: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    test::ServiceInstanceOptions o;
+    o.host = "127.0.0.44";
+    test::ServiceInstance service(o);
+    if (!service.start()) return fail("the reference service did not start");
+    ServiceHosts hosts;
+    hosts.web = service.web().substr(7);
+    hosts.direct = service.direct().substr(7);
+    hosts.files2 = service.files2().substr(7);
+    hosts.files3 = service.files3().substr(7);
+    hosts.ftp_host = service.host();
+
+    test::TempDir home("qorvel-bench-home");
+    std::filesystem::create_directories(home.path() / "Documents");
+    std::filesystem::create_directories(home.path() / "Desktop");
+    ui::HeadlessBackend backend;
+    ui::ScriptedPrompts prompts;
+    ui::Program program(backend, prompts);
+    test::ShellRecorder shell;
+    Client client(program, shell, hosts, {home.path() / "Documents", home.path() / "Desktop"});
+    auto runner = std::make_unique<ui::HeadlessRunner>(backend, program);
+    program.post([&client] { start_client(client); });
+    auto login = [&] {
+        auto w = program.find(windows::kLoginWindow);
+        return w && w->alive() ? w : nullptr;
+    };
+    if (!runner->wait_until([&] { return login() != nullptr; }, std::chrono::seconds(15)))
+        return fail("no login window");
+    runner->call([&] {
+        auto w = login();
+        (*w)["编辑框1"].set_text("demo");
+        (*w)["编辑框2"].set_text("demo123");
+        program.raise(*w, "按钮1", ui::Event::clicked);
+    });
+    if (!runner->wait_until([&] { return client.timestamped_log_enabled.load(); },
+                            std::chrono::seconds(15)))
+        return fail("login did not finish");
+
+    // A folder of 500 files (external links: no contents to store).
+    std::string key = client.session().account_key();
+    auto made = storage::create_folder_request(hosts, key, utf8_to_gbk("五百个文件"), 0);
+    std::string answer = bytes_to_text(web_post_reply(made.url, made.body).body);
+    int folder = text_to_int(text_between(answer, "ok ", "\r"));
+    if (folder <= 0) folder = text_to_int(answer.substr(answer.find(' ') + 1));
+    if (folder <= 0) return fail("could not create the folder");
+    for (int i = 0; i < kFiles; ++i) {
+        auto r = storage::create_link_request(hosts, std::to_string(folder), key,
+                                              "file" + std::to_string(i) + ".zip",
+                                              "http://example.com/" + std::to_string(i));
+        if (!storage::contains_one(bytes_to_text(web_post_reply(r.url, r.body).body)))
+            return fail("could not create the files");
+    }
+
+    // The tree shows the folder; each run loads all its files.
+    ui::Window& main = *client.main_window();
+    runner->call([&] {
+        ui::Control& tree = main["树型框1"];
+        tree.set_current(tree.add_tree_item(tree.tree_children(ui::kTreeRoot).front(),
+                                            utf8_to_gbk("五百个文件"), folder));
+    });
+    std::atomic<long long> last_row_ns{0};
+    Clock::time_point start;
+    main["超级列表框1"].observe([&](ui::Control& c, unsigned) {
+        if (c.row_count() == kFiles && last_row_ns == 0)
+            last_row_ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    });
+    std::vector<double> ours, peer, peer_transfer;
+    std::string page = storage::file_list_request(
+        hosts, storage::list_address(hosts, client.session().login_pid(), folder), true);
+    // curl's own time_total leaves out its start-up: the stricter peer.
+    std::string curl = "curl -s -o /dev/null -w '%{time_total}' '" + page + "'";
+    for (int run = 0; run < runs; ++run) {
+        last_row_ns = 0;
+        runner->call([&] {
+            start = Clock::now();
+            storage::start_whole_folder_load(client);
+        });
+        if (!runner->wait_until([&] { return last_row_ns != 0 && !client.browser().busy(); },
+                                std::chrono::seconds(30)))
+            return fail("the load did not finish");
+        if (main["超级列表框1"].row_count() != kFiles) return fail("not every row arrived");
+        ours.push_back(static_cast<double>(last_row_ns.load()) / 1e6);
+
+        Clock::time_point t = Clock::now();
+        FILE* p = popen(curl.c_str(), "r");
+        if (!p) return fail("curl did not start");
+        char out[64] = {};
+        size_t n = std::fread(out, 1, sizeof out - 1, p);
+        int rc = pclose(p);
+        peer.push_back(ms_since(t));
+        if (rc != 0 || n == 0) return fail("curl failed");
+        peer_transfer.push_back(std::atof(out) * 1000.0);
+    }
+    double a = median(ours), b = median(peer), c = median(peer_transfer);
+    std::printf("folder of %d files, %d runs (medians)\n", kFiles, runs);
+    std::printf("  qorvel file list, request to last row:   %8.2f ms\n", a);
+    std::printf("  curl, the same page address (process):   %8.2f ms\n", b);
+    std::printf("  curl, the same page address (time_total):%8.2f ms\n", c);
+    std::printf("  ratio qorvel/curl process:    %.2f\n", a / b);
+    std::printf("  ratio qorvel/curl time_total: %.2f (target <= 2.00)\n", a / c);
+    runner.reset();
+    program.shutdown();
+    return 0;
+}

@@ -1,0 +1,79 @@
+#include "support/forwarding.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+namespace qorvel::test {
+
+namespace {
+
+// The head without its Connection header and with "Connection: close".
+std::string closing_head(const std::string& head) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < head.size()) {
+        size_t end = head.find("\r\n", pos);
+        if (end == std::string::npos) end = head.size();
+        std::string line = head.substr(pos, end - pos);
+        pos = end + 2;
+        if (line.empty()) break;
+        std::string lower = line;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.rfind("connection:", 0) == 0) continue;
+        out += line + "\r\n";
+    }
+    return out + "Connection: close\r\n\r\n";
+}
+
+std::string exchange(const std::string& host_port, const std::string& request) {
+    size_t colon = host_port.rfind(':');
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(host_port.substr(colon + 1))));
+    if (inet_pton(AF_INET, host_port.substr(0, colon).c_str(), &a.sin_addr) != 1) return {};
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return {};
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        size_t off = 0;
+        while (off < request.size()) {
+            ssize_t n = ::send(fd, request.data() + off, request.size() - off, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            off += static_cast<size_t>(n);
+        }
+        char buf[16384];
+        for (int rounds = 0; rounds < 100000; ++rounds) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) break;
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            answer.append(buf, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+}  // namespace
+
+RecordingServer::Responder forward_to(const std::string& host_port,
+                                      std::shared_ptr<std::atomic<bool>> cut,
+                                      std::shared_ptr<std::atomic<bool>> hold) {
+    return [host_port, cut, hold](const RecordedRequest& r) {
+        for (int i = 0; hold && hold->load() && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (cut && cut->load()) return std::string();
+        std::string answer = exchange(host_port, closing_head(r.head) + r.body);
+        if (answer.empty()) return RecordingServer::answer(502, "");
+        return answer;
+    };
+}
+
+}  // namespace qorvel::test

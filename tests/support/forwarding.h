@@ -1,0 +1,23 @@
+// A responder for RecordingServer that hands each request to a real server
+// and returns its whole answer, so a test sees every request byte on the way
+// to the reference service.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "support/recording_server.h"
+
+namespace qorvel::test {
+
+// host:port of the real server. The request goes with "Connection: close";
+// an unreachable server gives a 502 answer. While *cut is true the
+// connection closes without any answer, as a service that went away. While
+// *hold is true a request waits before it goes on (at most 10 s), so a test
+// can keep a load running for as long as it needs.
+RecordingServer::Responder forward_to(const std::string& host_port,
+                                      std::shared_ptr<std::atomic<bool>> cut = nullptr,
+                                      std::shared_ptr<std::atomic<bool>> hold = nullptr);
+
+}  // namespace qorvel::test

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "net/text.h"
+
 namespace qorvel::engine {
 
 namespace {
@@ -22,6 +24,9 @@ int default_port(const std::string& scheme) {
 }  // namespace
 
 std::optional<Address> parse_address(const std::string& url) {
+    // A CR or LF here would end the request or command line early and let
+    // the rest of the address speak as a line of its own.
+    if (has_control_chars(url)) return std::nullopt;
     auto sep = url.find("://");
     if (sep == std::string::npos) return std::nullopt;
     Address a;
@@ -59,8 +64,8 @@ std::optional<Address> parse_address(const std::string& url) {
 }
 
 std::optional<Address> resolve_location(const Address& base, const std::string& location) {
+    if (location.empty() || has_control_chars(location)) return std::nullopt;
     if (location.find("://") != std::string::npos) return parse_address(location);
-    if (location.empty()) return std::nullopt;
     Address a = base;
     if (location.rfind("//", 0) == 0) return parse_address(base.scheme + ":" + location);
     if (location[0] == '/') {

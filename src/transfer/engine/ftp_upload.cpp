@@ -89,16 +89,18 @@ public:
             c_->bytes -= sent_now_;
             sent_now_ = 0;
             if (step == Step::fatal || t_->stopping()) return;
-            if (!t_->next_attempt(attempts, s_.max_attempts, s_.retry_wait_ms)) return;
+            if (!t_->next_attempt(attempts, s_)) return;
         }
     }
 
 private:
     std::string where() const { return t_->address.host + ":" + std::to_string(t_->address.port); }
 
-    // One complete reply; code 0 when none arrived.
+    // One complete reply; code 0 when none arrived. The whole reply, however
+    // many lines, must arrive within one receive time-out.
     int reply(std::string* text = nullptr) {
         std::string all;
+        auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeout_3);
         for (;;) {
             auto eol = buffer_.find("\r\n");
             if (eol == std::string::npos) eol = buffer_.find('\n');
@@ -106,7 +108,7 @@ private:
                 if (buffer_.size() > kMaxReply) return 0;
                 char chunk[4096];
                 std::size_t got = 0;
-                if (c_->socket.receive(chunk, sizeof chunk, got, p_.timeout_3) != IoStatus::ok) return 0;
+                if (c_->socket.receive_until(chunk, sizeof chunk, got, deadline) != IoStatus::ok) return 0;
                 buffer_.append(chunk, got);
                 continue;
             }
@@ -260,7 +262,8 @@ private:
             return Step::fatal;
         }
         if (active_mode_) {
-            if (data_.accept_from(listener_, p_.timeout_1) != IoStatus::ok) {
+            in_addr server{};
+            if (!c_->socket.peer_address(server) || data_.accept_from(listener_, server, p_.timeout_1) != IoStatus::ok) {
                 t_->error(msg::data_channel_error());
                 return Step::retry;
             }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "net/charset.h"
 #include "transfer/engine/messages.h"
 #include "transfer/engine/task.h"
@@ -49,10 +51,12 @@ bool parse_head(const std::string& text, Head& h) {
     std::size_t pos = 0;
     bool first = true;
     while (pos < text.size()) {
-        std::size_t eol = text.find("\r\n", pos);
+        // A bare LF ends a line too, so it can never hide inside a value.
+        std::size_t eol = text.find('\n', pos);
         if (eol == std::string::npos) eol = text.size();
         std::string line = text.substr(pos, eol - pos);
-        pos = eol + 2;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        pos = eol + 1;
         if (first) {
             first = false;
             if (!starts_with_nocase(line, "HTTP/1.1 ") && !starts_with_nocase(line, "HTTP/1.0 ")) return false;
@@ -95,7 +99,7 @@ std::string numbered_name(const std::string& path, int n) {
     return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
 }
 
-enum class Step { done, retry, fatal };
+enum class Step { done, retry, fatal, handed_back };
 
 class HttpConnection {
 public:
@@ -114,6 +118,7 @@ public:
                 c_->ok = true;
                 return;
             }
+            if (step == Step::handed_back) return;
             if (step == Step::fatal || t_->stopping()) return;
             if (redirected_) {
                 redirected_ = false;
@@ -123,7 +128,7 @@ public:
                 }
                 continue;
             }
-            if (!t_->next_attempt(attempts, s_.max_attempts, s_.retry_wait_ms)) return;
+            if (!t_->next_attempt(attempts, s_)) return;
         }
     }
 
@@ -163,8 +168,15 @@ private:
         {
             std::lock_guard lock(t_->mutex_);
             if (c_->segment >= 0) {
-                const Segment& s = t_->segments[static_cast<std::size_t>(c_->segment)];
+                Segment& s = t_->segments[static_cast<std::size_t>(c_->segment)];
                 if (s.complete()) return Step::done;
+                if (t_->length_unknown && s.received > 0) {
+                    // Without a length there is no range to ask for: start over.
+                    t_->rewind_bytes(s.received);
+                    c_->bytes -= s.received;
+                    s.received = 0;
+                    s.reserved = 0;
+                }
                 from = s.start + s.received;
             }
         }
@@ -185,15 +197,16 @@ private:
             return Step::retry;
         }
 
-        // The answer head must end within the buffer.
+        // The answer head must end within the buffer and within one receive time-out.
         std::size_t have = 0, head_end = std::string::npos;
+        auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeout_3);
         while (head_end == std::string::npos) {
             if (have == head_.size()) {
                 t_->error(msg::head_too_long());
                 return Step::fatal;
             }
             std::size_t got = 0;
-            IoStatus st = c_->socket.receive(head_.data() + have, head_.size() - have, got, p_.timeout_3);
+            IoStatus st = c_->socket.receive_until(head_.data() + have, head_.size() - have, got, deadline);
             if (st != IoStatus::ok) {
                 if (t_->stopping()) return Step::fatal;
                 t_->error(st == IoStatus::timeout ? fill(msg::connect_timeout(), {host_, std::to_string(port_)})
@@ -237,12 +250,24 @@ private:
             t_->error(fill(msg::http_unsupported(), {std::to_string(h.status)}));
             return Step::fatal;
         }
-        if (from > 0 && h.status != 206) {
-            t_->error(msg::restart_unsupported());
-            return Step::fatal;
-        }
         std::int64_t length = h.status == 206 ? h.range_total : h.length;
         if (h.chunked) length = -1;
+        skip_ = 0;
+        if (from > 0 && h.status != 206) {
+            // A whole body for a range: ranges cannot be trusted any longer.
+            bool same_file;
+            {
+                std::lock_guard lock(t_->mutex_);
+                same_file = !t_->length_unknown && length == t_->total_length;
+            }
+            if (!same_file) {
+                t_->error(msg::restart_unsupported());
+                return Step::fatal;
+            }
+            t_->message(msg::restart_unsupported());
+            if (hand_back_part()) return Step::handed_back;
+            skip_ = from;  // read the file from its start, keeping only our part
+        }
 
         bool changed = false;
         if (c_->segment < 0) {
@@ -264,7 +289,7 @@ private:
             for (int i = 0; i < extra; ++i) t_->post_open_connection();
         } else {
             std::lock_guard lock(t_->mutex_);
-            if (t_->length_unknown ? from > 0 : length != t_->total_length) changed = true;
+            if (t_->length_unknown ? length >= 0 : length != t_->total_length) changed = true;
         }
         if (changed) {
             t_->error(msg::length_changed());
@@ -289,9 +314,12 @@ private:
             std::lock_guard lock(t_->mutex_);
             path = t_->local_path;
         }
+        // A name is taken when the finished file or a partial one holds it.
         auto create = [&](const std::string& name) {
             std::lock_guard lock(t_->mutex_);
-            auto r = t_->file.create_new(text_to_path(name), length);
+            struct stat st{};
+            if (::lstat(text_to_path(name).c_str(), &st) == 0) return LocalFile::Created::exists;
+            auto r = t_->file.create_new(text_to_path(partial_name(name)), length);
             if (r == LocalFile::Created::ok) t_->local_path = name;
             return r;
         };
@@ -381,9 +409,52 @@ private:
         return Step::retry;
     }
 
+    // Reads and drops the bytes before this connection's part.
+    Step discard() {
+        while (skip_ > 0) {
+            if (t_->stopping()) return Step::fatal;
+            std::size_t leftover = body_have_ - body_at_;
+            if (leftover) {
+                std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(skip_, static_cast<std::int64_t>(leftover)));
+                body_at_ += n;
+                skip_ -= static_cast<std::int64_t>(n);
+                continue;
+            }
+            std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(skip_, p_.receive_chunk));
+            if (buffer_.size() < want) buffer_.resize(want);
+            std::size_t got = 0;
+            IoStatus st = c_->socket.receive(buffer_.data(), want, got, p_.timeout_3);
+            if (st != IoStatus::ok) return lost(st);
+            skip_ -= static_cast<std::int64_t>(got);
+        }
+        return Step::done;
+    }
+
+    // Gives this connection's part to the connection that streams the part
+    // before it, when there is one: the server sends whole bodies anyway, so
+    // one connection reads on through both.
+    bool hand_back_part() {
+        std::lock_guard lock(t_->mutex_);
+        t_->ranges_ok = false;
+        Segment& mine = t_->segments[static_cast<std::size_t>(c_->segment)];
+        for (auto& before : t_->segments) {
+            if (&before == &mine || before.end != mine.start || before.owner < 0 || before.end <= before.start)
+                continue;
+            before.end = mine.end;
+            t_->rewind_bytes(mine.received);
+            c_->bytes -= mine.received;
+            mine.end = mine.start;
+            mine.received = 0;
+            mine.reserved = mine.start;
+            return true;
+        }
+        return false;
+    }
+
     Step receive_body() {
         window_start_ = Clock::now();
         window_bytes_ = 0;
+        if (Step st = discard(); st != Step::done) return st;
         for (;;) {
             if (t_->stopping()) return Step::fatal;
             std::int64_t pos = 0, want = 0;
@@ -405,7 +476,7 @@ private:
                                                  p_.timeout_3);
                 if (st == IoStatus::ok && !t_->file.write_at(pos, buffer_.data(), got))
                     return no_room();
-                if (st == IoStatus::closed && t_->length_unknown) {
+                if (st == IoStatus::closed && t_->length_unknown && !t_->stopping()) {
                     std::lock_guard lock(t_->mutex_);
                     t_->total_length = pos;
                     t_->segments[static_cast<std::size_t>(c_->segment)].end = pos;
@@ -497,6 +568,7 @@ private:
     std::string host_;
     int port_ = 0;
     bool redirected_ = false;
+    std::int64_t skip_ = 0;  // bytes of a whole body before our part
     Clock::time_point window_start_;
     std::int64_t window_bytes_ = 0;
 };

@@ -8,11 +8,6 @@ namespace qorvel::engine {
 
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 int default_port(const std::string& scheme) {
     if (scheme == "http") return 80;
     if (scheme == "ftp") return 21;
@@ -30,7 +25,7 @@ std::optional<Address> parse_address(const std::string& url) {
     auto sep = url.find("://");
     if (sep == std::string::npos) return std::nullopt;
     Address a;
-    a.scheme = lower(url.substr(0, sep));
+    a.scheme = text_lower(url.substr(0, sep));
     if (default_port(a.scheme) == 0) return std::nullopt;
     std::string rest = url.substr(sep + 3);
     auto slash = rest.find('/');

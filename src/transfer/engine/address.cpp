@@ -51,7 +51,8 @@ std::optional<Address> parse_address(const std::string& url) {
         a.port = std::stoi(port);
         if (a.port <= 0 || a.port > 65535) return std::nullopt;
     }
-    if (authority.empty()) return std::nullopt;
+    // A colon left in the host would read as a port once the address is written out again.
+    if (authority.empty() || authority.find(':') != std::string::npos) return std::nullopt;
     for (char c : authority)
         if (static_cast<unsigned char>(c) <= ' ') return std::nullopt;
     a.host = authority;

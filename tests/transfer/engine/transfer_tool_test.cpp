@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 std::string tool() {
     const char* env = std::getenv("QORVEL_TRANSFER_BIN");
-    return env ? env : "qorvel-transfer";
+    return env && *env ? env : QORVEL_TRANSFER_BUILT;
 }
 
 std::string url_of(const ScriptedServer& s) { return "http://127.0.0.1:" + std::to_string(s.port()) + "/f.bin"; }

@@ -457,10 +457,13 @@ TEST_F(RetryLimitTest, RetriesWithoutProgressEndWithTheLastError) {
     // An FTP server that takes the file but never confirms it.
     FtpScript script;
     script.never_finish = true;
+    std::mutex first_mutex;
+    std::string first_received;
     ScriptedServer ftp([&](int fd, int index) {
         FtpScript each = script;
         each.run(fd);
-        if (index == 0) script.received = each.received;
+        std::lock_guard lock(first_mutex);
+        if (index == 0) first_received = each.received;
     });
     test::write_file(dir_.path() / "up.bin", body_);
     EngineRecorder rec;
@@ -473,7 +476,10 @@ TEST_F(RetryLimitTest, RetriesWithoutProgressEndWithTheLastError) {
     ASSERT_TRUE(u.wait_idle(30000));
     EXPECT_EQ(u.outcome().result, Result::failed) << rec.log();
     EXPECT_EQ(u.outcome().message, utf8_to_gbk("上传出现异常"));
-    EXPECT_TRUE(script.received == body_);
+    {
+        std::lock_guard lock(first_mutex);
+        EXPECT_TRUE(first_received == body_);
+    }
     EXPECT_LT(ftp.connections(), 10);
 }
 
@@ -521,10 +527,11 @@ TEST_F(MisbehavingPeerTest, TricklingHeadsAndRepliesMeetADeadline) {
 
     FtpScript script;
     script.trickle_welcome_ms = 20;
+    std::atomic<std::size_t> first_welcome{0};
     ScriptedServer ftp([&](int fd, int index) {
         FtpScript each = script;
         each.run(fd);
-        if (index == 0) script.welcome_sent = each.welcome_sent;
+        if (index == 0) first_welcome = each.welcome_sent;
     });
     test::write_file(dir_.path() / "up.bin", "data");
     EngineRecorder rec;
@@ -537,7 +544,7 @@ TEST_F(MisbehavingPeerTest, TricklingHeadsAndRepliesMeetADeadline) {
     ASSERT_TRUE(u.wait_idle(30000));
     EXPECT_EQ(u.outcome().result, Result::failed);
     EXPECT_TRUE(rec.said(utf8_to_gbk("无法得到欢迎消息"), 3)) << rec.log();
-    EXPECT_LT(script.welcome_sent, 204u);
+    EXPECT_LT(first_welcome.load(), 204u);
 }
 
 // A CR or LF in an address, a redirect target, a user name or a password

@@ -49,9 +49,11 @@ struct TaskParam {
     std::string password = kAnonymousPassword;
     int connections = 1;
     int rate_limit = 0;     // bytes per second for the whole task, 0 = none
-    int timeout_1 = 20000;  // connect (also the FTP data channel), ms
-    int timeout_2 = 20000;  // send, ms
-    int timeout_3 = 20000;  // receive data or replies, ms
+    // The record's numbered time-outs, in ms; read them through the named
+    // accessors below.
+    int timeout_1 = 20000;
+    int timeout_2 = 20000;
+    int timeout_3 = 20000;
     int stop_wait_ms = 1000;
     int receive_chunk = 20480;
     int send_chunk = 1024;
@@ -62,6 +64,13 @@ struct TaskParam {
     std::string file_types = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";
     std::string param_19;
     std::string param_20;
+
+    // Connecting, also the FTP data channel.
+    int connect_timeout_ms() const { return timeout_1; }
+    // Each send.
+    int send_timeout_ms() const { return timeout_2; }
+    // Each receive of data; also the whole of an answer head or an FTP reply.
+    int receive_timeout_ms() const { return timeout_3; }
 };
 
 }  // namespace qorvel::engine

@@ -59,6 +59,8 @@ struct TaskParam {
     int send_chunk = 1024;
     MessageCallback message_callback;
     EventCallback event_callback;
+    // Fields 16, 19 and 20 of the record are further request settings that
+    // the program leaves empty; they keep their place so records stay whole.
     std::string param_16;
     int transfer_type = 1;  // FTP: 1 binary, 2 text, 3 by file_types
     std::string file_types = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";

@@ -144,6 +144,14 @@ std::string text_lower(std::string_view text) {
     return out;
 }
 
+bool has_control_chars(std::string_view text) {
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) return true;
+    }
+    return false;
+}
+
 int text_to_int(std::string_view text) {
     std::string s = bytes_to_text(text);
     errno = 0;

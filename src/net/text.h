@@ -37,6 +37,10 @@ std::string text_trim(std::string_view text);
 std::string text_upper(std::string_view text);
 std::string text_lower(std::string_view text);
 
+// Whether a byte below 0x20 or 0x7F occurs. Such a byte in an address, path,
+// user name or password would end a protocol line early and start another.
+bool has_control_chars(std::string_view text);
+
 // C-style conversions: leading blanks and a sign, then digits; 0 when none.
 int text_to_int(std::string_view text);
 double text_to_number(std::string_view text);

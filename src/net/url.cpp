@@ -29,8 +29,15 @@ int url_port(std::string_view url) {
     std::string host = url_host(url, true);
     int colon = text_find(host, ":");
     if (colon == -1) return 80;
-    return static_cast<int>(
-        text_to_number(text_middle(host, colon + 1, static_cast<int>(host.size()))));
+    // Decimal digits only: "1e10", "nan" or "0x50" are not ports.
+    std::string digits = text_middle(host, colon + 1, static_cast<int>(host.size()));
+    if (digits.empty() || digits.size() > 5) return 0;
+    int port = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        port = port * 10 + (c - '0');
+    }
+    return port <= 65535 ? port : 0;
 }
 
 }  // namespace qorvel

@@ -105,6 +105,7 @@ std::string resolve_location(const Target& from, const std::string& location) {
 // Splits "http[s]://[user[:password]@]host[:port][/path]"; nothing for other schemes.
 std::optional<Target> parse_target(std::string_view address) {
     std::string url(address.substr(0, address.find('#')));
+    if (has_control_chars(url)) return std::nullopt;
     Target t;
     if (text_find(url, "http://", 1, true) == 1) {
         url = url.substr(7);
@@ -124,9 +125,33 @@ std::optional<Target> parse_target(std::string_view address) {
         t.user = cred.substr(0, colon);
         if (colon != std::string::npos) t.password = cred.substr(colon + 1);
     }
-    t.host = authority;
+    t.host = text_lower(authority);
     if (t.host.empty() || t.host[0] == ':') return std::nullopt;
     return t;
+}
+
+// host:port with the scheme's port written out, for telling hosts apart.
+std::string origin_of(const Target& t) {
+    if (t.host.find(':') != std::string::npos) return t.host;
+    return t.host + (t.https ? ":443" : ":80");
+}
+
+// Caller header lines may hold blanks and tabs but no other control byte:
+// a bare CR or LF inside a line would start a header line of its own.
+bool header_text_safe(std::string_view text) {
+    for (const std::string& line : text_split(text, "\r\n"))
+        for (char c : line)
+            if (c != '\t' && has_control_chars(std::string_view(&c, 1))) return false;
+    return true;
+}
+
+std::string without_referer(const std::string& headers) {
+    std::string kept;
+    for (const std::string& line : text_split(headers, "\r\n")) {
+        if (line.empty() || text_find(line, "Referer:", 1, true) == 1) continue;
+        kept += line + "\r\n";
+    }
+    return kept;
 }
 
 bool is_redirect(long status) {
@@ -162,6 +187,9 @@ struct WebSession::Impl {
         curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing loaded
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+        // Direct unless a caller names a proxy: never the proxy variables of
+        // the environment, so both routines take the same route to a host.
+        curl_easy_setopt(h, CURLOPT_PROXY, "");
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, t.connect_ms);
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, t.total_ms);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -288,6 +316,7 @@ std::string WebSession::request(std::string_view url, std::string_view method,
     std::string host = url_host(url, false);
     int port = url_port(url);
     if (host.empty() || port <= 0 || port > 65535) return failure_bytes();
+    if (has_control_chars(url) || !header_text_safe(headers)) return failure_bytes();
 
     if (text_find(headers, "Accept: ", 1, true) == -1) headers += kDefaultAccept;
     if (text_find(headers, "Referer: ", 1, true) == -1) {
@@ -330,8 +359,6 @@ std::string WebSession::request(std::string_view url, std::string_view method,
         if (!proxy_text.empty()) {
             std::string p = "http://" + proxy_text;
             curl_easy_setopt(h, CURLOPT_PROXY, p.c_str());
-        } else {
-            curl_easy_setopt(h, CURLOPT_PROXY, "");
         }
         // The header text is sent as written; libcurl adds only Host and Cookie.
         curl_slist* list = header_list(send_headers);
@@ -354,6 +381,13 @@ std::string WebSession::request(std::string_view url, std::string_view method,
             // This routine speaks plain HTTP only.
             std::optional<Target> next = parse_target(resolve_location(t, location));
             if (!next || next->https) return answer.body;
+            bool other_host = origin_of(*next) != origin_of(t);
+            if (other_host) {
+                // The form and the Referer (whose query holds the session key)
+                // belong to the host they were meant for.
+                if ((status == 307 || status == 308) && !send_body.empty()) return answer.body;
+                send_headers = without_referer(send_headers);
+            }
             t = *next;
             if (t.host.find(':') == std::string::npos) t.host += ":80";
             if (status != 307 && status != 308) {

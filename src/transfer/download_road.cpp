@@ -7,7 +7,7 @@
 #include "net/web.h"
 #include "storage/roads.h"
 #include "transfer/download_rules.h"
-#include "transfer/engine/messages.h"
+#include "transfer/engine/engine.h"
 #include "transfer/roads.h"
 
 namespace qorvel {
@@ -201,11 +201,7 @@ void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
         if (ec) outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0};
     }
     if (outcome.result != engine::Outcome::Result::success) {
-        // What the task wrote is ours to clear (never a file that was there before it
-        // started); an old file of the same name stays as it was.
-        if (outcome.message != engine::msg::user_gave_up()) {
-            std::filesystem::remove(text_to_path(written), ec);
-        }
+        // The engine has removed its partial file; an old file of the same name stays as it was.
         std::string why = outcome.result == engine::Outcome::Result::stopped ? GBK("已停止")
                           : outcome.message.empty()                          ? GBK("下载失败")
                                                                              : outcome.message;
@@ -274,7 +270,8 @@ void update_download_progress(Client& c) {
     if (!w || !task || !object) return;
     std::int64_t done = object->bytes_received();
     std::error_code ec;
-    auto size = std::filesystem::file_size(text_to_path(q.local_path()), ec);
+    // The engine writes into the partial file until the download is complete.
+    auto size = std::filesystem::file_size(text_to_path(engine::partial_name(q.local_path())), ec);
     std::int64_t total = ec ? -1 : static_cast<std::int64_t>(size);
     std::int64_t recent = object->recent_bytes();
     ui::Control& queue = (*w)["超级列表框2"];
@@ -311,8 +308,9 @@ bool stop_download_for_exit(Client& c) {
             std::string resume;
             object->stop_and_save(resume);
         }
+        // What stop-and-save kept for a resume; the final name never existed.
         std::error_code ec;
-        std::filesystem::remove(text_to_path(q.local_path()), ec);
+        std::filesystem::remove(text_to_path(engine::partial_name(q.local_path())), ec);
     }
     return true;
 }

@@ -62,10 +62,6 @@ TargetPlan plan_target(const std::string& folder, const std::string& name, int p
     return plan;
 }
 
-std::string incoming_path(const std::string& final_path) {
-    return final_path + ".part";
-}
-
 std::string progress_text(std::int64_t done, std::int64_t size) {
     if (size <= 0 || done <= 0) return "0%";
     if (done > size) done = size;

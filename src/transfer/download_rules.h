@@ -39,9 +39,6 @@ TargetPlan plan_target(const std::string& folder, const std::string& name, int p
                        const std::function<bool(const std::string&)>& exists,
                        const std::function<int()>& random);
 
-// Where the new file is written before it takes its final name.
-std::string incoming_path(const std::string& final_path);
-
 // Progress cell: whole percent of size, "0%" while the size is unknown.
 std::string progress_text(std::int64_t done, std::int64_t size);
 // Speed cell: whole kilobytes of the last second.

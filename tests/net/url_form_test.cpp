@@ -25,6 +25,15 @@ TEST(UrlSplit, HostPathAndPort) {
     EXPECT_EQ(url_path(gbk_url), "/mljg/wjdq.php?mc=" + GBK("文件"));
 }
 
+TEST(UrlSplit, PortIsDecimalFrom1To65535Only) {
+    EXPECT_EQ(url_port("http://h:65535/x"), 65535);
+    EXPECT_EQ(url_port("http://h:1"), 1);
+    // Each of these was once read as a number: out of range, float, hex.
+    for (const char* bad : {"h:1e10", "h:nan", "h:inf", "h:0x50", "h:65536", "h:99999999999", "h:0",
+                            "h:", "h:-80", "h:+80", "h: 80", "h:80a"})
+        EXPECT_EQ(url_port(bad), 0) << bad;
+}
+
 TEST(FormEscape, OnlyDelimitersBlanksAndControlsAreEscaped) {
     EXPECT_EQ(form_escape("R&D"), "R%26D");
     EXPECT_EQ(form_escape("a=b+c%d#e f"), "a%3Db%2Bc%25d%23e%20f");

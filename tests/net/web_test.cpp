@@ -222,5 +222,89 @@ TEST(WebResponsiveness, TheWindowThreadKeepsPumpingWhileARequestRuns) {
     EXPECT_EQ(pumped, before);
 }
 
+// Control bytes never reach the wire: not in the address, not in a header
+// line, not in the redirect's target.
+TEST(WebHardening, ControlBytesInAddressesAndHeadersAreRefused) {
+    RecordingServer server([](const RecordedRequest&) { return ok_body("x"); });
+    std::string base = "http://" + server.address();
+    std::string zeros(255, '\0');
+    for (const std::string& bad : {base + "/a\nDELE victim", base + "/a\r\nX-Evil: 1", base + "/a\tb",
+                                   base + "/a\x7f", "http://127.0.0.1\n:" + std::to_string(server.port()) + "/"}) {
+        EXPECT_EQ(web_request(bad, "POST", "", nullptr, "a=1"), zeros);
+        EXPECT_EQ(web_get(bad), "");
+    }
+    std::string headers = "X-Note: one\ntwo\r\n";
+    EXPECT_EQ(web_request(base + "/ok", "POST", "", &headers, "a=1"), zeros);
+    EXPECT_TRUE(server.requests().empty());
+    // A tab inside a caller's header line is ordinary.
+    std::string tabbed = "X-Note: a\tb\r\n";
+    EXPECT_EQ(web_request_text(base + "/ok", "POST", "", &tabbed, "a=1"), "x");
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(WebHardening, BadPortsFailWithoutAConnection) {
+    RecordingServer server([](const RecordedRequest&) { return ok_body("x"); });
+    std::string zeros(255, '\0');
+    // 0x50 was once read as 80, and 1e10 was undefined behaviour.
+    for (const char* port : {"0x50", "1e10", "nan", "65536", "0"})
+        EXPECT_EQ(web_request(std::string("http://127.0.0.1:") + port + "/x", "POST", "", nullptr, "a=1"), zeros)
+            << port;
+    EXPECT_TRUE(server.requests().empty());
+}
+
+// A redirect to another host gets neither the Referer (its query carries the
+// session key) nor, on 307/308, the form body with the password.
+TEST(WebHardening, RedirectsToAnotherHostCarryNoKeyAndNoForm) {
+    RecordingServer other([](const RecordedRequest&) { return ok_body("elsewhere"); }, "127.0.0.8");
+    RecordingServer home(
+        [&](const RecordedRequest& r) {
+            std::string to = "http://" + other.address();
+            if (r.target().rfind("/found", 0) == 0) return RecordingServer::answer(302, "", "Location: " + to + "/p\r\n");
+            if (r.target().rfind("/keep", 0) == 0) return RecordingServer::answer(307, "", "Location: " + to + "/p\r\n");
+            if (r.target().rfind("/same", 0) == 0) return RecordingServer::answer(307, "", "Location: /landed\r\n");
+            return ok_body("home " + r.body);
+        },
+        "127.0.0.7");
+    std::string base = "http://" + home.address();
+    EXPECT_EQ(web_request_text(base + "/found?zh=SECRETKEY", "POST", "", nullptr, "mm=pass"), "elsewhere");
+    ASSERT_EQ(other.requests().size(), 1u);
+    RecordedRequest moved = other.requests()[0];
+    EXPECT_EQ(header_lines(moved)[0], "GET /p HTTP/1.1");
+    EXPECT_EQ(moved.head.find("SECRETKEY"), std::string::npos) << moved.head;
+    EXPECT_EQ(count_prefix(moved, "Referer:"), 0);
+    EXPECT_TRUE(moved.body.empty());
+
+    // 307 keeps method and body, so across hosts it is not followed at all.
+    EXPECT_EQ(web_request_text(base + "/keep?zh=SECRETKEY", "POST", "", nullptr, "mm=pass"), "");
+    EXPECT_EQ(other.requests().size(), 1u);
+
+    // Within the same host a 307 resends the form, Referer and all.
+    EXPECT_EQ(web_request_text(base + "/same?zh=K", "POST", "", nullptr, "mm=pass"), "home mm=pass");
+    RecordedRequest landed = home.requests().back();
+    EXPECT_EQ(header_lines(landed)[0], "POST /landed HTTP/1.1");
+    EXPECT_EQ(count_prefix(landed, "Referer:"), 1);
+}
+
+// Both routines connect directly, whatever the environment names as a proxy.
+TEST(WebHardening, ProxyVariablesOfTheEnvironmentAreIgnored) {
+    RecordingServer proxy([](const RecordedRequest&) { return ok_body("via proxy"); }, "127.0.0.9");
+    RecordingServer target([](const RecordedRequest&) { return ok_body("direct"); });
+    std::string proxy_url = "http://" + proxy.address();
+    const char* names[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+    for (const char* n : names) setenv(n, proxy_url.c_str(), 1);
+    std::string saved_no_proxy = getenv("no_proxy") ? getenv("no_proxy") : "";
+    unsetenv("no_proxy");
+    unsetenv("NO_PROXY");
+    std::string url = "http://" + target.address() + "/x";
+    std::string got = web_get(url);
+    std::string posted = web_request_text(url, "POST", "", nullptr, "a=1");
+    for (const char* n : names) unsetenv(n);
+    if (!saved_no_proxy.empty()) setenv("no_proxy", saved_no_proxy.c_str(), 1);
+    EXPECT_EQ(got, "direct");
+    EXPECT_EQ(posted, "direct");
+    EXPECT_TRUE(proxy.requests().empty());
+    EXPECT_EQ(target.requests().size(), 2u);
+}
+
 }  // namespace
 }  // namespace qorvel

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -128,8 +130,17 @@ int listen_loopback(int& port) {
     return fd;
 }
 
-int connect_loopback(const std::string& host, int port) {
+int connect_loopback(const std::string& host, int port, const std::string& source) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (!source.empty()) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -188,6 +199,96 @@ bool write_all(int fd, const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+std::size_t trickle(int fd, const std::string& bytes, int pause_ms) {
+    std::size_t sent = 0;
+    for (char c : bytes) {
+        if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1) break;
+        ++sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    }
+    return sent;
+}
+
+namespace {
+// Everything a data connection brings until it closes (bounded by time-outs).
+std::string drain(int fd) {
+    std::string all;
+    for (;;) {
+        std::string piece = read_until(fd, std::string("\x01\x02never", 7), 3000);
+        if (piece.empty()) break;
+        all += piece;
+    }
+    return all;
+}
+}  // namespace
+
+void FtpScript::run(int fd) {
+    auto say = [&](const std::string& s) { write_all(fd, s + "\r\n"); };
+    if (trickle_welcome_ms > 0) {
+        std::string welcome = "220 " + std::string(200, 'w') + "\r\n";
+        welcome_sent = trickle(fd, welcome, trickle_welcome_ms);
+        if (welcome_sent < welcome.size()) {
+            ::close(fd);
+            return;
+        }
+    } else {
+        say("220-Scripted\r\n220 ready");
+    }
+    int data_port = 0;
+    int intruder_fd = -1;
+    for (int turn = 0; turn < 40; ++turn) {
+        std::string line = read_until(fd, "\r\n", 3000);
+        if (line.empty()) break;
+        line = line.substr(0, line.find("\r\n"));
+        commands += line + "\n";
+        if (line.rfind("USER", 0) == 0) {
+            say("331 password please");
+        } else if (line.rfind("PASS", 0) == 0) {
+            say(refuse_login ? "530 Login incorrect" : "230 welcome");
+        } else if (line == "REST 100") {
+            say("502 no restart");
+        } else if (line == "PASV") {
+            if (dead_port == 0) {
+                say("502 no passive mode");
+            } else {
+                say("227 Entering Passive Mode (127,0,0,1," + std::to_string(dead_port / 256) + "," +
+                    std::to_string(dead_port % 256) + ")");
+            }
+        } else if (line.rfind("PORT ", 0) == 0) {
+            unsigned v[6];
+            std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            data_port = static_cast<int>(v[4] * 256 + v[5]);
+            // The third party is quicker than the server.
+            if (!intruder.empty()) intruder_fd = connect_loopback("127.0.0.1", data_port, intruder);
+            say("200 PORT ok");
+        } else if (line.rfind("STOR", 0) == 0) {
+            say("150 go ahead");
+            int data = connect_loopback("127.0.0.1", data_port);
+            if (intruder_fd >= 0) {
+                intruder_received = drain(intruder_fd);
+                ::close(intruder_fd);
+                intruder_fd = -1;
+            }
+            if (data >= 0) {
+                received = drain(data);
+                ::close(data);
+            }
+            if (never_finish) {
+                read_until(fd, std::string("\x01\x02never", 7), 10000);
+                break;
+            }
+            say("226 done");
+        } else if (line == "QUIT") {
+            say("221 bye");
+            break;
+        } else {
+            say("200 ok");
+        }
+    }
+    if (intruder_fd >= 0) ::close(intruder_fd);
+    ::close(fd);
 }
 
 std::string random_bytes(std::size_t size, unsigned seed) {

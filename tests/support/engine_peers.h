@@ -74,9 +74,29 @@ private:
 // Small socket helpers for handlers.
 std::string read_until(int fd, const std::string& marker, int timeout_ms = 5000);
 bool write_all(int fd, const std::string& bytes);
+// Writes one byte at a time with a pause between; the bytes written before
+// the peer went away (all of them when it stayed).
+std::size_t trickle(int fd, const std::string& bytes, int pause_ms);
 // A listening socket on 127.0.0.1 (any port); returns fd, port in out.
 int listen_loopback(int& port);
-int connect_loopback(const std::string& host, int port);
+// From source when given (another 127.x.y.z address stands for a third party).
+int connect_loopback(const std::string& host, int port, const std::string& source = {});
+
+// A scripted FTP server dialogue on one control connection, with switches
+// for the ways servers misbehave. Data of a STOR goes to `received`.
+struct FtpScript {
+    bool refuse_login = false;
+    int dead_port = 0;             // announced by PASV when set (nothing listens there)
+    bool never_finish = false;     // takes the data but never says 226
+    int trickle_welcome_ms = 0;    // welcome sent one byte per this many ms
+    std::string intruder;          // a third address that connects to the PORT first
+    std::string received;
+    std::string intruder_received;
+    std::string commands;
+    std::size_t welcome_sent = 0;
+
+    void run(int fd);
+};
 
 std::string random_bytes(std::size_t size, unsigned seed);
 

@@ -2,14 +2,11 @@
 
 #include <cctype>
 
+#include "net/text.h"
+
 namespace qorvel::engine {
 
 namespace {
-
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 int default_port(const std::string& scheme) {
     if (scheme == "http") return 80;
@@ -22,10 +19,13 @@ int default_port(const std::string& scheme) {
 }  // namespace
 
 std::optional<Address> parse_address(const std::string& url) {
+    // A CR or LF here would end the request or command line early and let
+    // the rest of the address speak as a line of its own.
+    if (has_control_chars(url)) return std::nullopt;
     auto sep = url.find("://");
     if (sep == std::string::npos) return std::nullopt;
     Address a;
-    a.scheme = lower(url.substr(0, sep));
+    a.scheme = text_lower(url.substr(0, sep));
     if (default_port(a.scheme) == 0) return std::nullopt;
     std::string rest = url.substr(sep + 3);
     auto slash = rest.find('/');
@@ -51,7 +51,8 @@ std::optional<Address> parse_address(const std::string& url) {
         a.port = std::stoi(port);
         if (a.port <= 0 || a.port > 65535) return std::nullopt;
     }
-    if (authority.empty()) return std::nullopt;
+    // A colon left in the host would read as a port once the address is written out again.
+    if (authority.empty() || authority.find(':') != std::string::npos) return std::nullopt;
     for (char c : authority)
         if (static_cast<unsigned char>(c) <= ' ') return std::nullopt;
     a.host = authority;
@@ -59,8 +60,8 @@ std::optional<Address> parse_address(const std::string& url) {
 }
 
 std::optional<Address> resolve_location(const Address& base, const std::string& location) {
+    if (location.empty() || has_control_chars(location)) return std::nullopt;
     if (location.find("://") != std::string::npos) return parse_address(location);
-    if (location.empty()) return std::nullopt;
     Address a = base;
     if (location.rfind("//", 0) == 0) return parse_address(base.scheme + ":" + location);
     if (location[0] == '/') {

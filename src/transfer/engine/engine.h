@@ -18,13 +18,20 @@ struct Outcome {
     std::int64_t bytes = 0;
 };
 
-// Engine-wide settings; tests shorten the retry wait and count.
+// Engine-wide settings; tests shorten the retry wait, count and limit.
 struct EngineSettings {
     int receive_buffer = 20480;  // room for an HTTP answer head
     int retry_wait_ms = 5000;
-    int max_attempts = 999;
+    int max_attempts = 999;      // counted afresh whenever a retry finds new bytes moved
     int max_redirects = 10;
+    // A task whose retries have moved no new byte for this long fails with
+    // its last error, so a dead or hostile server cannot keep it for hours.
+    int stall_limit_ms = 120000;
 };
+
+// The file a download writes into until it is complete; the final name
+// appears only on success, so a broken download never looks finished.
+std::string partial_name(const std::string& local_path);
 EngineSettings engine_settings();
 void set_engine_settings(const EngineSettings& settings);
 
@@ -55,13 +62,14 @@ public:
     bool add_connection();
     // 1: starts a download; resume_record from stop_and_save continues its parts.
     bool start(const TaskParam& param, const std::string& resume_record = {});
-    // 6: stops, waits for the connections and returns what a later start resumes from.
+    // 6: stops, waits for the connections and returns what a later start
+    // resumes from; the bytes so far stay in partial_name(local path).
     bool stop_and_save(std::string& resume_record);
     // 7
     std::int64_t bytes_received() const;
     // 8: bytes since the previous call.
     std::int64_t recent_bytes();
-    // 9
+    // 9: stops; what was received is removed.
     void stop();
     // For answer 2 to event 18: the caller's new local path (GBK), set from the callback.
     void choose_local_path(const std::string& path);

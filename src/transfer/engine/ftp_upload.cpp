@@ -1,8 +1,8 @@
 // The sending thread of an FTP upload: control dialogue, data channel, file.
+// An attempt runs its steps in order; each says whether to go on, retry or end.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include "net/charset.h"
+#include "net/text.h"
+#include "transfer/engine/ftp_reply.h"
 #include "transfer/engine/messages.h"
+#include "transfer/engine/steps.h"
 #include "transfer/engine/task.h"
 
 namespace qorvel::engine {
@@ -19,14 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class Step { done, retry, fatal };
-
 constexpr std::size_t kMaxReply = 64 * 1024;
-
-std::string lower(std::string s) {
-    for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
 
 std::string file_name_of(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -40,15 +36,9 @@ bool binary_mode(const TaskParam& p) {
     std::string name = file_name_of(p.local_path);
     auto dot = name.rfind('.');
     if (dot == std::string::npos) return false;
-    std::string ext = lower(name.substr(dot));
-    std::string list = lower(p.file_types);
-    std::size_t pos = 0;
-    while (pos <= list.size()) {
-        auto bar = list.find('|', pos);
-        if (bar == std::string::npos) bar = list.size();
-        if (list.compare(pos, bar - pos, ext) == 0) return true;
-        pos = bar + 1;
-    }
+    std::string ext = text_lower(name.substr(dot));
+    for (const std::string& listed : text_split(text_lower(p.file_types), "|"))
+        if (listed == ext) return true;
     return false;
 }
 
@@ -61,19 +51,7 @@ public:
     }
 
     void run() {
-        std::string name = file_name_of(t_->address.path);
-        if (name.empty()) {
-            t_->error(msg::bad_url());
-            return;
-        }
-        remote_name_ = name;
-        fd_ = ::open(text_to_path(p_.local_path).c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st{};
-        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-            t_->error(fill(msg::open_failed(), {p_.local_path}));
-            return;
-        }
-        file_size_ = st.st_size;
+        if (!open_file()) return;
         int attempts = 0;
         for (;;) {
             if (t_->stopping()) return;
@@ -89,50 +67,67 @@ public:
             c_->bytes -= sent_now_;
             sent_now_ = 0;
             if (step == Step::fatal || t_->stopping()) return;
-            if (!t_->next_attempt(attempts, s_.max_attempts, s_.retry_wait_ms)) return;
+            if (!t_->next_attempt(attempts, s_)) return;
         }
     }
 
 private:
-    std::string where() const { return t_->address.host + ":" + std::to_string(t_->address.port); }
+    bool open_file() {
+        remote_name_ = file_name_of(t_->address.path);
+        if (remote_name_.empty()) {
+            t_->error(msg::bad_url());
+            return false;
+        }
+        fd_ = ::open(text_to_path(p_.local_path).c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st{};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            t_->error(fill(msg::open_failed(), {p_.local_path}));
+            return false;
+        }
+        file_size_ = st.st_size;
+        return true;
+    }
 
-    // One complete reply; code 0 when none arrived.
+    Step attempt() {
+        if (Step st = connect_control(); st != Step::done) return st;
+        if (Step st = login(); st != Step::done) return st;
+        std::int64_t offset = 0;
+        if (Step st = choose_offset(offset); st != Step::done) return st;
+        if (Step st = open_data(); st != Step::done) return st;
+        if (Step st = store(offset); st != Step::done) return st;
+        if (Step st = send_file(offset); st != Step::done) return st;
+        return confirm();
+    }
+
+    // One complete reply; code 0 when none arrived. The whole reply, however
+    // many lines, must arrive within one receive time-out.
     int reply(std::string* text = nullptr) {
-        std::string all;
+        std::size_t taken = 0;
+        auto deadline = Clock::now() + std::chrono::milliseconds(p_.receive_timeout_ms());
+        std::string line;
         for (;;) {
-            auto eol = buffer_.find("\r\n");
-            if (eol == std::string::npos) eol = buffer_.find('\n');
-            if (eol == std::string::npos) {
+            if (!take_line(buffer_, line)) {
                 if (buffer_.size() > kMaxReply) return 0;
                 char chunk[4096];
                 std::size_t got = 0;
-                if (c_->socket.receive(chunk, sizeof chunk, got, p_.timeout_3) != IoStatus::ok) return 0;
+                if (c_->socket.receive_until(chunk, sizeof chunk, got, deadline) != IoStatus::ok) return 0;
                 buffer_.append(chunk, got);
                 continue;
             }
-            std::string line = buffer_.substr(0, eol);
-            buffer_.erase(0, eol + (buffer_[eol] == '\r' ? 2 : 1));
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            all += line + "\n";
-            if (all.size() > kMaxReply) return 0;
-            // The last line of a reply is "DDD text"; "DDD-text" continues.
-            if (line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])) &&
-                (line.size() == 3 || line[3] == ' ')) {
-                if (!first_line_code_.empty() && line.compare(0, 3, first_line_code_) != 0) continue;
-                first_line_code_.clear();
+            taken += line.size() + 1;
+            if (taken > kMaxReply) return 0;
+            if (int code = lines_.add(line); code != 0) {
                 t_->message(line, 2);
                 if (text) *text = line;
-                return std::stoi(line.substr(0, 3));
+                return code;
             }
-            if (line.size() >= 4 && line[3] == '-' && first_line_code_.empty()) first_line_code_ = line.substr(0, 3);
         }
     }
 
     bool command(const std::string& cmd, const std::string& shown = {}) {
         t_->message(shown.empty() ? cmd : shown, 1);
         std::string line = cmd + "\r\n";
-        return c_->socket.send_all(line.data(), line.size(), p_.timeout_2) == IoStatus::ok;
+        return c_->socket.send_all(line.data(), line.size(), p_.send_timeout_ms()) == IoStatus::ok;
     }
 
     int ask(const std::string& cmd, std::string* text = nullptr, const std::string& shown = {}) {
@@ -141,26 +136,14 @@ private:
     }
 
     Step connect_control() {
-        const Address& a = t_->address;
-        if (!is_dotted_address(a.host)) t_->message(fill(msg::resolving(), {a.host}));
-        in_addr ip{};
-        std::string port = std::to_string(a.port);
-        if (!resolve_host(a.host, ip)) {
-            t_->error(fill(msg::connect_failed(), {a.host, port}));
-            return Step::retry;
-        }
-        t_->message(fill(msg::connecting(), {a.host, port}));
-        IoStatus st = c_->socket.connect(ip, a.port, p_.timeout_1);
-        if (st != IoStatus::ok) {
-            if (t_->stopping()) return Step::fatal;
-            t_->error(fill(st == IoStatus::timeout ? msg::connect_timeout() : msg::connect_failed(), {a.host, port}));
-            return Step::retry;
-        }
+        if (Step st = connect_with_messages(*t_, c_->socket, t_->address, p_.connect_timeout_ms()); st != Step::done)
+            return st;
         t_->message(msg::awaiting_welcome());
         buffer_.clear();
-        first_line_code_.clear();
+        lines_.reset();
         int code = reply();
         if (code < 200 || code >= 300) {
+            if (t_->stopping()) return Step::fatal;
             t_->error(msg::no_welcome());
             return Step::retry;
         }
@@ -183,26 +166,42 @@ private:
         return Step::done;
     }
 
+    // Restart support, the remote file's size and the policy bits decide
+    // where sending starts.
+    Step choose_offset(std::int64_t& offset) {
+        std::int64_t remote_size = -1;
+        int code = ask("REST 100");
+        if (code == 0) return Step::retry;
+        if (code == 350) {
+            t_->message(msg::restart_supported());
+            if (ask("REST 0") == 0) return Step::retry;
+            std::string text;
+            if (ask("SIZE " + remote_name_, &text) == 213 && text.size() > 4) remote_size = std::atoll(text.c_str() + 4);
+        } else {
+            t_->message(msg::restart_unsupported());
+        }
+        if (remote_size > 0) {
+            int policy = p_.mode_flags & kPolicyMask;
+            if (p_.mode_flags & kModeAskExisting)
+                policy = t_->ask(kEventAskExistingRemote, remote_size, policy) & kPolicyMask;
+            if (policy == kPolicyContinue && remote_size <= file_size_) offset = remote_size;
+        }
+        return Step::done;
+    }
+
     // Data channel before STOR: passive connect, or a listener for active mode.
     Step open_data() {
         if (!active_mode_) {
             std::string text;
             int code = ask("PASV", &text);
             if (code == 0) return Step::retry;
-            bool ok = false;
-            unsigned v[6];
-            auto open = text.find('(');
-            const char* nums = open == std::string::npos ? nullptr : text.c_str() + open + 1;
-            if (code == 227 && nums &&
-                std::sscanf(nums, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6 &&
-                v[0] < 256 && v[1] < 256 && v[2] < 256 && v[3] < 256 && v[4] < 256 && v[5] < 256) {
-                // Connect only to the server we already talk to; an announced
-                // foreign address would let the server aim us anywhere.
-                in_addr peer{};
-                int port = static_cast<int>(v[4] * 256 + v[5]);
-                if (port > 0 && c_->socket.peer_address(peer)) ok = data_.connect(peer, port, p_.timeout_1) == IoStatus::ok;
-            }
-            if (ok) return Step::done;
+            // Connect only to the server we already talk to; an announced
+            // foreign address would let the server aim us anywhere.
+            int port = code == 227 ? parse_pasv_port(text) : 0;
+            in_addr peer{};
+            if (port > 0 && c_->socket.peer_address(peer) &&
+                data_.connect(peer, port, p_.connect_timeout_ms()) == IoStatus::ok)
+                return Step::done;
             if (t_->stopping()) return Step::fatal;
             t_->message(msg::data_channel_error(), 0);
             t_->message(msg::trying_active());
@@ -225,32 +224,9 @@ private:
         return Step::done;
     }
 
-    Step attempt() {
-        if (Step st = connect_control(); st != Step::done) return st;
-        if (Step st = login(); st != Step::done) return st;
-
-        std::int64_t offset = 0;
-        std::int64_t remote_size = -1;
-        int code = ask("REST 100");
-        if (code == 0) return Step::retry;
-        if (code == 350) {
-            t_->message(msg::restart_supported());
-            if (ask("REST 0") == 0) return Step::retry;
-            std::string text;
-            if (ask("SIZE " + remote_name_, &text) == 213 && text.size() > 4) remote_size = std::atoll(text.c_str() + 4);
-        } else {
-            t_->message(msg::restart_unsupported());
-        }
-        if (remote_size > 0) {
-            int policy = p_.mode_flags & kPolicyMask;
-            if (p_.mode_flags & kModeAskExisting)
-                policy = t_->ask(kEventAskExistingRemote, remote_size, policy) & kPolicyMask;
-            if (policy == kPolicyContinue && remote_size <= file_size_) offset = remote_size;
-        }
-
-        if (Step st = open_data(); st != Step::done) return st;
+    Step store(std::int64_t& offset) {
         if (ask(binary_mode(p_) ? "TYPE I" : "TYPE A") == 0) return Step::retry;
-        code = ask("REST " + std::to_string(offset));
+        int code = ask("REST " + std::to_string(offset));
         if (code == 0) return Step::retry;
         if (code != 350) offset = 0;
         code = ask("STOR " + remote_name_);
@@ -259,14 +235,19 @@ private:
             t_->error(msg::unsupported_reply());
             return Step::fatal;
         }
-        if (active_mode_) {
-            if (data_.accept_from(listener_, p_.timeout_1) != IoStatus::ok) {
-                t_->error(msg::data_channel_error());
-                return Step::retry;
-            }
-            listener_.close();
+        if (!active_mode_) return Step::done;
+        // Only the server may bring the data connection.
+        in_addr server{};
+        if (!c_->socket.peer_address(server) ||
+            data_.accept_from(listener_, server, p_.connect_timeout_ms()) != IoStatus::ok) {
+            t_->error(msg::data_channel_error());
+            return Step::retry;
         }
+        listener_.close();
+        return Step::done;
+    }
 
+    Step send_file(std::int64_t offset) {
         t_->message(msg::sending());
         t_->event(kEventPartBegins, file_size_ - offset);
         std::int64_t pos = offset;
@@ -275,7 +256,7 @@ private:
             std::int64_t piece = p_.rate_limit > 0 ? t_->rate_share() : p_.send_chunk;
             piece = std::min(piece, file_size_ - pos);
             auto began = Clock::now();
-            if (data_.send_file(fd_, pos, static_cast<std::size_t>(piece), p_.timeout_2) != IoStatus::ok) {
+            if (data_.send_file(fd_, pos, static_cast<std::size_t>(piece), p_.send_timeout_ms()) != IoStatus::ok) {
                 if (t_->stopping()) return Step::fatal;
                 t_->error(msg::upload_broken());
                 return Step::retry;
@@ -293,8 +274,12 @@ private:
             }
         }
         data_.close();
-        // Only the server's word that the file arrived counts as success.
-        code = reply();
+        return Step::done;
+    }
+
+    // Only the server's word that the file arrived counts as success.
+    Step confirm() {
+        int code = reply();
         if (code != 226 && code != 250) {
             if (t_->stopping()) return Step::fatal;
             t_->error(msg::upload_broken());
@@ -315,7 +300,7 @@ private:
     Socket data_;
     Socket listener_;
     std::string buffer_;
-    std::string first_line_code_;
+    FtpReplyLines lines_;
     std::string remote_name_;
     int fd_ = -1;
     std::int64_t file_size_ = 0;

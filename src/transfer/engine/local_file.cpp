@@ -39,11 +39,12 @@ LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std:
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return errno == EEXIST ? Created::exists : Created::error;
     fd_ = fd;
-    if (!allocate(fd, length) || !map(length < 0 ? 0 : length)) {
+    if (!allocate(fd, length)) {
         close();
         ::unlink(path.c_str());
         return Created::error;
     }
+    sized_ = length < 0 ? 0 : length;
     return Created::ok;
 }
 
@@ -53,28 +54,25 @@ bool LocalFile::open_existing(const std::filesystem::path& path, std::int64_t le
     if (fd < 0) return false;
     fd_ = fd;
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || st.st_size != length || !map(length)) {
+    if (::fstat(fd, &st) != 0 || st.st_size != length) {
         close();
         return false;
     }
-    return true;
-}
-
-bool LocalFile::map(std::int64_t length) {
-    mapped_ = length;
+    sized_ = length;
     return true;
 }
 
 bool LocalFile::reserve(std::int64_t length) {
-    if (length <= mapped_) return true;
-    std::int64_t grown = mapped_ ? mapped_ : (1 << 20);
+    if (length <= sized_) return true;
+    std::int64_t grown = sized_ ? sized_ : (1 << 20);
     while (grown < length) grown *= 2;
     if (!allocate(fd_, grown)) return false;
-    return map(grown);
+    sized_ = grown;
+    return true;
 }
 
 bool LocalFile::write_at(std::int64_t pos, const char* bytes, std::size_t size) {
-    if (pos < 0 || pos + static_cast<std::int64_t>(size) > mapped_) return false;
+    if (pos < 0 || pos + static_cast<std::int64_t>(size) > sized_) return false;
     while (size > 0) {
         ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(pos));
         if (n < 0 && errno == EINTR) continue;
@@ -98,7 +96,7 @@ void LocalFile::close() {
         ::close(fd_);
     }
     fd_ = -1;
-    mapped_ = 0;
+    sized_ = 0;
     final_ = -1;
 }
 

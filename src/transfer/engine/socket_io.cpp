@@ -130,12 +130,27 @@ bool Socket::peer_address(in_addr& out) const {
     return true;
 }
 
-IoStatus Socket::accept_from(Socket& listener, int timeout_ms) {
+IoStatus Socket::accept_from(Socket& listener, const in_addr& peer, int timeout_ms) {
     close();
-    IoStatus st = listener.wait_for(POLLIN, timeout_ms);
-    if (st != IoStatus::ok) return st;
-    int fd = ::accept4(listener.fd_.load(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return IoStatus::error;
+    auto until = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int fd = -1;
+    // Bounded by the time-out: each stranger costs one accept and a close.
+    while (fd < 0) {
+        IoStatus st = listener.wait_for(POLLIN, remaining_ms(until));
+        if (st != IoStatus::ok) return st;
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        fd = ::accept4(listener.fd_.load(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+            return IoStatus::error;
+        }
+        if (from.sin_family != AF_INET || from.sin_addr.s_addr != peer.s_addr) {
+            ::close(fd);
+            fd = -1;
+            if (remaining_ms(until) == 0) return IoStatus::timeout;
+        }
+    }
     std::lock_guard lock(close_mutex_);
     if (shut_) {
         ::close(fd);
@@ -202,6 +217,12 @@ IoStatus Socket::receive(char* data, std::size_t size, std::size_t& got, int tim
         }
         return errno == ECONNRESET ? IoStatus::closed : IoStatus::error;
     }
+}
+
+IoStatus Socket::receive_until(char* data, std::size_t size, std::size_t& got, Clock::time_point deadline) {
+    int left = remaining_ms(deadline);
+    if (left == 0) return IoStatus::timeout;
+    return receive(data, size, got, left);
 }
 
 void Socket::set_buffers(int receive_bytes, int send_bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -31,7 +32,9 @@ public:
     int local_port() const;
     bool local_address(in_addr& out) const;
     bool peer_address(in_addr& out) const;
-    IoStatus accept_from(Socket& listener, int timeout_ms);
+    // Accepts the first connection that comes from peer; others are closed
+    // unanswered, so a third party cannot take the place of the server.
+    IoStatus accept_from(Socket& listener, const in_addr& peer, int timeout_ms);
 
     // Sends all bytes; counts them into the process-wide sent count.
     IoStatus send_all(const char* data, std::size_t size, int timeout_ms);
@@ -39,6 +42,10 @@ public:
     IoStatus send_file(int file_fd, std::int64_t offset, std::size_t size, int timeout_ms);
     // Receives up to size bytes; got is set on ok.
     IoStatus receive(char* data, std::size_t size, std::size_t& got, int timeout_ms);
+    // The same with a deadline for a whole exchange (an answer head, a reply):
+    // a peer that trickles a byte now and then cannot hold the connection.
+    IoStatus receive_until(char* data, std::size_t size, std::size_t& got,
+                           std::chrono::steady_clock::time_point deadline);
     // Waits until data can be read (or the peer closed).
     IoStatus wait_readable(int timeout_ms);
 

@@ -3,7 +3,14 @@
 #include <chrono>
 #include <sstream>
 
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "net/charset.h"
+#include "net/text.h"
 #include "transfer/engine/messages.h"
 
 namespace qorvel::engine {
@@ -31,6 +38,8 @@ bool read_field(std::istream& in, std::string& out) {
 }
 
 }  // namespace
+
+std::string partial_name(const std::string& local_path) { return local_path + ".part"; }
 
 EngineSettings engine_settings() {
     std::lock_guard lock(g_settings_mutex);
@@ -122,13 +131,34 @@ int Task::ask(int code, std::int64_t value, int fallback) {
     return future.get();
 }
 
-bool Task::next_attempt(int& attempts, int max_attempts, int wait_ms) {
-    if (++attempts >= max_attempts) {
+void Task::note_progress() {
+    std::lock_guard lock(progress_mutex_);
+    std::int64_t done = bytes_done_.load();
+    if (done > progress_mark_) {
+        progress_mark_ = done;
+        progress_at_ = std::chrono::steady_clock::now();
+    }
+}
+
+bool Task::next_attempt(int& attempts, const EngineSettings& settings) {
+    {
+        std::lock_guard lock(progress_mutex_);
+        std::int64_t done = bytes_done_.load();
+        auto now = std::chrono::steady_clock::now();
+        if (done > progress_mark_) {
+            progress_mark_ = done;
+            progress_at_ = now;
+            attempts = 0;
+        } else if (now - progress_at_ >= std::chrono::milliseconds(settings.stall_limit_ms)) {
+            return false;
+        }
+    }
+    if (++attempts >= settings.max_attempts) {
         error(msg::too_many_attempts());
         return false;
     }
-    message(fill(msg::retry_in(), {std::to_string(wait_ms / 1000)}));
-    return pause(wait_ms);
+    message(fill(msg::retry_in(), {std::to_string(settings.retry_wait_ms / 1000)}));
+    return pause(settings.retry_wait_ms);
 }
 
 bool Task::pause(int ms) {
@@ -345,6 +375,7 @@ void Task::run() {
         file.close();
     }
     Outcome outcome = decide_outcome();
+    if (kind == TaskKind::http) settle_file(outcome);
     {
         std::lock_guard lock(slot_->mutex);
         slot_->last = outcome;
@@ -356,6 +387,34 @@ void Task::run() {
         --slot_->in_flight;
     }
     slot_->changed.notify_all();
+}
+
+void Task::settle_file(Outcome& outcome) {
+    std::string final_name, partial;
+    bool resumable = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!file_ready) return;
+        final_name = local_path;
+        partial = partial_name(local_path);
+        resumable = !length_unknown && total_length >= 0;
+    }
+    auto part = text_to_path(partial);
+    if (outcome.result == Outcome::Result::success) {
+        // Never over a file that appeared under the final name meanwhile.
+        auto done = text_to_path(final_name);
+        int rc = ::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, done.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && errno == EINVAL && ::link(part.c_str(), done.c_str()) == 0) rc = ::unlink(part.c_str());
+        if (rc != 0) {
+            // The bytes stay under the partial name; nothing is lost.
+            outcome.result = Outcome::Result::failed;
+            outcome.message = msg::create_failed();
+            message(outcome.message, 3);
+        }
+        return;
+    }
+    if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable) return;
+    ::unlink(part.c_str());
 }
 
 std::string Task::save_resume() {
@@ -391,7 +450,7 @@ bool Task::load_resume(const std::string& record) {
     auto a = parse_address(url);
     if (!a || a->scheme != "http" || covered != total) return false;
     std::lock_guard lock(mutex_);
-    if (!file.open_existing(text_to_path(path), total)) return false;
+    if (!file.open_existing(text_to_path(partial_name(path)), total)) return false;
     address = *a;
     local_path = path;
     total_length = total;
@@ -444,6 +503,8 @@ bool start_task(const std::shared_ptr<Slot>& slot, TaskKind kind, const TaskPara
     std::string scheme = kind == TaskKind::http ? "http" : "ftp";
     if (!address && !resume.empty()) address = parse_address("http://resume/");
     if (!address || address->scheme != scheme) return false;
+    // They go into the FTP login lines as they stand.
+    if (has_control_chars(param.user_name) || has_control_chars(param.password)) return false;
     TaskParam copy = param;
     if (kind == TaskKind::http)
         copy.mode_flags |= kModeDownload;
@@ -492,6 +553,7 @@ bool Download::add_connection() {
 bool Download::stop_and_save(std::string& resume_record) {
     auto t = current();
     if (!t) return false;
+    t->keep_partial();
     t->request_stop();
     if (!t->on_control_thread()) t->wait_connections(t->param.stop_wait_ms);
     resume_record = t->save_resume();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -78,9 +79,11 @@ public:
     int ask(int code, std::int64_t value, int fallback);
     // Sleeps, waking early on a stop; false when stopping.
     bool pause(int ms);
-    // Counts a failed attempt and waits before the next one; false (after the
-    // message) when no attempt is left or the task is stopped meanwhile.
-    bool next_attempt(int& attempts, int max_attempts, int wait_ms);
+    // Counts a failed attempt and waits before the next one; false when no
+    // attempt is left, the retries have made no progress for the stall limit
+    // (the last error stands as the reason) or the task is stopped meanwhile.
+    // Attempts count afresh once new bytes have moved.
+    bool next_attempt(int& attempts, const EngineSettings& settings);
     void add_bytes(std::int64_t n) {
         bytes_done_.fetch_add(n, std::memory_order_relaxed);
         recent_bytes_.fetch_add(n, std::memory_order_relaxed);
@@ -112,7 +115,13 @@ public:
         pending_extra_ = 0;
         return n;
     }
-    void rewind_bytes(std::int64_t n) { bytes_done_.fetch_sub(n); }
+    // Takes back bytes that must move again; what they were counts as progress once.
+    void rewind_bytes(std::int64_t n) {
+        note_progress();
+        bytes_done_.fetch_sub(n);
+    }
+    // stop_and_save: the partial file stays for the resume record.
+    void keep_partial() { keep_partial_ = true; }
 
 private:
     enum class ItemType { open_connection, connection_ended, message, event, ask, start_sending, finish, end };
@@ -134,6 +143,10 @@ private:
     bool all_segments_complete() const;
     void start_thread(Connection& c);
     Outcome decide_outcome();
+    // Puts the partial file under its final name, or removes it; the outcome
+    // turns into a failure when the file cannot take its name.
+    void settle_file(Outcome& outcome);
+    void note_progress();
 
     std::shared_ptr<Slot> slot_;
     TaskId id_;
@@ -150,6 +163,10 @@ private:
     std::atomic<std::int64_t> recent_bytes_{0};
     std::string failure_;
     bool ending_ = false;
+    std::atomic<bool> keep_partial_{false};
+    std::mutex progress_mutex_;
+    std::int64_t progress_mark_ = 0;  // the most bytes ever counted
+    std::chrono::steady_clock::time_point progress_at_ = std::chrono::steady_clock::now();
 
     friend void http_connection_main(std::shared_ptr<Task> task, Connection* c);
     friend void ftp_upload_main(std::shared_ptr<Task> task, Connection* c);

@@ -49,19 +49,30 @@ struct TaskParam {
     std::string password = kAnonymousPassword;
     int connections = 1;
     int rate_limit = 0;     // bytes per second for the whole task, 0 = none
-    int timeout_1 = 20000;  // connect (also the FTP data channel), ms
-    int timeout_2 = 20000;  // send, ms
-    int timeout_3 = 20000;  // receive data or replies, ms
+    // The record's numbered time-outs, in ms; read them through the named
+    // accessors below.
+    int timeout_1 = 20000;
+    int timeout_2 = 20000;
+    int timeout_3 = 20000;
     int stop_wait_ms = 1000;
     int receive_chunk = 20480;
     int send_chunk = 1024;
     MessageCallback message_callback;
     EventCallback event_callback;
+    // Fields 16, 19 and 20 of the record are further request settings that
+    // the program leaves empty; they keep their place so records stay whole.
     std::string param_16;
     int transfer_type = 1;  // FTP: 1 binary, 2 text, 3 by file_types
     std::string file_types = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";
     std::string param_19;
     std::string param_20;
+
+    // Connecting, also the FTP data channel.
+    int connect_timeout_ms() const { return timeout_1; }
+    // Each send.
+    int send_timeout_ms() const { return timeout_2; }
+    // Each receive of data; also the whole of an answer head or an FTP reply.
+    int receive_timeout_ms() const { return timeout_3; }
 };
 
 }  // namespace qorvel::engine

@@ -1,7 +1,12 @@
 // A scripted peer does what real servers won't do on demand.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -201,57 +206,7 @@ TEST_F(MisbehavingPeerTest, NeverConnectedStillEndsOnce) {
     EXPECT_TRUE(rec_.said(utf8_to_gbk("连接 [127.0.0.1:" + std::to_string(port) + "]失败"), 3));
 }
 
-// A minimal FTP dialogue; data goes to `received`.
-struct FtpScript {
-    bool refuse_login = false;
-    int dead_port = 0;  // announced by PASV, nothing listens there
-    std::string received;
-    std::string commands;
-
-    void run(int fd) {
-        auto say = [&](const std::string& s) { write_all(fd, s + "\r\n"); };
-        say("220-Scripted\r\n220 ready");
-        std::string pending;
-        int data_port = 0;
-        for (int turn = 0; turn < 40; ++turn) {
-            std::string line = read_until(fd, "\r\n", 3000);
-            if (line.empty()) break;
-            line = line.substr(0, line.find("\r\n"));
-            commands += line + "\n";
-            if (line.rfind("USER", 0) == 0) {
-                say("331 password please");
-            } else if (line.rfind("PASS", 0) == 0) {
-                say(refuse_login ? "530 Login incorrect" : "230 welcome");
-            } else if (line == "REST 100") {
-                say("502 no restart");
-            } else if (line == "PASV") {
-                say("227 Entering Passive Mode (127,0,0,1," + std::to_string(dead_port / 256) + "," +
-                    std::to_string(dead_port % 256) + ")");
-            } else if (line.rfind("PORT ", 0) == 0) {
-                unsigned v[6];
-                std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
-                data_port = static_cast<int>(v[4] * 256 + v[5]);
-                say("200 PORT ok");
-            } else if (line.rfind("STOR", 0) == 0) {
-                say("150 go ahead");
-                int data = test::connect_loopback("127.0.0.1", data_port);
-                for (;;) {
-                    std::string piece = read_until(data, "\x01\x02never", 3000);
-                    if (piece.empty()) break;
-                    received += piece;
-                }
-                ::close(data);
-                say("226 done");
-            } else if (line == "QUIT") {
-                say("221 bye");
-                break;
-            } else {
-                say("200 ok");
-            }
-        }
-        ::close(fd);
-    }
-};
+using test::FtpScript;
 
 TEST_F(MisbehavingPeerTest, BadPasvAddressFallsBackToActiveMode) {
     FtpScript script;
@@ -339,6 +294,367 @@ TEST_F(MisbehavingPeerTest, AFileThatCannotGrowFailsCleanly) {
     EXPECT_EQ(unknown.result, Result::failed) << rec.log();
     EXPECT_EQ(rec.count(kEventEnded), 1);
     EXPECT_TRUE(rec.said_containing(GBK("创建文件错误"))) << rec.log();
+}
+
+}  // namespace
+}  // namespace qorvel::engine
+
+namespace qorvel::engine {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a test folder holds, by name.
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Polls (bounded) until the download has received something.
+bool wait_for_bytes(const Download& d) {
+    for (int i = 0; i < 500 && d.bytes_received() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return d.bytes_received() > 0;
+}
+
+std::string head_200(std::size_t length, const std::string& extra = {}) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n" + extra + "\r\n";
+}
+
+// Offset of a "Range: bytes=N-" line, or 0.
+std::size_t range_of(const std::string& request) {
+    auto at = request.find("\r\nRange: bytes=");
+    return at == std::string::npos ? 0 : std::stoul(request.substr(at + 15));
+}
+
+// A download that fails, for whatever reason, leaves nothing behind that
+// could pass for the finished file: no final name, no sized file of zeros.
+TEST_F(MisbehavingPeerTest, FailedDownloadsLeaveNothingBehind) {
+    const std::string len = std::to_string(body_.size());
+    ScriptedServer server([&](int fd, int) {
+        std::string req = read_until(fd, "\r\n\r\n");
+        std::size_t from = range_of(req);
+        std::string path = req.substr(4, req.find(' ', 4) - 4);
+        if (path == "/short") {
+            // Promises everything, sends a tenth, ignores ranges.
+            write_all(fd, head_200(body_.size()) + body_.substr(0, 30000));
+        } else if (path == "/badstart" || path == "/badtotal") {
+            if (from == 0) {
+                write_all(fd, head_200(body_.size(), "Accept-Ranges: bytes\r\n") + body_.substr(0, 100000));
+            } else {
+                std::size_t start = path == "/badstart" ? from + 7 : from;
+                std::string total = path == "/badtotal" ? std::to_string(body_.size() + 1) : len;
+                write_all(fd, "HTTP/1.1 206 Partial\r\nContent-Range: bytes " + std::to_string(start) + "-" +
+                                  std::to_string(body_.size() - 1) + "/" + total + "\r\n\r\n" + body_.substr(start));
+            }
+        } else if (path == "/chunked") {
+            write_all(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3e8\r\n" + body_.substr(0, 1000) +
+                              "\r\n-10\r\n" + body_.substr(0, 16));
+        }
+        ::close(fd);
+    });
+    for (const char* path : {"/short", "/badstart", "/badtotal", "/chunked"}) {
+        EngineRecorder rec;
+        TaskParam p = param(url(server, path), "f.bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        EXPECT_EQ(d.outcome().result, Result::failed) << path << rec.log();
+        EXPECT_EQ(rec.count(kEventEnded), 1);
+        EXPECT_TRUE(names_in(dir_.path()).empty()) << path << ": " << names_in(dir_.path()).size();
+    }
+}
+
+// A stop removes what was received; a stop that saves keeps it under the
+// partial name, together with the record that resumes it.
+TEST_F(MisbehavingPeerTest, StoppedDownloadsLeaveOnlyAResumablePartialFile) {
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, head_200(body_.size(), "Accept-Ranges: bytes\r\n") + body_.substr(0, 10000));
+        read_until(fd, "never", 5000);  // holds the rest back until the client goes
+        ::close(fd);
+    });
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(server), "dropped.bin")));
+        ASSERT_TRUE(wait_for_bytes(d));
+        d.stop();
+        EXPECT_EQ(finish(d).result, Result::stopped);
+        EXPECT_TRUE(names_in(dir_.path()).empty());
+    }
+    EngineRecorder rec;
+    TaskParam p = param(url(server), "kept.bin");
+    rec.attach(p);
+    Download d;
+    ASSERT_TRUE(d.start(p));
+    ASSERT_TRUE(wait_for_bytes(d));
+    std::string record;
+    ASSERT_TRUE(d.stop_and_save(record));
+    ASSERT_TRUE(d.wait_idle(30000));
+    EXPECT_EQ(d.outcome().result, Result::stopped);
+    EXPECT_FALSE(record.empty());
+    EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{"kept.bin.part"});
+}
+
+// No length, connection closing at the end: a stop is still a stop.
+TEST_F(MisbehavingPeerTest, StoppingADownloadOfUnknownLengthIsNoSuccess) {
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body_.substr(0, 10000));
+        read_until(fd, "never", 5000);
+        ::close(fd);
+    });
+    Download d;
+    ASSERT_TRUE(d.start(param(url(server), "open-ended.bin")));
+    ASSERT_TRUE(wait_for_bytes(d));
+    d.stop();
+    Outcome o = finish(d);
+    EXPECT_EQ(o.result, Result::stopped) << rec_.log();
+    EXPECT_TRUE(names_in(dir_.path()).empty());
+}
+
+class RetryLimitTest : public MisbehavingPeerTest {
+protected:
+    void SetUp() override {
+        EngineSettings s;
+        s.retry_wait_ms = 20;
+        s.max_attempts = 999;  // the desktop program's count: only the stall limit ends these
+        s.stall_limit_ms = 300;
+        set_engine_settings(s);
+    }
+};
+
+// Servers that never let a retry move a byte: the task ends with its last
+// error once the stall limit passes, not after 999 attempts.
+TEST_F(RetryLimitTest, RetriesWithoutProgressEndWithTheLastError) {
+    ScriptedServer closing([](int fd, int) { ::close(fd); });
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(closing), "closing.bin")));
+        Outcome o = finish(d);
+        EXPECT_EQ(o.result, Result::failed);
+        EXPECT_EQ(o.message, utf8_to_gbk("获得返回信息失败")) << rec_.log();
+        EXPECT_LT(closing.connections(), 60);
+    }
+    ScriptedServer silent([](int fd, int) {
+        read_until(fd, "never", 1500);
+        ::close(fd);
+    });
+    {
+        EngineRecorder rec;
+        TaskParam p = param(url(silent), "silent.bin");
+        p.timeout_3 = 200;
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        EXPECT_EQ(d.outcome().result, Result::failed);
+        EXPECT_EQ(d.outcome().message, utf8_to_gbk("连接 [127.0.0.1:" + std::to_string(silent.port()) + "]超时"));
+    }
+    // An FTP server that takes the file but never confirms it.
+    FtpScript script;
+    script.never_finish = true;
+    std::mutex first_mutex;
+    std::string first_received;
+    ScriptedServer ftp([&](int fd, int index) {
+        FtpScript each = script;
+        each.run(fd);
+        std::lock_guard lock(first_mutex);
+        if (index == 0) first_received = each.received;
+    });
+    test::write_file(dir_.path() / "up.bin", body_);
+    EngineRecorder rec;
+    TaskParam p = param("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin");
+    p.local_path = path_to_text(dir_.path() / "up.bin");
+    p.timeout_3 = 300;
+    rec.attach(p);
+    FtpUpload u;
+    ASSERT_TRUE(u.start(p));
+    ASSERT_TRUE(u.wait_idle(30000));
+    EXPECT_EQ(u.outcome().result, Result::failed) << rec.log();
+    EXPECT_EQ(u.outcome().message, utf8_to_gbk("上传出现异常"));
+    {
+        std::lock_guard lock(first_mutex);
+        EXPECT_TRUE(first_received == body_);
+    }
+    EXPECT_LT(ftp.connections(), 10);
+}
+
+// A server that drops every connection after a few bytes but honours ranges:
+// every retry moves new bytes, so the attempts count afresh and the file
+// arrives although it takes far more connections than max_attempts.
+TEST_F(MisbehavingPeerTest, RetriesThatMakeProgressGoOn) {
+    ScriptedServer server([&](int fd, int) {
+        std::size_t from = range_of(read_until(fd, "\r\n\r\n"));
+        std::string piece = body_.substr(from, 30000);
+        if (from == 0)
+            write_all(fd, head_200(body_.size(), "Accept-Ranges: bytes\r\n") + piece);
+        else
+            write_all(fd, "HTTP/1.1 206 Partial\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                              std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) + "\r\n\r\n" +
+                              piece);
+        ::close(fd);
+    });
+    Download d;
+    ASSERT_TRUE(d.start(param(url(server))));
+    Outcome o = finish(d);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+    EXPECT_TRUE(test::read_file(dir_.path() / "got.bin") == body_);
+    EXPECT_EQ(server.connections(), 10);
+}
+
+// The gap between bytes is not the only clock: a head or a reply sent one
+// byte at a time must be complete within one receive time-out.
+TEST_F(MisbehavingPeerTest, TricklingHeadsAndRepliesMeetADeadline) {
+    const std::string head = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'p') + "\r\nContent-Length: 5\r\n\r\n";
+    std::atomic<std::size_t> first_sent{0};
+    ScriptedServer http([&](int fd, int index) {
+        read_until(fd, "\r\n\r\n");
+        std::size_t sent = test::trickle(fd, head, 20);
+        if (sent == head.size()) write_all(fd, "hello");
+        if (index == 0) first_sent = sent;
+        ::close(fd);
+    });
+    TaskParam p = param(url(http));
+    p.timeout_3 = 300;
+    Download d;
+    ASSERT_TRUE(d.start(p));
+    EXPECT_EQ(finish(d).result, Result::failed) << rec_.log();
+    EXPECT_LT(first_sent.load(), head.size());
+
+    FtpScript script;
+    script.trickle_welcome_ms = 20;
+    std::atomic<std::size_t> first_welcome{0};
+    ScriptedServer ftp([&](int fd, int index) {
+        FtpScript each = script;
+        each.run(fd);
+        if (index == 0) first_welcome = each.welcome_sent;
+    });
+    test::write_file(dir_.path() / "up.bin", "data");
+    EngineRecorder rec;
+    TaskParam up = param("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin");
+    up.local_path = path_to_text(dir_.path() / "up.bin");
+    up.timeout_3 = 300;
+    rec.attach(up);
+    FtpUpload u;
+    ASSERT_TRUE(u.start(up));
+    ASSERT_TRUE(u.wait_idle(30000));
+    EXPECT_EQ(u.outcome().result, Result::failed);
+    EXPECT_TRUE(rec.said(utf8_to_gbk("无法得到欢迎消息"), 3)) << rec.log();
+    EXPECT_LT(first_welcome.load(), 204u);
+}
+
+// A CR or LF in an address, a redirect target, a user name or a password
+// never reaches the wire as a line of its own.
+TEST_F(MisbehavingPeerTest, ControlBytesNeverStartALineOfTheirOwn) {
+    std::mutex m;
+    std::vector<std::string> requests;
+    ScriptedServer http([&](int fd, int) {
+        std::string req = read_until(fd, "\r\n\r\n");
+        {
+            std::lock_guard lock(m);
+            requests.push_back(req);
+        }
+        if (req.rfind("GET /lf ", 0) == 0)
+            write_all(fd, "HTTP/1.1 302 Found\r\nLocation: /next\nDELE /victim HTTP/1.1\r\n\r\n");
+        else if (req.rfind("GET /cr ", 0) == 0)
+            write_all(fd, "HTTP/1.1 302 Found\r\nLocation: /next\rDELE /victim\r\n\r\n");
+        else
+            write_all(fd, head_200(5) + "hello");
+        ::close(fd);
+    });
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(http, "/lf"), "lf.bin")));
+        EXPECT_EQ(finish(d).result, Result::success) << rec_.log();
+    }
+    {
+        EngineRecorder rec;
+        TaskParam p = param(url(http, "/cr"), "cr.bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        EXPECT_EQ(d.outcome().result, Result::failed);
+        EXPECT_EQ(d.outcome().message, utf8_to_gbk("错误的url"));
+    }
+    {
+        std::lock_guard lock(m);
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_EQ(requests[1].rfind("GET /next HTTP/1.1\r\n", 0), 0u) << requests[1];
+        for (const auto& r : requests) EXPECT_EQ(r.find("DELE"), std::string::npos) << r;
+    }
+
+    FtpScript script;
+    ScriptedServer ftp([&](int fd, int) { script.run(fd); });
+    test::write_file(dir_.path() / "up.bin", "data");
+    std::string base = "ftp://127.0.0.1:" + std::to_string(ftp.port());
+    FtpUpload u;
+    TaskParam p = param(base + "/up.bin\r\nDELE victim.txt");
+    p.local_path = path_to_text(dir_.path() / "up.bin");
+    EXPECT_FALSE(u.start(p));
+    p.url = base + "/up.bin\nDELE victim.txt";
+    EXPECT_FALSE(u.start(p));
+    p.url = "ftp://me\nDELE victim.txt:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin";
+    EXPECT_FALSE(u.start(p));
+    p.url = base + "/up.bin";
+    p.user_name = "me\r\nDELE victim.txt";
+    EXPECT_FALSE(u.start(p));
+    p.user_name = "me";
+    p.password = "pw\nDELE victim.txt";
+    EXPECT_FALSE(u.start(p));
+    EXPECT_EQ(ftp.connections(), 0);
+    EXPECT_FALSE(u.running());
+}
+
+// In active mode the data connection is taken only from the server's address;
+// a third party that connects first gets nothing.
+TEST_F(MisbehavingPeerTest, ActiveModeTakesTheDataConnectionOnlyFromTheServer) {
+    FtpScript script;
+    script.dead_port = test::free_port();
+    script.intruder = "127.0.0.2";
+    ScriptedServer server([&](int fd, int) { script.run(fd); });
+    std::string data = test::random_bytes(200000, 41);
+    test::write_file(dir_.path() / "up.bin", data);
+    TaskParam p = param("ftp://127.0.0.1:" + std::to_string(server.port()) + "/up.bin");
+    p.local_path = path_to_text(dir_.path() / "up.bin");
+    FtpUpload u;
+    ASSERT_TRUE(u.start(p));
+    Outcome o = finish(u);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log() << script.commands;
+    EXPECT_TRUE(script.intruder_received.empty()) << script.intruder_received.size() << " bytes went astray";
+    EXPECT_TRUE(script.received == data);
+}
+
+// "Accept-Ranges: bytes", yet every range is answered with the whole body:
+// four connections must do what one would, not fail.
+TEST_F(MisbehavingPeerTest, WholeBodiesForRangesFallBackToOneConnection) {
+    const std::string big = test::random_bytes(2 << 20, 51);
+    std::atomic<int> ranged{0};
+    ScriptedServer server([&](int fd, int index) {
+        std::string req = read_until(fd, "\r\n\r\n");
+        if (range_of(req) > 0) ++ranged;
+        write_all(fd, head_200(big.size(), "Accept-Ranges: bytes\r\n"));
+        // The first answer waits (bounded) until a further connection has asked.
+        for (int i = 0; index == 0 && i < 300 && ranged.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (std::size_t at = 0; at < big.size(); at += 256 << 10)
+            if (!write_all(fd, big.substr(at, 256 << 10))) break;
+        ::close(fd);
+    });
+    TaskParam p = param(url(server), "four.bin");
+    p.connections = 4;
+    Download d;
+    ASSERT_TRUE(d.start(p));
+    Outcome o = finish(d);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+    EXPECT_GT(ranged.load(), 0) << "the test must make the engine ask for a range";
+    EXPECT_TRUE(test::read_file(dir_.path() / "four.bin") == big);
+    EXPECT_TRUE(rec_.said(utf8_to_gbk("站点不支持断点续传"))) << rec_.log();
+    EXPECT_EQ(o.bytes, static_cast<std::int64_t>(big.size()));
 }
 
 }  // namespace

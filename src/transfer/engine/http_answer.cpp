@@ -1,0 +1,145 @@
+#include "transfer/engine/http_answer.h"
+
+#include <strings.h>
+
+#include "net/text.h"
+
+namespace qorvel::engine {
+
+namespace {
+
+bool starts_with_nocase(std::string_view line, std::string_view name) {
+    return line.size() >= name.size() && strncasecmp(line.data(), name.data(), name.size()) == 0;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Longest size line we accept: hex digits plus any extension.
+constexpr std::size_t kMaxSizeLine = 1024;
+
+}  // namespace
+
+std::int64_t decimal_or_minus_one(std::string_view s) {
+    if (s.empty() || s.size() > 18) return -1;
+    std::int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+bool parse_content_range(std::string_view value, std::int64_t& start, std::int64_t& total) {
+    auto sp = value.find(' ');
+    auto dash = value.find('-');
+    auto slash = value.find('/');
+    if (sp == std::string_view::npos || dash == std::string_view::npos || slash == std::string_view::npos ||
+        !(sp < dash && dash < slash))
+        return false;
+    std::int64_t s = decimal_or_minus_one(value.substr(sp + 1, dash - sp - 1));
+    std::int64_t e = decimal_or_minus_one(value.substr(dash + 1, slash - dash - 1));
+    std::int64_t t = decimal_or_minus_one(value.substr(slash + 1));
+    if (s < 0 || e < s || t <= e) return false;
+    start = s;
+    total = t;
+    return true;
+}
+
+bool parse_http_head(std::string_view text, HttpHead& h) {
+    std::size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos = eol + 1;
+        if (first) {
+            first = false;
+            if (!starts_with_nocase(line, "HTTP/1.1 ") && !starts_with_nocase(line, "HTTP/1.0 ")) return false;
+            h.status = static_cast<int>(decimal_or_minus_one(line.substr(9, 3)));
+            if (h.status < 100) return false;
+            continue;
+        }
+        auto colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string value = text_trim(line.substr(colon + 1));
+        if (starts_with_nocase(line, "Content-Length:")) {
+            h.length = decimal_or_minus_one(value);
+        } else if (starts_with_nocase(line, "Content-Range:")) {
+            if (!parse_content_range(value, h.range_start, h.range_total)) h.range_start = h.range_total = -1;
+        } else if (starts_with_nocase(line, "Location:")) {
+            h.location = value;
+        } else if (starts_with_nocase(line, "Accept-Ranges:")) {
+            h.accept_ranges = starts_with_nocase(value, "bytes");
+        } else if (starts_with_nocase(line, "Transfer-Encoding:")) {
+            h.chunked = text_find(value, "chunked", 1, true) != -1;
+        }
+    }
+    return !first;
+}
+
+std::size_t ChunkedDecoder::feed(const char* data, std::size_t size, const Sink& sink) {
+    std::size_t used = 0;
+    while (used < size && state_ != State::done && state_ != State::error) {
+        char c = data[used];
+        switch (state_) {
+        case State::size_line: {
+            ++used;
+            if (c != '\n') {
+                if (line_.size() >= kMaxSizeLine) {
+                    state_ = State::error;
+                    break;
+                }
+                line_ += c;
+                break;
+            }
+            if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+            // Hex digits, then optionally blanks or ";extension".
+            std::int64_t n = 0;
+            std::size_t digits = 0;
+            for (; digits < line_.size() && hex_digit(line_[digits]) >= 0; ++digits) {
+                if (digits == 15) break;
+                n = n * 16 + hex_digit(line_[digits]);
+            }
+            bool rest_ok = digits == line_.size() || line_[digits] == ';' || line_[digits] == ' ' ||
+                           line_[digits] == '\t';
+            line_.clear();
+            if (digits == 0 || !rest_ok) {
+                state_ = State::error;
+                break;
+            }
+            left_ = n;
+            // The trailer after the last chunk is not needed: the body is whole.
+            state_ = n == 0 ? State::done : State::data;
+            break;
+        }
+        case State::data: {
+            std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(size - used)));
+            if (!sink(data + used, n)) return used;
+            used += n;
+            left_ -= static_cast<std::int64_t>(n);
+            if (left_ == 0) state_ = State::data_end;
+            break;
+        }
+        case State::data_end:
+            ++used;
+            if (c == '\n')
+                state_ = State::size_line;
+            else if (c != '\r')
+                state_ = State::error;
+            break;
+        case State::done:
+        case State::error:
+            break;
+        }
+    }
+    return used;
+}
+
+}  // namespace qorvel::engine

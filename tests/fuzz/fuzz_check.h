@@ -1,0 +1,13 @@
+// A broken invariant in a fuzz target stops it like a sanitizer report.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(cond)                                                        \
+    do {                                                                        \
+        if (!(cond)) {                                                          \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                       \
+        }                                                                       \
+    } while (0)

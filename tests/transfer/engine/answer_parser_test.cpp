@@ -1,0 +1,62 @@
+// What servers send, read by the pure parsers: the cases a loopback peer
+// cannot easily show one at a time.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "transfer/engine/ftp_reply.h"
+#include "transfer/engine/http_answer.h"
+
+namespace qorvel::engine {
+namespace {
+
+TEST(AnswerParsers, ContentRangeMustDescribeARealRange) {
+    std::int64_t start = -1, total = -1;
+    EXPECT_TRUE(parse_content_range("bytes 100-299/300", start, total));
+    EXPECT_EQ(start, 100);
+    EXPECT_EQ(total, 300);
+    // End past the total, end before start, unknown total, overflowing digits.
+    for (const char* bad : {"bytes 100-300/300", "bytes 200-100/300", "bytes 0-9/*", "bytes */300",
+                            "bytes 0-9/99999999999999999999", "bytes -1-9/10"})
+        EXPECT_FALSE(parse_content_range(bad, start, total)) << bad;
+}
+
+TEST(AnswerParsers, ChunkedBodiesAcrossAnyCut) {
+    const std::string body = "5;name=x\r\nhello\r\n1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
+    for (std::size_t cut = 0; cut <= body.size(); ++cut) {
+        ChunkedDecoder d;
+        std::string out;
+        auto sink = [&](const char* p, std::size_t n) {
+            out.append(p, n);
+            return true;
+        };
+        d.feed(body.data(), cut, sink);
+        d.feed(body.data() + cut, body.size() - cut, sink);
+        EXPECT_EQ(out, "helloabcdefghijklmnopqrstuvwxyz") << cut;
+        EXPECT_EQ(d.state(), ChunkedDecoder::State::done) << cut;
+    }
+    // A negative size, sixteen hex digits, or data not followed by a line end.
+    for (const std::string bad : {"-10\r\n", "ffffffffffffffff\r\n", "3\r\nabcX\r\n", "\r\n"}) {
+        ChunkedDecoder d;
+        d.feed(bad.data(), bad.size(), [](const char*, std::size_t) { return true; });
+        EXPECT_EQ(d.state(), ChunkedDecoder::State::error) << bad;
+    }
+}
+
+TEST(AnswerParsers, FtpRepliesOfSeveralLinesAndPassivePorts) {
+    FtpReplyLines lines;
+    std::string buffer = "150-start\r\n226 a line that only looks final\r\n150 end\n220 next";
+    std::string line;
+    std::vector<int> codes;
+    while (take_line(buffer, line)) codes.push_back(lines.add(line));
+    EXPECT_EQ(codes, (std::vector<int>{0, 0, 150}));
+    EXPECT_EQ(buffer, "220 next") << "an unfinished line waits for its end";
+
+    EXPECT_EQ(parse_pasv_port("227 Entering Passive Mode (10,0,0,9,78,52)"), 78 * 256 + 52);
+    EXPECT_EQ(parse_pasv_port("227 (127,0,0,1,256,1)"), 0);
+    EXPECT_EQ(parse_pasv_port("227 (127,0,0,1,-1,80)"), 0);
+    EXPECT_EQ(parse_pasv_port("227 no address"), 0);
+}
+
+}  // namespace
+}  // namespace qorvel::engine

@@ -59,7 +59,9 @@ class TransferRoads : public ::testing::Test {
         auto r = std::make_unique<Road>(hosts);
         EXPECT_TRUE(r->start());
         r->log_in(account, password, false);
-        EXPECT_TRUE(r->wait([&] { return r->logged_in(); }, 20s));
+        // The after-login set-up ends by enabling the time-stamped log; it resets the tree.
+        EXPECT_TRUE(r->wait(
+            [&] { return r->logged_in() && r->client_.timestamped_log_enabled.load(); }, 20s));
         save_ = r->home_.path() / "Downloads";
         fs::create_directories(save_);
         r->call([&] { r->main()["编辑框49"].set_text(save_.string() + "/"); });

@@ -42,8 +42,12 @@ class TransferRoads : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         test::ServiceInstanceOptions o;
-        o.host = "127.0.10.61";
-        o.ftp_port = 1678;  // the client always sends to port 1678
+        // The client always sends to port 1678, so every test process (ctest runs them side
+        // by side) takes an address of its own.
+        int pid = static_cast<int>(::getpid());
+        o.host =
+            "127.10." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
+        o.ftp_port = 1678;
         service_ = new test::ServiceInstance(o);
         ready_ = service_->start();
     }
@@ -355,7 +359,7 @@ TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigest
 
     // Another client whose FTP host does not answer: the digest alone must do.
     auto h = hosts_of(*service_);
-    h.ftp_host = "127.0.10.62";
+    h.ftp_host = "127.0.10.62";  // nothing listens there
     auto again = signed_in("demo", "demo123", h);
     fs::path copy = again->home_.path() / "copy.txt", empty = again->home_.path() / "nothing.txt";
     write_bytes(copy, content);
@@ -378,7 +382,7 @@ TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigest
 
 TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
     auto h = hosts_of(*service_);
-    h.ftp_host = "127.0.10.62";  // nothing is sent in this test
+    h.ftp_host = "127.0.10.62";  // nothing listens there
     auto r = signed_in("demo", "demo123", h);
     fs::path dir = r->home_.path() / "up";
     fs::create_directories(dir / "site.v2" / "deeper");

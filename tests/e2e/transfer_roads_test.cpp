@@ -439,14 +439,18 @@ TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
     });
 }
 
-TEST_F(UploadRoads, AVanishedFileAndARefusedRegistrationFailTheirRowsAndTheQueueGoesOn) {
+TEST_F(UploadRoads,
+       AVanishedFileARefusedStartAndARefusedRegistrationFailTheirRowsAndTheQueueGoesOn) {
     auto r = signed_in("demo", "demo123");
     fs::path gone = r->home_.path() / "gone.txt", kept = r->home_.path() / "kept.txt",
              refused = r->home_.path() / "refused.txt";
     write_bytes(gone, "soon gone");
     write_bytes(kept, unique_content(10 * 1024));
     write_bytes(refused, unique_content(10 * 1024));
-    r->prompts_.push_files({gone.string(), kept.string()});
+    // A name the engine refuses to put into an address: that row fails at its start.
+    fs::path odd = r->home_.path() / "odd\x01name.txt";
+    write_bytes(odd, "odd");
+    r->prompts_.push_files({gone.string(), odd.string(), kept.string()});
     r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
     // The third row goes to a folder the account does not have.
     r->call([&] {
@@ -462,11 +466,13 @@ TEST_F(UploadRoads, AVanishedFileAndARefusedRegistrationFailTheirRowsAndTheQueue
     r->call([&] {
         ui::Window& w = r->main();
         ui::Control& q = w["超级列表框6"];
-        ASSERT_EQ(q.row_count(), 2);
+        ASSERT_EQ(q.row_count(), 3);
         EXPECT_EQ(q.cell(0, 0), gone.string());
         EXPECT_EQ(q.cell(0, 3), GBK("失败：文件无法读取，上传失败！"));
-        EXPECT_EQ(q.cell(1, 0), refused.string());
-        EXPECT_EQ(q.cell(1, 3), GBK("失败：上传失败，文件被使用中！"));
+        EXPECT_EQ(q.cell(1, 0), odd.string());
+        EXPECT_EQ(q.cell(1, 3), GBK("失败：无法启动上传任务"));
+        EXPECT_EQ(q.cell(2, 0), refused.string());
+        EXPECT_EQ(q.cell(2, 3), GBK("失败：上传失败，文件被使用中！"));
         ui::Control& done = w["超级列表框4"];
         ASSERT_EQ(done.row_count(), 1);
         EXPECT_EQ(done.cell(0, 0), kept.string());

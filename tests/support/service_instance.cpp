@@ -28,7 +28,9 @@ ServiceInstance::ServiceInstance(ServiceInstanceOptions options)
     log_ = data_->path() / "service.log";
 }
 
-ServiceInstance::~ServiceInstance() { stop(); }
+ServiceInstance::~ServiceInstance() {
+    stop();
+}
 
 namespace {
 
@@ -106,6 +108,8 @@ bool ServiceInstance::restart() {
     return start();
 }
 
-bool ServiceInstance::running() { return child_.pid() > 0 && child_.running(); }
+bool ServiceInstance::running() {
+    return child_.pid() > 0 && child_.running();
+}
 
 }  // namespace qorvel::test

@@ -21,7 +21,7 @@ struct ServiceInstanceOptions {
 };
 
 class ServiceInstance {
-public:
+  public:
     explicit ServiceInstance(ServiceInstanceOptions options = {});
     ~ServiceInstance();
     ServiceInstance(const ServiceInstance&) = delete;
@@ -52,7 +52,7 @@ public:
 
     static std::string binary();
 
-private:
+  private:
     std::string host_port(int port) const { return options_.host + ":" + std::to_string(port); }
 
     ServiceInstanceOptions options_;

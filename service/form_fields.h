@@ -11,7 +11,7 @@
 namespace qorvel::service {
 
 class FormFields {
-public:
+  public:
     FormFields() = default;
     explicit FormFields(std::string_view encoded);
 
@@ -20,7 +20,7 @@ public:
     // The value, or the empty text when absent.
     std::string text(std::string_view name) const;
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> fields_;
 };
 

@@ -98,11 +98,13 @@ void send_all(int fd, std::string_view data) {
 }
 
 class Connection {
-public:
-    Connection(int fd, Incoming& incoming,
-               const LoginCheck& check_login,
-               const FtpLimits& limits, const std::atomic<bool>& stopping)
-        : fd_(fd), incoming_(incoming), check_login_(check_login), limits_(limits),
+  public:
+    Connection(int fd, Incoming& incoming, const LoginCheck& check_login, const FtpLimits& limits,
+               const std::atomic<bool>& stopping)
+        : fd_(fd),
+          incoming_(incoming),
+          check_login_(check_login),
+          limits_(limits),
           stopping_(stopping) {
         socklen_t len = sizeof local_;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&local_), &len);
@@ -128,7 +130,7 @@ public:
         reply("421 Service shutting down");
     }
 
-private:
+  private:
     void reply(std::string_view text) {
         std::string line(text);
         line += "\r\n";
@@ -184,7 +186,8 @@ private:
         if (verb == "PASS") {
             if (user_.empty()) {
                 reply("503 Send USER first");
-            } else if (user_ == "anonymous" || user_ == "ftp" || check_login_(user_, arg, address_)) {
+            } else if (user_ == "anonymous" || user_ == "ftp" ||
+                       check_login_(user_, arg, address_)) {
                 logged_in_ = true;
                 reply("230 Logged in");
             } else {
@@ -195,14 +198,16 @@ private:
         if (verb == "NOOP") return reply("200 OK"), true;
         if (verb == "SYST") return reply("215 UNIX Type: L8"), true;
         if (verb == "FEAT") {
-            send_all(fd_, "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n211 End\r\n");
+            send_all(fd_,
+                     "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n211 End\r\n");
             return true;
         }
         if (!logged_in_) {
             reply("530 Please log in with USER and PASS");
             return true;
         }
-        if (verb == "PWD" || verb == "XPWD") return reply("257 \"/\" is the current directory"), true;
+        if (verb == "PWD" || verb == "XPWD")
+            return reply("257 \"/\" is the current directory"), true;
         if (verb == "CWD") {
             if (arg.empty() || arg == "/" || arg == ".") return reply("250 OK"), true;
             return reply("550 No such directory"), true;
@@ -211,11 +216,14 @@ private:
             std::string t = text_upper(arg);
             // Text mode is taken like binary: the client asks for it on files
             // whose bytes must arrive unchanged, so nothing is converted.
-            if (t == "I" || t == "A" || t == "A N" || t == "L 8") return reply("200 Type set"), true;
+            if (t == "I" || t == "A" || t == "A N" || t == "L 8")
+                return reply("200 Type set"), true;
             return reply("504 Type not supported"), true;
         }
-        if (verb == "MODE") return reply(text_upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
-        if (verb == "STRU") return reply(text_upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
+        if (verb == "MODE")
+            return reply(text_upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
+        if (verb == "STRU")
+            return reply(text_upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
         if (verb == "OPTS") return reply("200 OK"), true;
         if (verb == "ALLO") return reply("202 No storage allocation necessary"), true;
         if (verb == "REST") {
@@ -271,7 +279,8 @@ private:
         addr.sin_port = 0;
         socklen_t len = sizeof addr;
         if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(fd, 1) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            ::listen(fd, 1) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
             if (fd >= 0) ::close(fd);
             reply("425 Cannot open data connection");
             return;
@@ -466,12 +475,12 @@ private:
 
 }  // namespace
 
-FtpServer::FtpServer(Incoming& incoming,
-                     LoginCheck check_login,
-                     FtpLimits limits)
+FtpServer::FtpServer(Incoming& incoming, LoginCheck check_login, FtpLimits limits)
     : incoming_(incoming), check_login_(std::move(check_login)), limits_(limits) {}
 
-FtpServer::~FtpServer() { stop(); }
+FtpServer::~FtpServer() {
+    stop();
+}
 
 bool FtpServer::bind(const std::string& host, int port, std::string* error) {
     in_addr ip{};

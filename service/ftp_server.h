@@ -24,7 +24,7 @@ namespace qorvel::service {
 // address can neither replace, register nor see another's upload, and it
 // waits only `keep_s` after its last write before it is dropped.
 class Incoming {
-public:
+  public:
     Incoming(std::filesystem::path dir, int keep_s) : dir_(std::move(dir)), keep_s_(keep_s) {}
     std::filesystem::path path_for(std::string_view address, std::string_view remote_name) const;
     // false when the same upload is already being written (or registered)
@@ -37,7 +37,7 @@ public:
     // Removes uploads older than their time that nobody is writing.
     int sweep();
 
-private:
+  private:
     std::string key(std::string_view address, std::string_view remote_name) const;
     std::filesystem::path dir_;
     int keep_s_;
@@ -45,8 +45,8 @@ private:
     std::set<std::string> writing_;
 };
 
-using LoginCheck =
-    std::function<bool(const std::string& user, const std::string& password, const std::string& address)>;
+using LoginCheck = std::function<bool(const std::string& user, const std::string& password,
+                                      const std::string& address)>;
 
 struct FtpLimits {
     int max_connections = 64;
@@ -55,15 +55,14 @@ struct FtpLimits {
     int idle_timeout_s = 300;
     int data_timeout_s = 30;
     int64_t max_file_bytes = 4LL << 30;
-    int keep_upload_s = 600;   // a waiting upload's time after its last write
+    int keep_upload_s = 600;  // a waiting upload's time after its last write
 };
 
 class FtpServer {
-public:
+  public:
     // check_login(user, password, address): true for a named account that may
     // log in (the address is for counting failures).
-    FtpServer(Incoming& incoming, LoginCheck check_login,
-              FtpLimits limits = {});
+    FtpServer(Incoming& incoming, LoginCheck check_login, FtpLimits limits = {});
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -74,7 +73,7 @@ public:
     void start();  // accept loop on its own thread
     void stop();   // closes the listener and ends every connection
 
-private:
+  private:
     void accept_loop();
     void serve(int fd, uint32_t address);
 

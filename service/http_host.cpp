@@ -30,20 +30,13 @@ constexpr auto kLinger = std::chrono::seconds(2);
 
 const char* reason(int status) {
     switch (status) {
-        case 400:
-            return "Bad Request";
-        case 408:
-            return "Request Timeout";
-        case 413:
-            return "Payload Too Large";
-        case 431:
-            return "Request Header Fields Too Large";
-        case 501:
-            return "Not Implemented";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return "Error";
+    case 400: return "Bad Request";
+    case 408: return "Request Timeout";
+    case 413: return "Payload Too Large";
+    case 431: return "Request Header Fields Too Large";
+    case 501: return "Not Implemented";
+    case 503: return "Service Unavailable";
+    default: return "Error";
     }
 }
 

@@ -45,7 +45,9 @@ Fields fields_of(const httplib::Request& req) {
     return {FormFields(query_of(req.target)), FormFields(req.body)};
 }
 
-void send_gbk(httplib::Response& res, const std::string& text) { res.set_content(text, kGbkHtml); }
+void send_gbk(httplib::Response& res, const std::string& text) {
+    res.set_content(text, kGbkHtml);
+}
 
 std::string gbk_page(const std::string& title_gbk, const std::string& body_gbk) {
     return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />"
@@ -190,7 +192,10 @@ struct FileSource {
 
 HttpService::HttpService(Store& store, Incoming& incoming, FailureLimiter& failures,
                          HttpSettings settings, GuardSettings guard)
-    : store_(store), incoming_(incoming), settings_(std::move(settings)), failures_(failures),
+    : store_(store),
+      incoming_(incoming),
+      settings_(std::move(settings)),
+      failures_(failures),
       handovers_(guard.handover_page_s, guard.handover_s) {
     store_.set_session_idle(guard.session_idle_s);
 }
@@ -249,11 +254,11 @@ void serve_file(const httplib::Request& req, httplib::Response& res, const std::
             if (!sink.write(buf, static_cast<size_t>(n))) return false;
             if (source->throttle) {
                 source->sent += n;
-                auto due = source->began + std::chrono::microseconds(source->sent * 1000000 /
-                                                                     source->rate);
+                auto due = source->began +
+                           std::chrono::microseconds(source->sent * 1000000 / source->rate);
                 while (!stopping && Clock::now() < due)
-                    std::this_thread::sleep_for(
-                        std::min<Clock::duration>(due - Clock::now(), std::chrono::milliseconds(50)));
+                    std::this_thread::sleep_for(std::min<Clock::duration>(
+                        due - Clock::now(), std::chrono::milliseconds(50)));
             }
             return true;
         });
@@ -285,8 +290,8 @@ void HttpService::tried(const std::string& account_key, const std::string& addre
     if (!account_key.empty()) failures_.failed(account_key, now);
 }
 
-bool HttpService::access_granted(int owner, const std::string& address,
-                                 const std::string& expected, const std::string& given) {
+bool HttpService::access_granted(int owner, const std::string& address, const std::string& expected,
+                                 const std::string& given) {
     if (expected.empty()) return true;
     std::string key = "access:" + std::to_string(owner);
     // A refused try while slowed down says nothing about the password.
@@ -427,8 +432,8 @@ void HttpService::install_pages(const Route& route) {
         }
         std::string link = file->link_only() ? gbk_out(file->outside) : file->link;
         std::string body = "<h3>" + name + "</h3>\r\n" + GBK("大小：") +
-                           size_text(file->size, file->link_only()) + "<br />\r\n" +
-                           GBK("日期：") + file->created + "<br />\r\n" + GBK("下载量：") +
+                           size_text(file->size, file->link_only()) + "<br />\r\n" + GBK("日期：") +
+                           file->created + "<br />\r\n" + GBK("下载量：") +
                            std::to_string(file->downloads) +
                            "<br />\r\n<span style=\"display:none;\">bsmzdyd" + link + "</span>\r\n";
         send_gbk(res, gbk_page(name, body));
@@ -488,7 +493,8 @@ void HttpService::install_login(const Route& route) {
             std::string form_key = body.text(kHandoverFormKey);
             std::string name = body.text("zh"), password = body.text("mm");
             if (handovers_.page_open(token, form_key, steady_now_ms())) {
-                std::string gbk_password = utf8_in(password) ? utf8_to_gbk(password) : std::string();
+                std::string gbk_password =
+                    utf8_in(password) ? utf8_to_gbk(password) : std::string();
                 auto account = utf8_in(name) ? store_.account_by_name(name) : std::nullopt;
                 std::string key = account ? "login:" + std::to_string(account->id) : std::string();
                 bool ok = false;
@@ -542,8 +548,9 @@ void HttpService::install_login(const Route& route) {
 void HttpService::install_account(const Route& route) {
     // Account pages, in UTF-8.
     route("/get/cs1.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto id = account_or_refuse(fields_of(req).query.text("pid"), res,
-                                    utf8_page("帐号信息", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
+        auto id =
+            account_or_refuse(fields_of(req).query.text("pid"), res,
+                              utf8_page("帐号信息", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
         auto account = id ? store_.account_by_id(*id) : std::nullopt;
         if (!account) return;
         std::string body = "<div>帐号：" + account->name + "<br />\r\n<span>VIP会员：</span>" +
@@ -553,13 +560,15 @@ void HttpService::install_account(const Route& route) {
         res.set_content(utf8_page("帐号信息", body), kUtf8Html);
     });
     route("/get/sz.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto id = account_or_refuse(fields_of(req).query.text("pid"), res,
-                                    utf8_page("设置", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
+        auto id =
+            account_or_refuse(fields_of(req).query.text("pid"), res,
+                              utf8_page("设置", "<p>登录已失效，请重新登录。</p>"), kUtf8Html);
         auto account = id ? store_.account_by_id(*id) : std::nullopt;
         if (!account) return;
-        res.set_content(utf8_page("设置", "<form>访问密码：<input type=\"text\" name=\"fwmm\" "
-                                          "id=\"fwmm\" value=\"" +
-                                              account->access_password + "\" /></form>"),
+        res.set_content(utf8_page("设置",
+                                  "<form>访问密码：<input type=\"text\" name=\"fwmm\" "
+                                  "id=\"fwmm\" value=\"" +
+                                      account->access_password + "\" /></form>"),
                         kUtf8Html);
     });
 
@@ -574,16 +583,16 @@ void HttpService::install_account(const Route& route) {
             return;
         }
         switch (store_.register_account(name, password, email)) {
-            case RegisterResult::ok: send_gbk(res, "3"); return;
-            case RegisterResult::name_taken: send_gbk(res, "5"); return;
-            case RegisterResult::email_taken: send_gbk(res, "6"); return;
+        case RegisterResult::ok: send_gbk(res, "3"); return;
+        case RegisterResult::name_taken: send_gbk(res, "5"); return;
+        case RegisterResult::email_taken: send_gbk(res, "6"); return;
         }
     });
     // Recovery by question: "1" incomplete, "2" unequal, "3" no match, "5" done.
     route("/post/zh.php", [this](const httplib::Request& req, httplib::Response& res) {
         FormFields b(req.body);
-        std::string name = text_trim(b.text("zh2")), password = b.text("mm2"), again = b.text("czmm3"),
-                    question = b.text("wt2"), answer = b.text("dn2");
+        std::string name = text_trim(b.text("zh2")), password = b.text("mm2"),
+                    again = b.text("czmm3"), question = b.text("wt2"), answer = b.text("dn2");
         if (name.empty() || password.empty() || again.empty() || question.empty() ||
             answer.empty()) {
             send_gbk(res, "1");
@@ -658,9 +667,9 @@ void HttpService::install_changes(const Route& route) {
             return;
         }
         switch (store_.delete_folder(*account, *folder)) {
-            case FolderDelete::ok: send_gbk(res, kOk); return;
-            case FolderDelete::has_children: send_gbk(res, "2"); return;
-            case FolderDelete::not_found: send_gbk(res, kFail); return;
+        case FolderDelete::ok: send_gbk(res, kOk); return;
+        case FolderDelete::has_children: send_gbk(res, "2"); return;
+        case FolderDelete::not_found: send_gbk(res, kFail); return;
         }
     });
     // Create folder: success is an answer longer than two bytes.
@@ -716,8 +725,7 @@ void HttpService::install_changes(const Route& route) {
         auto account = account_or_refuse(q.text("zh"), res, kFail);
         if (!account) return;
         auto ids = parse_id_list(q.text("pid"), kMaxIds);
-        bool ok = account && ids && !ids->empty() &&
-                  store_.delete_files(*account, *ids);
+        bool ok = account && ids && !ids->empty() && store_.delete_files(*account, *ids);
         send_gbk(res, ok ? kOk : kFail);
     });
     route("/get/ydxz.php", [this](const httplib::Request& req, httplib::Response& res) {
@@ -819,19 +827,19 @@ void HttpService::install_direct(httplib::Server& server) {
 }
 
 void HttpService::install_files(httplib::Server& server, bool throttle) {
-    server.Get(R"(/up/(.+))", [this, throttle](const httplib::Request& req,
-                                               httplib::Response& res) {
-        auto file = store_.file_by_link(req.matches[1].str());
-        if (!file || file->link_only()) {
-            res.status = 404;
-            res.set_content("No such file\n", "text/plain");
-            return;
-        }
-        int file_id = file->id;
-        serve_file(req, res, store_.blob_path(file->md5).string(), file->size, throttle,
-                   settings_.throttle_bytes_per_s, stopping_,
-                   [this, file_id] { store_.count_download(file_id); });
-    });
+    server.Get(R"(/up/(.+))",
+               [this, throttle](const httplib::Request& req, httplib::Response& res) {
+                   auto file = store_.file_by_link(req.matches[1].str());
+                   if (!file || file->link_only()) {
+                       res.status = 404;
+                       res.set_content("No such file\n", "text/plain");
+                       return;
+                   }
+                   int file_id = file->id;
+                   serve_file(req, res, store_.blob_path(file->md5).string(), file->size, throttle,
+                              settings_.throttle_bytes_per_s, stopping_,
+                              [this, file_id] { store_.count_download(file_id); });
+               });
 }
 
 }  // namespace qorvel::service

@@ -32,7 +32,7 @@ struct HttpSettings {
 };
 
 class HttpService {
-public:
+  public:
     // failures: shared with the FTP server's logins.
     HttpService(Store& store, Incoming& incoming, FailureLimiter& failures, HttpSettings settings,
                 GuardSettings guard = {});
@@ -44,16 +44,16 @@ public:
     // Ends running downloads quickly at shut-down.
     void stop() { stopping_ = true; }
 
-private:
+  private:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
     using Route = std::function<void(const std::string& path, Handler)>;
 
     // The web host's routes, one group each.
-    void install_pages(const Route& route);          // update file, notices, public pages
-    void install_login(const Route& route);          // login, session checks, web login
-    void install_account(const Route& route);        // account pages, registration, recovery
-    void install_changes(const Route& route);        // folder and file changes
-    void install_registration(const Route& route);   // upload registration
+    void install_pages(const Route& route);         // update file, notices, public pages
+    void install_login(const Route& route);         // login, session checks, web login
+    void install_account(const Route& route);       // account pages, registration, recovery
+    void install_changes(const Route& route);       // folder and file changes
+    void install_registration(const Route& route);  // upload registration
 
     // The account of a session key, or nullopt after writing `refusal`
     // (GBK unless a content type is given) as the answer.

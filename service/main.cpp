@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fprintf(stderr, "qorvel-service: data in %s\n", options.data_dir.c_str());
-    for (const auto& line : service.listener_lines()) std::printf("qorvel-service: %s\n", line.c_str());
+    for (const auto& line : service.listener_lines())
+        std::printf("qorvel-service: %s\n", line.c_str());
     std::fflush(stdout);
 
     int sig = 0;

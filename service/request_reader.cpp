@@ -153,74 +153,73 @@ RequestReader::State RequestReader::parse_head(std::string_view head) {
 RequestReader::State RequestReader::take_chunked(std::string& in) {
     for (;;) {
         switch (chunk_) {
-            case Chunk::size: {
-                size_t nl = in.find('\n');
-                if (nl == std::string::npos) {
-                    if (in.size() > 1024) return fail(400);
-                    return state_;
-                }
-                std::string_view line(in.data(), nl);
-                if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-                int64_t size = 0;
-                if (!parse_chunk_size(line, &size)) return fail(400);
-                in.erase(0, nl + 1);
-                if (size == 0) {
-                    chunk_ = Chunk::trailer;
-                    break;
-                }
-                if (static_cast<int64_t>(body_.size()) + size >
-                    static_cast<int64_t>(limits_.max_body_bytes))
-                    return fail(413);
-                chunk_left_ = size;
-                chunk_ = Chunk::data;
-                break;
-            }
-            case Chunk::data: {
-                size_t n = static_cast<size_t>(
-                    std::min<int64_t>(chunk_left_, static_cast<int64_t>(in.size())));
-                body_.append(in, 0, n);
-                in.erase(0, n);
-                chunk_left_ -= static_cast<int64_t>(n);
-                if (chunk_left_ > 0) return state_;
-                chunk_ = Chunk::data_end;
-                break;
-            }
-            case Chunk::data_end: {
-                if (in.empty()) return state_;
-                if (in[0] == '\n') {
-                    in.erase(0, 1);
-                } else if (in[0] == '\r') {
-                    if (in.size() < 2) return state_;
-                    if (in[1] != '\n') return fail(400);
-                    in.erase(0, 2);
-                } else {
-                    return fail(400);
-                }
-                chunk_ = Chunk::size;
-                break;
-            }
-            case Chunk::trailer: {
-                size_t nl = in.find('\n');
-                if (nl == std::string::npos) {
-                    if (trailer_bytes_ + in.size() > limits_.max_head_bytes) return fail(431);
-                    return state_;
-                }
-                trailer_bytes_ += nl + 1;
-                if (trailer_bytes_ > limits_.max_head_bytes) return fail(431);
-                bool empty = nl == 0 || (nl == 1 && in[0] == '\r');
-                in.erase(0, nl + 1);
-                if (!empty) {
-                    // Trailer fields are dropped, but count like header lines.
-                    if (++lines_ > limits_.max_head_lines + 1) return fail(431);
-                    break;
-                }
-                chunked_ = false;
-                out_ =
-                    head_ + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
-                body_.clear();
-                state_ = State::complete;
+        case Chunk::size: {
+            size_t nl = in.find('\n');
+            if (nl == std::string::npos) {
+                if (in.size() > 1024) return fail(400);
                 return state_;
             }
+            std::string_view line(in.data(), nl);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            int64_t size = 0;
+            if (!parse_chunk_size(line, &size)) return fail(400);
+            in.erase(0, nl + 1);
+            if (size == 0) {
+                chunk_ = Chunk::trailer;
+                break;
+            }
+            if (static_cast<int64_t>(body_.size()) + size >
+                static_cast<int64_t>(limits_.max_body_bytes))
+                return fail(413);
+            chunk_left_ = size;
+            chunk_ = Chunk::data;
+            break;
+        }
+        case Chunk::data: {
+            size_t n = static_cast<size_t>(
+                std::min<int64_t>(chunk_left_, static_cast<int64_t>(in.size())));
+            body_.append(in, 0, n);
+            in.erase(0, n);
+            chunk_left_ -= static_cast<int64_t>(n);
+            if (chunk_left_ > 0) return state_;
+            chunk_ = Chunk::data_end;
+            break;
+        }
+        case Chunk::data_end: {
+            if (in.empty()) return state_;
+            if (in[0] == '\n') {
+                in.erase(0, 1);
+            } else if (in[0] == '\r') {
+                if (in.size() < 2) return state_;
+                if (in[1] != '\n') return fail(400);
+                in.erase(0, 2);
+            } else {
+                return fail(400);
+            }
+            chunk_ = Chunk::size;
+            break;
+        }
+        case Chunk::trailer: {
+            size_t nl = in.find('\n');
+            if (nl == std::string::npos) {
+                if (trailer_bytes_ + in.size() > limits_.max_head_bytes) return fail(431);
+                return state_;
+            }
+            trailer_bytes_ += nl + 1;
+            if (trailer_bytes_ > limits_.max_head_bytes) return fail(431);
+            bool empty = nl == 0 || (nl == 1 && in[0] == '\r');
+            in.erase(0, nl + 1);
+            if (!empty) {
+                // Trailer fields are dropped, but count like header lines.
+                if (++lines_ > limits_.max_head_lines + 1) return fail(431);
+                break;
+            }
+            chunked_ = false;
+            out_ = head_ + "Content-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
+            body_.clear();
+            state_ = State::complete;
+            return state_;
+        }
         }
     }
 }

@@ -51,7 +51,8 @@ void seed_demo(Store& store) {
              "欢迎使用 Qorvel 网盘。\r\nWelcome to the Qorvel demo.\r\n");
         file(store, demo, 0, "大文件.bin", filler(4 * 1024 * 1024, 1));
         file(store, demo, 0, "空文件.txt", "");
-        store.add_link_file(demo, 0, "外部链接.zip", "http://www.example.com/qorvel/demo.zip").value();
+        store.add_link_file(demo, 0, "外部链接.zip", "http://www.example.com/qorvel/demo.zip")
+            .value();
 
         int docs = folder(store, demo, 0, "我的文档");
         file(store, demo, docs, "报告.doc", filler(150 * 1024, 2));

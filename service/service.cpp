@@ -64,7 +64,9 @@ struct Service::Impl {
 
 Service::Service(ServiceOptions options) : options_(std::move(options)) {}
 
-Service::~Service() { stop(); }
+Service::~Service() {
+    stop();
+}
 
 bool Service::start(std::string* error) {
     impl_ = std::make_unique<Impl>();
@@ -82,8 +84,8 @@ bool Service::start(std::string* error) {
     int port[5] = {};
     for (int i = 0; i < 5; ++i) {
         if (!split_address(hosts[i].address, &host[i], &port[i])) {
-            *error = std::string("bad ") + hosts[i].role + " address (want host:port): " +
-                     hosts[i].address;
+            *error = std::string("bad ") + hosts[i].role +
+                     " address (want host:port): " + hosts[i].address;
             return false;
         }
     }
@@ -105,7 +107,8 @@ bool Service::start(std::string* error) {
     for (int i = 0; i < 4; ++i) {
         HttpHostLimits limits = options_.http;
         // Only the web host takes forms; the others need no body at all.
-        if (i > 0) limits.request.max_body_bytes = std::min<size_t>(limits.request.max_body_bytes, 4096);
+        if (i > 0)
+            limits.request.max_body_bytes = std::min<size_t>(limits.request.max_body_bytes, 4096);
         auto server = std::make_unique<HttpHost>(limits);
         server->set_exception_handler(
             [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
@@ -113,7 +116,8 @@ bool Service::start(std::string* error) {
                 res.set_content("Internal error\n", "text/plain");
             });
         server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-            if (res.body.empty()) res.set_content("Error " + std::to_string(res.status) + "\n", "text/plain");
+            if (res.body.empty())
+                res.set_content("Error " + std::to_string(res.status) + "\n", "text/plain");
         });
         std::string bind_error;
         if (!server->bind(host[i], port[i], &bind_error)) {

@@ -25,9 +25,9 @@ struct ServiceOptions {
     int64_t throttle_bytes_per_s = 1000 * 1024;
     std::string client_version = "147";
     std::string update_url;  // empty: a page on the web host
-    HttpHostLimits http;      // every HTTP host
+    HttpHostLimits http;     // every HTTP host
     FtpLimits ftp_limits;
-    GuardSettings guard;      // sessions, hand-overs, failed attempts
+    GuardSettings guard;  // sessions, hand-overs, failed attempts
     // When set, the bound ports are written here ("web=PORT" lines, replaced
     // atomically) once every listener is up; port 0 in an address binds any.
     std::filesystem::path ports_file;
@@ -38,7 +38,7 @@ struct ServiceOptions {
 bool split_address(const std::string& address, std::string* host, int* port);
 
 class Service {
-public:
+  public:
     explicit Service(ServiceOptions options);
     ~Service();
     Service(const Service&) = delete;
@@ -53,7 +53,7 @@ public:
     const std::vector<int>& ports() const { return ports_; }
     void stop();
 
-private:
+  private:
     struct Impl;
     ServiceOptions options_;
     std::unique_ptr<Impl> impl_;

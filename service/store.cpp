@@ -21,7 +21,7 @@ namespace {
 
 // One prepared statement with bound parameters; finalized on scope exit.
 class Stmt {
-public:
+  public:
     Stmt(sqlite3* db, const char* sql) : db_(db) {
         if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
             throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
@@ -68,7 +68,7 @@ public:
     }
     bool is_null(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
 
-private:
+  private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
 };
@@ -176,7 +176,8 @@ FileEntry read_file_row(Stmt& st) {
 }
 
 const char* kFileColumns =
-    "SELECT id, account_id, folder_id, name, size, md5, link, outside, created, downloads FROM files ";
+    "SELECT id, account_id, folder_id, name, size, md5, link, outside, created, downloads FROM "
+    "files ";
 
 }  // namespace
 

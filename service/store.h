@@ -56,7 +56,7 @@ enum class RegisterResult { ok, name_taken, email_taken };
 enum class FolderDelete { ok, not_found, has_children };
 
 class Store {
-public:
+  public:
     // Opens (and creates) dir/qorvel.sqlite3, dir/blobs and dir/incoming.
     explicit Store(const std::filesystem::path& dir);
     ~Store();
@@ -134,7 +134,7 @@ public:
         }
     }
 
-private:
+  private:
     // Runs body (mutex held) in one transaction; commits only when it
     // returns true.
     template <typename F>

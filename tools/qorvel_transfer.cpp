@@ -1,6 +1,7 @@
 // qorvel-transfer: drives the transfer engine from the command line.
-//   qorvel-transfer get URL FILE [-c CONNECTIONS] [--rate BYTES_PER_S] [--retries N] [--retry-wait SECONDS]
-//   qorvel-transfer put FILE FTP_URL [--rate BYTES_PER_S] [--retries N] [--retry-wait SECONDS]
+//   qorvel-transfer get URL FILE [-c CONNECTIONS] [--rate BYTES_PER_S] [--retries N] [--retry-wait
+//   SECONDS] qorvel-transfer put FILE FTP_URL [--rate BYTES_PER_S] [--retries N] [--retry-wait
+//   SECONDS]
 // Exits 0 only when the whole file arrived; a failed or interrupted download
 // leaves no file behind.
 #include <atomic>
@@ -28,14 +29,17 @@ std::atomic<bool> g_interrupted{false};
 constexpr int kDefaultRetries = 4;
 constexpr int kDefaultRetryWait = 3;
 
-void on_signal(int) { g_interrupted = true; }
+void on_signal(int) {
+    g_interrupted = true;
+}
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: qorvel-transfer get URL FILE [-c CONNECTIONS] [--rate BYTES_PER_S] [OPTIONS]\n"
-                 "       qorvel-transfer put FILE FTP_URL [--rate BYTES_PER_S] [OPTIONS]\n"
-                 "options: --retries N (default %d)  --retry-wait SECONDS (default %d)\n",
-                 kDefaultRetries, kDefaultRetryWait);
+    std::fprintf(
+        stderr,
+        "usage: qorvel-transfer get URL FILE [-c CONNECTIONS] [--rate BYTES_PER_S] [OPTIONS]\n"
+        "       qorvel-transfer put FILE FTP_URL [--rate BYTES_PER_S] [OPTIONS]\n"
+        "options: --retries N (default %d)  --retry-wait SECONDS (default %d)\n",
+        kDefaultRetries, kDefaultRetryWait);
     return 2;
 }
 
@@ -67,7 +71,8 @@ int main(int argc, char** argv) {
     for (int i = 4; i < argc; ++i) {
         std::string opt = argv[i];
         if (opt == "-c" && verb == "get" && i + 1 < argc) {
-            if (!parse_count(argv[++i], connections) || connections < 1 || connections > 64) return usage();
+            if (!parse_count(argv[++i], connections) || connections < 1 || connections > 64)
+                return usage();
         } else if (opt == "--rate" && i + 1 < argc) {
             if (!parse_count(argv[++i], rate) || rate > 0x7fffffff) return usage();
         } else if (opt == "--retries" && i + 1 < argc) {
@@ -111,7 +116,8 @@ int main(int argc, char** argv) {
 
     Download get;
     FtpUpload put;
-    TransferObject& object = download ? static_cast<TransferObject&>(get) : static_cast<TransferObject&>(put);
+    TransferObject& object =
+        download ? static_cast<TransferObject&>(get) : static_cast<TransferObject&>(put);
     auto began = std::chrono::steady_clock::now();
     bool started = download ? get.start(p) : put.start(p);
     if (!started) {
@@ -131,19 +137,22 @@ int main(int argc, char** argv) {
         if (tty && now >= next_tick) {
             next_tick += std::chrono::seconds(1);
             std::int64_t done = download ? get.bytes_received() : put.bytes_sent();
-            std::int64_t recent = download ? get.recent_bytes() : FtpUpload::sent_since_last_query();
+            std::int64_t recent =
+                download ? get.recent_bytes() : FtpUpload::sent_since_last_query();
             std::printf("\r%s done, %s/s    ", human(static_cast<double>(done)).c_str(),
                         human(static_cast<double>(recent)).c_str());
             std::fflush(stdout);
         }
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (tty) std::printf("\n");
     Outcome o = object.outcome();
     double mbps = seconds > 0 ? static_cast<double>(o.bytes) / seconds / 1e6 : 0;
     switch (o.result) {
     case Outcome::Result::success:
-        std::printf("success: %lld bytes in %.3f s (%.1f MB/s)\n", static_cast<long long>(o.bytes), seconds, mbps);
+        std::printf("success: %lld bytes in %.3f s (%.1f MB/s)\n", static_cast<long long>(o.bytes),
+                    seconds, mbps);
         return 0;
     case Outcome::Result::stopped:
         std::printf("stopped: %lld bytes in %.3f s\n", static_cast<long long>(o.bytes), seconds);

@@ -52,7 +52,8 @@ bool register_account(Client& c, ui::Window& w, const RegistrationForm& f) {
         show(c, {m});
         return false;
     }
-    FormVerdict v = judge_registration(post_form(registration_url(c.hosts()), registration_body(f)));
+    FormVerdict v =
+        judge_registration(post_form(registration_url(c.hosts()), registration_body(f)));
     show(c, v.messages);
     if (!v.succeeded) return false;
     fill_login_window(c, f.account, f.password);
@@ -213,8 +214,9 @@ FormVerdict judge_email_recovery(const ServiceAnswer& a) {
         v.messages.push_back(GBK("系统已经成功提交您的请求，请登录邮箱访问URL即可更改密码。"));
     if (holds(a.text, "3")) v.messages.push_back(GBK("您提交的帐号和邮箱不匹配，请重新提交！"));
     if (holds(a.text, "5"))
-        v.messages.push_back(GBK("您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
-                                 "5分钟内无法执行该操作！"));
+        v.messages.push_back(
+            GBK("您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
+                "5分钟内无法执行该操作！"));
     return v;
 }
 
@@ -225,8 +227,7 @@ void start_registration(Client& c, ui::Window& w) {
     f.confirmation = w["编辑框3"].text();
     f.email = w["编辑框5"].text();
     f.agreed = w["选择框1"].checked();
-    run_form(c, w, "按钮1",
-             [f](Client& c, ui::Window& w) { return register_account(c, w, f); });
+    run_form(c, w, "按钮1", [f](Client& c, ui::Window& w) { return register_account(c, w, f); });
 }
 
 void start_question_recovery(Client& c, ui::Window& w) {
@@ -236,8 +237,7 @@ void start_question_recovery(Client& c, ui::Window& w) {
     f.repetition = w["编辑框3"].text();
     f.question = w["编辑框4"].text();
     f.answer = w["编辑框5"].text();
-    run_form(c, w, "按钮1",
-             [f](Client& c, ui::Window& w) { return recover_by_question(c, w, f); });
+    run_form(c, w, "按钮1", [f](Client& c, ui::Window& w) { return recover_by_question(c, w, f); });
 }
 
 void start_email_recovery(Client& c, ui::Window& w) {

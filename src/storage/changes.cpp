@@ -87,16 +87,12 @@ void delete_folder(Client& c) {
     FormRequest r = delete_folder_request(c.hosts(), pick.folder, c.session().account_key());
     run_change(c, main, names::kTree, [&c, main, pick, r] {
         switch (post_contains_one(r)) {
-            case Verdict::accepted:
-                (*main)[names::kTree].delete_tree_item(pick.item);
-                say(c, text::kDeleted);
-                break;
-            case Verdict::refused:
-                say(c, text::kHasSubfolders);
-                break;
-            case Verdict::unreachable:
-                say(c, text::kUnreachable);
-                break;
+        case Verdict::accepted:
+            (*main)[names::kTree].delete_tree_item(pick.item);
+            say(c, text::kDeleted);
+            break;
+        case Verdict::refused: say(c, text::kHasSubfolders); break;
+        case Verdict::unreachable: say(c, text::kUnreachable); break;
         }
     });
 }
@@ -159,17 +155,13 @@ void create_folder(Client& c, ui::Window& w) {
     run_change(c, self, names::kAction, [&c, main, self, parent, r] {
         WebReply reply = web_post_reply(r.url, r.body);
         switch (judge(reply, create_folder_accepted(bytes_to_text(reply.body)))) {
-            case Verdict::accepted:
-                say(c, text::kCreated);
-                reload_folder(c, (*main)[names::kTree], parent.item);
-                c.program().close(*self);
-                break;
-            case Verdict::refused:
-                say(c, text::kCreateFailed);
-                break;
-            case Verdict::unreachable:
-                say(c, text::kUnreachable);
-                break;
+        case Verdict::accepted:
+            say(c, text::kCreated);
+            reload_folder(c, (*main)[names::kTree], parent.item);
+            c.program().close(*self);
+            break;
+        case Verdict::refused: say(c, text::kCreateFailed); break;
+        case Verdict::unreachable: say(c, text::kUnreachable); break;
         }
     });
 }
@@ -183,17 +175,13 @@ void rename_folder(Client& c, ui::Window& w) {
     FormRequest r = rename_folder_request(c.hosts(), pick.folder, c.session().account_key(), name);
     run_change(c, self, names::kAction, [&c, main, self, pick, name, r] {
         switch (post_contains_one(r)) {
-            case Verdict::accepted:
-                say(c, text::kRenamed);
-                (*main)[names::kTree].set_tree_item_text(pick.item, name);
-                c.program().close(*self);
-                break;
-            case Verdict::refused:
-                say(c, text::kSessionFailed);
-                break;
-            case Verdict::unreachable:
-                say(c, text::kUnreachable);
-                break;
+        case Verdict::accepted:
+            say(c, text::kRenamed);
+            (*main)[names::kTree].set_tree_item_text(pick.item, name);
+            c.program().close(*self);
+            break;
+        case Verdict::refused: say(c, text::kSessionFailed); break;
+        case Verdict::unreachable: say(c, text::kUnreachable); break;
         }
     });
 }
@@ -207,19 +195,15 @@ void create_link_file(Client& c, ui::Window& w) {
                                         w[names::kLinkEdit].text());
     run_change(c, self, names::kAction, [&c, main, self, r] {
         switch (post_contains_one(r)) {
-            case Verdict::accepted: {
-                say(c, text::kLinkCreated);
-                c.program().close(*self);
-                c.browser().set_rebuild_page_list(true);
-                reload_folder(c, (*main)[names::kTree], (*main)[names::kTree].current());
-                break;
-            }
-            case Verdict::refused:
-                say(c, text::kSessionFailed);
-                break;
-            case Verdict::unreachable:
-                say(c, text::kUnreachable);
-                break;
+        case Verdict::accepted: {
+            say(c, text::kLinkCreated);
+            c.program().close(*self);
+            c.browser().set_rebuild_page_list(true);
+            reload_folder(c, (*main)[names::kTree], (*main)[names::kTree].current());
+            break;
+        }
+        case Verdict::refused: say(c, text::kSessionFailed); break;
+        case Verdict::unreachable: say(c, text::kUnreachable); break;
         }
     });
 }
@@ -238,21 +222,17 @@ void rename_file(Client& c, ui::Window& w) {
     FormRequest r = rename_file_request(c.hosts(), file, c.session().account_key(), name);
     run_change(c, self, names::kAction, [&c, main, self, file, name, r] {
         switch (post_contains_one(r)) {
-            case Verdict::accepted: {
-                say(c, text::kRenamed);
-                // The row is found by its file, not by where it stood.
-                ui::Control& rows = (*main)[names::kFileList];
-                int at = rows.find_row(file);
-                if (at >= 0) rows.set_cell(at, 0, name);
-                c.program().close(*self);
-                break;
-            }
-            case Verdict::refused:
-                say(c, text::kSessionFailed);
-                break;
-            case Verdict::unreachable:
-                say(c, text::kUnreachable);
-                break;
+        case Verdict::accepted: {
+            say(c, text::kRenamed);
+            // The row is found by its file, not by where it stood.
+            ui::Control& rows = (*main)[names::kFileList];
+            int at = rows.find_row(file);
+            if (at >= 0) rows.set_cell(at, 0, name);
+            c.program().close(*self);
+            break;
+        }
+        case Verdict::refused: say(c, text::kSessionFailed); break;
+        case Verdict::unreachable: say(c, text::kUnreachable); break;
         }
     });
 }

@@ -238,14 +238,9 @@ void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
         auto kind = transfer::path_kind(path);
         switch (transfer::decide_dropped(path, kind, transfer::file_size_of(path))) {
-            case transfer::DropAction::add_file:
-                add_row(c, *w, path);
-                break;
-            case transfer::DropAction::add_folder:
-                add_folder_files(c, *w, path);
-                break;
-            case transfer::DropAction::skip:
-                break;
+        case transfer::DropAction::add_file: add_row(c, *w, path); break;
+        case transfer::DropAction::add_folder: add_folder_files(c, *w, path); break;
+        case transfer::DropAction::skip: break;
         }
     }
     start_uploads(c);

@@ -40,14 +40,11 @@ std::int64_t file_size_of(const std::string& path) {
 
 DropAction decide_dropped(const std::string& path, PathKind kind, std::int64_t bytes) {
     switch (kind) {
-        case PathKind::folder:
-            return DropAction::add_folder;
-        case PathKind::file:
-            return under_upload_limit(bytes) && upload_extension_allowed(path)
-                       ? DropAction::add_file
-                       : DropAction::skip;
-        case PathKind::missing:
-            break;
+    case PathKind::folder: return DropAction::add_folder;
+    case PathKind::file:
+        return under_upload_limit(bytes) && upload_extension_allowed(path) ? DropAction::add_file
+                                                                           : DropAction::skip;
+    case PathKind::missing: break;
     }
     return DropAction::skip;
 }

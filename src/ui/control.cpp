@@ -39,49 +39,113 @@ Control& Control::place_in(std::string parent, int page) {
     return *this;
 }
 
-Control& Control::set_masked(bool on) { masked_ = on; return *this; }
-Control& Control::set_multiline(bool on) { multiline_ = on; return *this; }
-Control& Control::set_read_only(bool on) { read_only_ = on; return *this; }
-Control& Control::set_hand_cursor(bool on) { hand_cursor_ = on; return *this; }
-Control& Control::set_vertical_scroll(bool on) { vertical_scroll_ = on; return *this; }
-Control& Control::set_multi_select(bool on) { multi_select_ = on; return *this; }
-Control& Control::set_wrap_tabs(bool on) { wrap_tabs_ = on; return *this; }
+Control& Control::set_masked(bool on) {
+    masked_ = on;
+    return *this;
+}
+Control& Control::set_multiline(bool on) {
+    multiline_ = on;
+    return *this;
+}
+Control& Control::set_read_only(bool on) {
+    read_only_ = on;
+    return *this;
+}
+Control& Control::set_hand_cursor(bool on) {
+    hand_cursor_ = on;
+    return *this;
+}
+Control& Control::set_vertical_scroll(bool on) {
+    vertical_scroll_ = on;
+    return *this;
+}
+Control& Control::set_multi_select(bool on) {
+    multi_select_ = on;
+    return *this;
+}
+Control& Control::set_wrap_tabs(bool on) {
+    wrap_tabs_ = on;
+    return *this;
+}
 
-
-Rect Control::rect() const { std::lock_guard lock(mutex_); return rect_; }
+Rect Control::rect() const {
+    std::lock_guard lock(mutex_);
+    return rect_;
+}
 void Control::set_rect(Rect r) {
-    QV_CHANGE(kShape, if (!(rect_ == r)) { rect_ = r; changed_ = true; });
+    QV_CHANGE(
+        kShape, if (!(rect_ == r)) {
+            rect_ = r;
+            changed_ = true;
+        });
 }
-bool Control::visible() const { std::lock_guard lock(mutex_); return visible_; }
+bool Control::visible() const {
+    std::lock_guard lock(mutex_);
+    return visible_;
+}
 void Control::set_visible(bool on) {
-    QV_CHANGE(kShape, if (visible_ != on) { visible_ = on; changed_ = true; });
+    QV_CHANGE(
+        kShape, if (visible_ != on) {
+            visible_ = on;
+            changed_ = true;
+        });
 }
-bool Control::enabled() const { std::lock_guard lock(mutex_); return enabled_; }
+bool Control::enabled() const {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+}
 void Control::set_enabled(bool on) {
-    QV_CHANGE(kShape, if (enabled_ != on) { enabled_ = on; changed_ = true; });
+    QV_CHANGE(
+        kShape, if (enabled_ != on) {
+            enabled_ = on;
+            changed_ = true;
+        });
 }
 
-std::string Control::text() const { std::lock_guard lock(mutex_); return text_; }
+std::string Control::text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+}
 void Control::set_text(const std::string& gbk) {
-    QV_CHANGE(kText, if (text_ != gbk) { text_ = gbk; changed_ = true; });
+    QV_CHANGE(
+        kText, if (text_ != gbk) {
+            text_ = gbk;
+            changed_ = true;
+        });
 }
 void Control::append_text(const std::string& gbk) {
-    QV_CHANGE(kText, if (!gbk.empty()) { text_ += gbk; changed_ = true; });
+    QV_CHANGE(
+        kText, if (!gbk.empty()) {
+            text_ += gbk;
+            changed_ = true;
+        });
 }
 
-bool Control::checked() const { std::lock_guard lock(mutex_); return checked_; }
+bool Control::checked() const {
+    std::lock_guard lock(mutex_);
+    return checked_;
+}
 void Control::set_checked(bool on) {
-    QV_CHANGE(kChecked, if (checked_ != on) { checked_ = on; changed_ = true; });
+    QV_CHANGE(
+        kChecked, if (checked_ != on) {
+            checked_ = on;
+            changed_ = true;
+        });
 }
 
-int Control::current() const { std::lock_guard lock(mutex_); return current_; }
+int Control::current() const {
+    std::lock_guard lock(mutex_);
+    return current_;
+}
 void Control::set_current(int index) {
     QV_CHANGE(kCurrent, {
         int value = index;
         switch (kind_) {
         case Kind::tab:
-            if (pages_.empty()) value = -1;
-            else value = std::clamp(index, 0, static_cast<int>(pages_.size()) - 1);
+            if (pages_.empty())
+                value = -1;
+            else
+                value = std::clamp(index, 0, static_cast<int>(pages_.size()) - 1);
             break;
         case Kind::combo:
         case Kind::list_box:
@@ -97,10 +161,12 @@ void Control::set_current(int index) {
         case Kind::tree:
             if (!tree_.count(index)) value = -1;
             break;
-        default:
-            break;
+        default: break;
         }
-        if (current_ != value) { current_ = value; changed_ = true; }
+        if (current_ != value) {
+            current_ = value;
+            changed_ = true;
+        }
     });
 }
 
@@ -120,7 +186,10 @@ void Control::clear_items() {
         current_ = -1;
     });
 }
-int Control::item_count() const { std::lock_guard lock(mutex_); return static_cast<int>(items_.size()); }
+int Control::item_count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(items_.size());
+}
 std::string Control::item_text(int index) const {
     std::lock_guard lock(mutex_);
     if (index < 0 || index >= static_cast<int>(items_.size())) return {};
@@ -136,19 +205,30 @@ bool Control::delete_item(int index) {
     QV_CHANGE(kItems | kCurrent, {
         if (index >= 0 && index < static_cast<int>(items_.size())) {
             items_.erase(items_.begin() + index);
-            if (current_ == index) current_ = -1;
-            else if (current_ > index) --current_;
+            if (current_ == index)
+                current_ = -1;
+            else if (current_ > index)
+                --current_;
             ok = changed_ = true;
         }
     });
     return ok;
 }
-std::vector<Item> Control::items() const { std::lock_guard lock(mutex_); return items_; }
+std::vector<Item> Control::items() const {
+    std::lock_guard lock(mutex_);
+    return items_;
+}
 
 void Control::add_column(const std::string& gbk_title, int width) {
-    QV_CHANGE(kItems, { columns_.push_back({gbk_title, width}); changed_ = true; });
+    QV_CHANGE(kItems, {
+        columns_.push_back({gbk_title, width});
+        changed_ = true;
+    });
 }
-std::vector<Column> Control::columns() const { std::lock_guard lock(mutex_); return columns_; }
+std::vector<Column> Control::columns() const {
+    std::lock_guard lock(mutex_);
+    return columns_;
+}
 
 int Control::insert_row(int index, const std::string& first_cell, long long value) {
     int at = 0;
@@ -188,7 +268,10 @@ bool Control::set_cell(int row, int column, const std::string& gbk) {
         if (row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0) {
             auto& cells = rows_[row].cells;
             if (static_cast<int>(cells.size()) <= column) cells.resize(column + 1);
-            if (cells[column] != gbk) { cells[column] = gbk; changed_ = true; }
+            if (cells[column] != gbk) {
+                cells[column] = gbk;
+                changed_ = true;
+            }
             ok = true;
         }
     });
@@ -216,8 +299,10 @@ bool Control::delete_row(int row) {
     QV_CHANGE(kItems | kCurrent, {
         if (row >= 0 && row < static_cast<int>(rows_.size())) {
             rows_.erase(rows_.begin() + row);
-            if (current_ == row) current_ = -1;
-            else if (current_ > row) --current_;
+            if (current_ == row)
+                current_ = -1;
+            else if (current_ > row)
+                --current_;
             ok = changed_ = true;
         }
     });
@@ -230,7 +315,10 @@ void Control::clear_rows() {
         current_ = -1;
     });
 }
-int Control::row_count() const { std::lock_guard lock(mutex_); return static_cast<int>(rows_.size()); }
+int Control::row_count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(rows_.size());
+}
 std::vector<int> Control::selected_rows() const {
     std::lock_guard lock(mutex_);
     std::vector<int> out;
@@ -260,11 +348,15 @@ void Control::set_selection(const std::vector<int>& selected, int current_row) {
         for (auto& r : rows_) r.selected = false;
         for (int i : selected)
             if (i >= 0 && i < static_cast<int>(rows_.size())) rows_[i].selected = true;
-        current_ = (current_row >= 0 && current_row < static_cast<int>(rows_.size())) ? current_row : -1;
+        current_ =
+            (current_row >= 0 && current_row < static_cast<int>(rows_.size())) ? current_row : -1;
         changed_ = true;
     });
 }
-std::vector<Row> Control::rows() const { std::lock_guard lock(mutex_); return rows_; }
+std::vector<Row> Control::rows() const {
+    std::lock_guard lock(mutex_);
+    return rows_;
+}
 
 int Control::add_tree_item(int parent, const std::string& gbk, long long value) {
     int id = 0;
@@ -277,8 +369,10 @@ int Control::add_tree_item(int parent, const std::string& gbk, long long value) 
             item.text = gbk;
             item.value = value;
             tree_[id] = std::move(item);
-            if (parent == kTreeRoot) tree_top_.push_back(id);
-            else tree_[parent].children.push_back(id);
+            if (parent == kTreeRoot)
+                tree_top_.push_back(id);
+            else
+                tree_[parent].children.push_back(id);
             changed_ = true;
         }
     });
@@ -297,8 +391,10 @@ std::vector<int> Control::add_tree_items(
                 item.text = text;
                 item.value = value;
                 tree_[id] = std::move(item);
-                if (parent == kTreeRoot) tree_top_.push_back(id);
-                else tree_[parent].children.push_back(id);
+                if (parent == kTreeRoot)
+                    tree_top_.push_back(id);
+                else
+                    tree_[parent].children.push_back(id);
                 ids.push_back(id);
             }
             changed_ = true;
@@ -366,7 +462,10 @@ void Control::clear_tree() {
         current_ = -1;
     });
 }
-int Control::tree_count() const { std::lock_guard lock(mutex_); return static_cast<int>(tree_.size()); }
+int Control::tree_count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(tree_.size());
+}
 void Control::expand(int id, bool on) {
     QV_CHANGE(kCurrent, {
         auto it = tree_.find(id);
@@ -418,40 +517,81 @@ std::string Control::page_title(int page) const {
     if (page < 0 || page >= static_cast<int>(pages_.size())) return {};
     return pages_[page];
 }
-int Control::page_count() const { std::lock_guard lock(mutex_); return static_cast<int>(pages_.size()); }
-
-int Control::position() const { std::lock_guard lock(mutex_); return position_; }
-void Control::set_position(int value) {
-    value = std::clamp(value, 0, 100);
-    QV_CHANGE(kPosition, if (position_ != value) { position_ = value; changed_ = true; });
+int Control::page_count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(pages_.size());
 }
 
-int Control::interval() const { std::lock_guard lock(mutex_); return interval_; }
+int Control::position() const {
+    std::lock_guard lock(mutex_);
+    return position_;
+}
+void Control::set_position(int value) {
+    value = std::clamp(value, 0, 100);
+    QV_CHANGE(
+        kPosition, if (position_ != value) {
+            position_ = value;
+            changed_ = true;
+        });
+}
+
+int Control::interval() const {
+    std::lock_guard lock(mutex_);
+    return interval_;
+}
 void Control::set_interval(int ms) {
     if (ms < 0) ms = 0;
     // Always reported: writing the same positive value restarts the period.
-    QV_CHANGE(kInterval, { interval_ = ms; changed_ = true; });
+    QV_CHANGE(kInterval, {
+        interval_ = ms;
+        changed_ = true;
+    });
 }
 
-std::string Control::picture() const { std::lock_guard lock(mutex_); return picture_; }
+std::string Control::picture() const {
+    std::lock_guard lock(mutex_);
+    return picture_;
+}
 void Control::set_picture(std::string bytes) {
-    QV_CHANGE(kPicture, { picture_ = std::move(bytes); changed_ = true; });
+    QV_CHANGE(kPicture, {
+        picture_ = std::move(bytes);
+        changed_ = true;
+    });
 }
 
-std::string Control::url() const { std::lock_guard lock(mutex_); return url_; }
+std::string Control::url() const {
+    std::lock_guard lock(mutex_);
+    return url_;
+}
 void Control::set_url(const std::string& address) {
-    QV_CHANGE(kUrl, { url_ = address; changed_ = true; });
+    QV_CHANGE(kUrl, {
+        url_ = address;
+        changed_ = true;
+    });
 }
 
-bool Control::registered() const { std::lock_guard lock(mutex_); return registered_; }
+bool Control::registered() const {
+    std::lock_guard lock(mutex_);
+    return registered_;
+}
 void Control::set_registered(bool on) {
-    QV_CHANGE(kRegistered, if (registered_ != on) { registered_ = on; changed_ = true; });
+    QV_CHANGE(
+        kRegistered, if (registered_ != on) {
+            registered_ = on;
+            changed_ = true;
+        });
 }
 
 #undef QV_CHANGE
 
-int Control::observe(Observer observer) { return observers_.add(std::move(observer)); }
-void Control::unobserve(int token) { observers_.remove(token); }
-void Control::notify(unsigned changes) { observers_.notify(*this, changes); }
+int Control::observe(Observer observer) {
+    return observers_.add(std::move(observer));
+}
+void Control::unobserve(int token) {
+    observers_.remove(token);
+}
+void Control::notify(unsigned changes) {
+    observers_.notify(*this, changes);
+}
 
 }  // namespace qorvel::ui

@@ -45,12 +45,12 @@ struct Rect {
 
 // What changed, as a bit set handed to observers.
 enum Change : unsigned {
-    kShape = 1u << 0,       // visible, enabled, geometry, flags
-    kText = 1u << 1,        // text / caption
+    kShape = 1u << 0,  // visible, enabled, geometry, flags
+    kText = 1u << 1,   // text / caption
     kChecked = 1u << 2,
-    kItems = 1u << 3,       // items, rows, cells, columns, tree items, page titles
-    kCurrent = 1u << 4,     // current item / row / page, selection, expanded state
-    kPosition = 1u << 5,    // progress position
+    kItems = 1u << 3,     // items, rows, cells, columns, tree items, page titles
+    kCurrent = 1u << 4,   // current item / row / page, selection, expanded state
+    kPosition = 1u << 5,  // progress position
     kInterval = 1u << 6,
     kPicture = 1u << 7,
     kUrl = 1u << 8,
@@ -63,13 +63,13 @@ struct Column {
     bool operator==(const Column&) const = default;
 };
 
-struct Item {  // list box and drop-down list items
+struct Item {          // list box and drop-down list items
     std::string text;  // GBK
     long long value = 0;
     bool operator==(const Item&) const = default;
 };
 
-struct Row {  // list view rows
+struct Row {                         // list view rows
     std::vector<std::string> cells;  // GBK, one per column (may be shorter)
     long long value = 0;
     bool selected = false;
@@ -89,7 +89,7 @@ struct TreeItem {
 };
 
 class Control {
-public:
+  public:
     using Observer = std::function<void(Control&, unsigned changes)>;
 
     // name is the catalogue name as UTF-8 (an identifier, never shown as text).
@@ -184,7 +184,8 @@ public:
     std::vector<Row> rows() const;
 
     // Tree view. Ids are stable; deleting an item deletes its sub-items.
-    int add_tree_item(int parent, const std::string& gbk, long long value = 0);  // 0 when parent unknown
+    int add_tree_item(int parent, const std::string& gbk,
+                      long long value = 0);  // 0 when parent unknown
     // Adds several children in order with one notification; their ids, or
     // nothing when the parent is unknown.
     std::vector<int> add_tree_items(int parent,
@@ -230,7 +231,7 @@ public:
     int observe(Observer observer);
     void unobserve(int token);
 
-private:
+  private:
     void notify(unsigned changes);
     void delete_subtree_locked(int id);
 

@@ -10,8 +10,10 @@ void HeadlessBackend::report_error(const std::string& what) {
         std::lock_guard lock(mutex_);
         errors_.push_back(what);
     }
-    if (on_error_) on_error_(what);
-    else Backend::report_error(what);
+    if (on_error_)
+        on_error_(what);
+    else
+        Backend::report_error(what);
 }
 
 std::vector<std::string> HeadlessBackend::errors() const {
@@ -63,7 +65,9 @@ void HeadlessBackend::run_until(const std::function<bool()>& done) {
     }
 }
 
-void HeadlessBackend::pump() { pump_all(); }
+void HeadlessBackend::pump() {
+    pump_all();
+}
 
 int HeadlessBackend::pump_all(int limit) {
     int ran = 0;
@@ -155,7 +159,8 @@ void HeadlessBackend::unrealize(Window& window) {
         }
 }
 
-void HeadlessBackend::popup_menu(Program&, const std::shared_ptr<Window>& window, const Menu& menu) {
+void HeadlessBackend::popup_menu(Program&, const std::shared_ptr<Window>& window,
+                                 const Menu& menu) {
     Popup p;
     p.window = window->id();
     p.menu = menu.name;

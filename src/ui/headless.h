@@ -20,7 +20,7 @@
 namespace qorvel::ui {
 
 class HeadlessBackend : public Backend {
-public:
+  public:
     // The constructing thread is the window thread until set_ui_thread().
     // on_error receives every failure of a handler or worker (tests make it a
     // test failure); without one it is printed. Either way errors() keeps it.
@@ -50,15 +50,15 @@ public:
     int running_timers() const;
 
     struct Popup {
-        std::string window;  // window id
-        std::string menu;    // menu name
+        std::string window;              // window id
+        std::string menu;                // menu name
         std::vector<std::string> items;  // item keys as shown (separators and hidden left out)
     };
     std::vector<Popup> popups() const;
     // Ids of windows whose view exists, in creation order.
     std::vector<std::string> realized() const;
 
-private:
+  private:
     struct Timer {
         int interval = 0;
         long long next_due = 0;
@@ -81,7 +81,7 @@ private:
 
 // Prompts that answer from a script and record every question.
 class ScriptedPrompts : public Prompts {
-public:
+  public:
     struct Asked {
         std::string text;  // GBK
         MessageButtons buttons;
@@ -108,7 +108,7 @@ public:
         return files_folders_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<int> answers_;
     std::deque<std::string> folders_;
@@ -121,7 +121,7 @@ private:
 // A window thread for road tests: it runs Program::run() while the test
 // thread drives the windows through call() and waits with wait_until().
 class HeadlessRunner {
-public:
+  public:
     HeadlessRunner(HeadlessBackend& backend, Program& program);
     ~HeadlessRunner();  // ends the program (exit code -1 when still running) and joins
     HeadlessRunner(const HeadlessRunner&) = delete;
@@ -140,7 +140,7 @@ public:
     // Waits for the window thread to leave run(); false on time-out.
     bool wait_finished(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-private:
+  private:
     HeadlessBackend& backend_;
     Program& program_;
     mutable std::mutex mutex_;

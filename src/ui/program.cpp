@@ -6,7 +6,9 @@
 
 namespace qorvel::ui {
 
-void Backend::report_error(const std::string& what) { std::fprintf(stderr, "qorvel: %s\n", what.c_str()); }
+void Backend::report_error(const std::string& what) {
+    std::fprintf(stderr, "qorvel: %s\n", what.c_str());
+}
 
 namespace {
 std::string what_of(std::exception_ptr e) {
@@ -42,7 +44,9 @@ struct Program::CallState {
 
 Program::Program(Backend& backend, Prompts& prompts) : backend_(backend), prompts_(prompts) {}
 
-Program::~Program() { shutdown(); }
+Program::~Program() {
+    shutdown();
+}
 
 std::shared_ptr<Window> Program::owner_of(const Window* window) const {
     std::lock_guard lock(records_mutex_);
@@ -207,7 +211,9 @@ void Program::popup_menu(Window& window, const std::string& menu) {
     std::shared_ptr<Window> keep = owner_of(&window);
     if (!keep) return;
     if (!on_ui_thread()) {
-        post([this, keep, menu] { if (keep->alive()) popup_menu(*keep, menu); });
+        post([this, keep, menu] {
+            if (keep->alive()) popup_menu(*keep, menu);
+        });
         return;
     }
     if (const Menu* m = keep->menu(menu)) backend_.popup_menu(*this, keep, *m);
@@ -295,8 +301,8 @@ void Program::start_worker(std::function<void()> fn) {
 
 int Program::running_workers() const {
     std::lock_guard lock(workers_mutex_);
-    return static_cast<int>(std::count_if(workers_.begin(), workers_.end(),
-                                          [](auto& w) { return !w->done.load(); }));
+    return static_cast<int>(
+        std::count_if(workers_.begin(), workers_.end(), [](auto& w) { return !w->done.load(); }));
 }
 
 bool Program::sleep_for(std::chrono::milliseconds duration) {
@@ -329,8 +335,10 @@ void Program::shutdown() {
     }
     for (auto& w : workers)
         if (w->thread.joinable()) {
-            if (w->thread.get_id() == std::this_thread::get_id()) w->thread.detach();
-            else w->thread.join();
+            if (w->thread.get_id() == std::this_thread::get_id())
+                w->thread.detach();
+            else
+                w->thread.join();
         }
     std::vector<Window*> windows;
     {

@@ -26,7 +26,7 @@ class Program;
 // What the engine needs from a toolkit. Every call except post(), wake() and
 // ui_thread() happens on the window thread.
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     // Queues a task for the window thread; tasks run one at a time, in order.
     virtual void post(std::function<void()> task) = 0;
@@ -58,7 +58,7 @@ public:
 };
 
 class Program {
-public:
+  public:
     Program(Backend& backend, Prompts& prompts);
     ~Program();  // shutdown()
     Program(const Program&) = delete;
@@ -152,7 +152,7 @@ public:
     // Stops workers (waits for them) and drops every window without events.
     void shutdown();
 
-private:
+  private:
     struct Record;
     struct CallState;
     bool call_on_ui(const std::function<void()>& fn);

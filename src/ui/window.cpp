@@ -43,7 +43,9 @@ Control& Window::add(const std::string& name, Kind kind, Rect rect) {
     return c;
 }
 
-bool Window::has(const std::string& name) const { return by_name_.count(name) != 0; }
+bool Window::has(const std::string& name) const {
+    return by_name_.count(name) != 0;
+}
 
 Control& Window::operator[](const std::string& name) const {
     auto it = by_name_.find(name);
@@ -96,45 +98,109 @@ bool Window::has_handler(const std::string& source, Event event) const {
     return handlers_.count({source, event}) != 0;
 }
 
-
-std::string Window::caption() const { std::lock_guard lock(mutex_); return caption_; }
+std::string Window::caption() const {
+    std::lock_guard lock(mutex_);
+    return caption_;
+}
 void Window::set_caption(const std::string& gbk) {
-    QV_CHANGE(kWindowCaption, if (caption_ != gbk) { caption_ = gbk; changed_ = true; });
+    QV_CHANGE(
+        kWindowCaption, if (caption_ != gbk) {
+            caption_ = gbk;
+            changed_ = true;
+        });
 }
-bool Window::visible() const { std::lock_guard lock(mutex_); return visible_; }
+bool Window::visible() const {
+    std::lock_guard lock(mutex_);
+    return visible_;
+}
 void Window::set_visible(bool on) {
-    QV_CHANGE(kWindowVisible, if (visible_ != on) { visible_ = on; changed_ = true; });
+    QV_CHANGE(
+        kWindowVisible, if (visible_ != on) {
+            visible_ = on;
+            changed_ = true;
+        });
 }
-bool Window::enabled() const { std::lock_guard lock(mutex_); return enabled_; }
+bool Window::enabled() const {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+}
 void Window::set_enabled(bool on) {
-    QV_CHANGE(kWindowEnabled, if (enabled_ != on) { enabled_ = on; changed_ = true; });
+    QV_CHANGE(
+        kWindowEnabled, if (enabled_ != on) {
+            enabled_ = on;
+            changed_ = true;
+        });
 }
-int Window::position_state() const { std::lock_guard lock(mutex_); return position_state_; }
+int Window::position_state() const {
+    std::lock_guard lock(mutex_);
+    return position_state_;
+}
 void Window::set_position_state(int state) {
     // Reported every time: writing 1 again centres the window again.
-    QV_CHANGE(kWindowPosition, { position_state_ = state; changed_ = true; });
+    QV_CHANGE(kWindowPosition, {
+        position_state_ = state;
+        changed_ = true;
+    });
 }
-bool Window::show_in_taskbar() const { std::lock_guard lock(mutex_); return taskbar_; }
+bool Window::show_in_taskbar() const {
+    std::lock_guard lock(mutex_);
+    return taskbar_;
+}
 void Window::set_show_in_taskbar(bool on) {
-    QV_CHANGE(kWindowTaskbar, if (taskbar_ != on) { taskbar_ = on; changed_ = true; });
+    QV_CHANGE(
+        kWindowTaskbar, if (taskbar_ != on) {
+            taskbar_ = on;
+            changed_ = true;
+        });
 }
-std::string Window::icon() const { std::lock_guard lock(mutex_); return icon_; }
+std::string Window::icon() const {
+    std::lock_guard lock(mutex_);
+    return icon_;
+}
 void Window::set_icon(std::string bytes) {
-    QV_CHANGE(kWindowIcon, { icon_ = std::move(bytes); changed_ = true; });
+    QV_CHANGE(kWindowIcon, {
+        icon_ = std::move(bytes);
+        changed_ = true;
+    });
 }
-bool Window::tray_visible() const { std::lock_guard lock(mutex_); return tray_; }
+bool Window::tray_visible() const {
+    std::lock_guard lock(mutex_);
+    return tray_;
+}
 void Window::set_tray_visible(bool on) {
-    QV_CHANGE(kWindowTray, if (tray_ != on) { tray_ = on; changed_ = true; });
+    QV_CHANGE(
+        kWindowTray, if (tray_ != on) {
+            tray_ = on;
+            changed_ = true;
+        });
 }
-bool Window::alive() const { std::lock_guard lock(mutex_); return alive_; }
-void Window::set_alive(bool on) { std::lock_guard lock(mutex_); alive_ = on; }
-bool Window::modal() const { std::lock_guard lock(mutex_); return modal_; }
-void Window::set_modal(bool on) { std::lock_guard lock(mutex_); modal_ = on; }
+bool Window::alive() const {
+    std::lock_guard lock(mutex_);
+    return alive_;
+}
+void Window::set_alive(bool on) {
+    std::lock_guard lock(mutex_);
+    alive_ = on;
+}
+bool Window::modal() const {
+    std::lock_guard lock(mutex_);
+    return modal_;
+}
+void Window::set_modal(bool on) {
+    std::lock_guard lock(mutex_);
+    modal_ = on;
+}
 
 #undef QV_CHANGE
 
-int Window::observe(Observer observer) { return observers_.add(std::move(observer)); }
-void Window::unobserve(int token) { observers_.remove(token); }
-void Window::notify(unsigned changes) { observers_.notify(*this, changes); }
+int Window::observe(Observer observer) {
+    return observers_.add(std::move(observer));
+}
+void Window::unobserve(int token) {
+    observers_.remove(token);
+}
+void Window::notify(unsigned changes) {
+    observers_.notify(*this, changes);
+}
 
 }  // namespace qorvel::ui

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "ui/observers.h"
 #include "ui/control.h"
+#include "ui/observers.h"
 
 namespace qorvel::ui {
 
@@ -45,7 +45,7 @@ const char* event_name(Event event);
 
 struct EventArgs {
     Window* window = nullptr;
-    std::string source;              // control name, "" for the window, "menu/item" for menus
+    std::string source;  // control name, "" for the window, "menu/item" for menus
     Event event = Event::created;
     int kind = 0;                    // tray event kind
     std::vector<std::string> files;  // dropped paths, GBK
@@ -81,7 +81,7 @@ enum WindowChange : unsigned {
 };
 
 class Window {
-public:
+  public:
     using Observer = std::function<void(Window&, unsigned changes)>;
 
     // id: a short identifier ("main", "login"...); caption GBK; outer size in pixels.
@@ -145,7 +145,7 @@ public:
     int observe(Observer observer);
     void unobserve(int token);
 
-private:
+  private:
     friend class Program;
     void notify(unsigned changes);
     void set_alive(bool on);

@@ -41,13 +41,15 @@ TEST(FormAnswers, EachFormReadsItsDigitsItsOwnWay) {
         {question, true, "4", {}, false},
         {question, true, "", {}, false},
         {question, false, "", {unreachable}, false},
-        {mail, true, "35", gbk_list({"您提交的帐号和邮箱不匹配，请重新提交！",
-                                     "您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
-                                     "5分钟内无法执行该操作！"}),
+        {mail, true, "35",
+         gbk_list({"您提交的帐号和邮箱不匹配，请重新提交！",
+                   "您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
+                   "5分钟内无法执行该操作！"}),
          false},
-        {mail, true, "25", gbk_list({"系统已经成功提交您的请求，请登录邮箱访问URL即可更改密码。",
-                                     "您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
-                                     "5分钟内无法执行该操作！"}),
+        {mail, true, "25",
+         gbk_list({"系统已经成功提交您的请求，请登录邮箱访问URL即可更改密码。",
+                   "您刚才已经成功提交了更改密码请求，已发送邮件到您的邮箱，"
+                   "5分钟内无法执行该操作！"}),
          false},
         {mail, true, "1", gbk_list({"表单填写不完整！"}), false},
         {mail, true, "4", {}, false},
@@ -71,10 +73,10 @@ TEST(FormBodies, TypedValuesKeepTheirFieldsAndTheirCharsets) {
     std::string account = utf8_to_gbk("张三&a=1");
     std::string password = utf8_to_gbk("密码+1");
     EXPECT_EQ(registration_body({account, password, password, utf8_to_gbk("张@例.cn"), true}),
-              "zh1=张三%26a%3D1&mm1=" + utf8_to_gbk("密码") + "%2B1&cfmm1=" +
-                  utf8_to_gbk("密码") + "%2B1&zcyx=张@例.cn&xcfmm1=1");
-    EXPECT_EQ(question_recovery_body({account, password, password, utf8_to_gbk("问#题"),
-                                      utf8_to_gbk("答 案")}),
+              "zh1=张三%26a%3D1&mm1=" + utf8_to_gbk("密码") + "%2B1&cfmm1=" + utf8_to_gbk("密码") +
+                  "%2B1&zcyx=张@例.cn&xcfmm1=1");
+    EXPECT_EQ(question_recovery_body(
+                  {account, password, password, utf8_to_gbk("问#题"), utf8_to_gbk("答 案")}),
               "zh2=张三%26a%3D1&mm2=密码%2B1&czmm3=密码%2B1&wt2=问%23题&dn2=答%20案");
     EXPECT_EQ(email_recovery_body({account, "a%b@c.d"}), "zh1=张三%26a%3D1&yx1=a%25b@c.d");
 }
@@ -85,7 +87,8 @@ TEST(FormBodies, EarlierClientLoginSendsThePasswordUnescaped) {
     for (const char* p : {"a+b", "50%", "a&b", "a=b", "a#b"})
         EXPECT_TRUE(password_sent_differently_before(p)) << p;
     // Blanks are escaped too, but the service decodes both ways alike.
-    for (const char* p : {"plain", "a b", ""}) EXPECT_FALSE(password_sent_differently_before(p)) << p;
+    for (const char* p : {"plain", "a b", ""})
+        EXPECT_FALSE(password_sent_differently_before(p)) << p;
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ class AccountForms : public ::testing::Test {
     static void SetUpTestSuite() {
         test::ServiceInstanceOptions o;
         o.host = "127.0.0.43";
+        // The whole suite shares one service and one address: its deliberate
+        // wrong passwords must not add up to the guessing slow-down.
+        o.extra_args = {"--failures-free", "1000"};
         service_ = new test::ServiceInstance(o);
         ready_ = service_->start();
     }
@@ -98,10 +101,11 @@ TEST_F(AccountForms, NewAccountWithDelimitersInEveryValueRegistersOnceAndLogsIn)
     auto reg = open_from_login(r, "按钮2", windows::kRegistrationWindow);
     ASSERT_TRUE(reg);
     // The e-mail has its "." only before the "@": the client lets it through.
-    fill(r, *reg, {{"编辑框1", "新人&x=1"},
-                   {"编辑框2", "p&w=1+%#"},
-                   {"编辑框3", "p&w=1+%#"},
-                   {"编辑框5", "new.user@example"}});
+    fill(r, *reg,
+         {{"编辑框1", "新人&x=1"},
+          {"编辑框2", "p&w=1+%#"},
+          {"编辑框3", "p&w=1+%#"},
+          {"编辑框5", "new.user@example"}});
     r.call([&] { (*reg)["选择框1"].set_checked(true); });
     // A second click while the notice is up finds the button disabled and sends nothing.
     bool disabled_during_notice = false;
@@ -116,9 +120,10 @@ TEST_F(AccountForms, NewAccountWithDelimitersInEveryValueRegistersOnceAndLogsIn)
     ASSERT_TRUE(r.wait([&] { return !reg->alive(); })) << test::read_file(service_->log_file());
     EXPECT_TRUE(disabled_during_notice);
     EXPECT_EQ(asked_texts(r.prompts_), gbk_list({"注册帐号中，请勿重复提交。", "帐号注册成功！"}));
-    EXPECT_EQ(bodies_sent_to("/zc.php"),
-              std::vector<std::string>{"zh1=新人%26x%3D1&mm1=p%26w%3D1%2B%25%23&cfmm1=p%26w%3D1%2B%25%23"
-                                       "&zcyx=new.user@example&xcfmm1=1"});
+    EXPECT_EQ(
+        bodies_sent_to("/zc.php"),
+        std::vector<std::string>{"zh1=新人%26x%3D1&mm1=p%26w%3D1%2B%25%23&cfmm1=p%26w%3D1%2B%25%23"
+                                 "&zcyx=new.user@example&xcfmm1=1"});
     r.call([&] {
         EXPECT_EQ((*r.login())["编辑框1"].text(), utf8_to_gbk("新人&x=1"));
         EXPECT_EQ((*r.login())["编辑框2"].text(), "p&w=1+%#");
@@ -145,8 +150,9 @@ TEST_F(AccountForms, TakenAccountAndTakenEmailKeepTheWindowAndGiveTheButtonBack)
         {"somebody", "demo@example.com", "该邮箱已被注册，请重新输入！"},
     };
     for (const auto& c : cases) {
-        fill(r, *reg, {{"编辑框1", c.account}, {"编辑框2", "pw1"}, {"编辑框3", "pw1"},
-                       {"编辑框5", c.email}});
+        fill(
+            r, *reg,
+            {{"编辑框1", c.account}, {"编辑框2", "pw1"}, {"编辑框3", "pw1"}, {"编辑框5", c.email}});
         int before = r.prompts_.asked_count();
         click(r, *reg, "按钮1");
         ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == before + 2; })) << c.account;
@@ -180,14 +186,18 @@ TEST_F(AccountForms, ClientChecksStopBeforeAnyRequest) {
         {true, "a", "b", "B", "a@b.c", gbk_list({notice, "二次密码不重复！"})},
     };
     for (const auto& c : cases) {
-        fill(r, *reg, {{"编辑框1", c.account}, {"编辑框2", c.password},
-                       {"编辑框3", c.confirmation}, {"编辑框5", c.email}});
+        fill(r, *reg,
+             {{"编辑框1", c.account},
+              {"编辑框2", c.password},
+              {"编辑框3", c.confirmation},
+              {"编辑框5", c.email}});
         r.call([&] { (*reg)["选择框1"].set_checked(c.agreed); });
         size_t before = r.prompts_.asked().size();
         click(r, *reg, "按钮1");
-        ASSERT_TRUE(r.wait([&] { return (*reg)["按钮1"].enabled() &&
-                                        r.prompts_.asked().size() == before + c.messages.size(); }))
-            << c.email;
+        ASSERT_TRUE(r.wait([&] {
+            return (*reg)["按钮1"].enabled() &&
+                   r.prompts_.asked().size() == before + c.messages.size();
+        })) << c.email;
         std::vector<std::string> shown = asked_texts(r.prompts_);
         shown.erase(shown.begin(), shown.begin() + static_cast<long>(before));
         EXPECT_EQ(shown, c.messages) << c.account << "/" << c.email;
@@ -201,9 +211,19 @@ TEST_F(AccountForms, ClientChecksStopBeforeAnyRequest) {
         Boxes boxes;
         const char* message;
     } recovery[] = {
-        {"按钮1", {{"编辑框1", "demo"}, {"编辑框2", "n"}, {"编辑框3", "n"}, {"编辑框4", "q"}, {"编辑框5", ""}},
+        {"按钮1",
+         {{"编辑框1", "demo"},
+          {"编辑框2", "n"},
+          {"编辑框3", "n"},
+          {"编辑框4", "q"},
+          {"编辑框5", ""}},
          "表单填写不完整！"},
-        {"按钮1", {{"编辑框1", "demo"}, {"编辑框2", "n"}, {"编辑框3", "m"}, {"编辑框4", "q"}, {"编辑框5", "a"}},
+        {"按钮1",
+         {{"编辑框1", "demo"},
+          {"编辑框2", "n"},
+          {"编辑框3", "m"},
+          {"编辑框4", "q"},
+          {"编辑框5", "a"}},
          "二次密码输入不一致！"},
         {"按钮2", {{"编辑框6", "demo"}, {"编辑框7", ""}}, "表单填写不完整！"},
         {"按钮2", {{"编辑框6", ""}, {"编辑框7", "demo@example.com"}}, "表单填写不完整！"},
@@ -212,8 +232,8 @@ TEST_F(AccountForms, ClientChecksStopBeforeAnyRequest) {
         fill(r, *rec, c.boxes);
         size_t before = r.prompts_.asked().size();
         click(r, *rec, c.button);
-        ASSERT_TRUE(r.wait([&] { return (*rec)[c.button].enabled() &&
-                                        r.prompts_.asked().size() == before + 1; }));
+        ASSERT_TRUE(r.wait(
+            [&] { return (*rec)[c.button].enabled() && r.prompts_.asked().size() == before + 1; }));
         EXPECT_EQ(r.prompts_.asked().back().text, utf8_to_gbk(c.message));
     }
     EXPECT_TRUE(bodies_sent_to("/zc.php").empty());
@@ -226,8 +246,12 @@ TEST_F(AccountForms, RecoveryByQuestionSetsTheNewPasswordThatThenLogsIn) {
     ASSERT_TRUE(r.start());
     auto rec = open_from_login(r, "按钮3", windows::kPasswordRecoveryWindow);
     ASSERT_TRUE(rec);
-    fill(r, *rec, {{"编辑框1", "demo"}, {"编辑框2", "新密码&1"}, {"编辑框3", "新密码&1"},
-                   {"编辑框4", "我的小学是？"}, {"编辑框5", "别的小学"}});
+    fill(r, *rec,
+         {{"编辑框1", "demo"},
+          {"编辑框2", "新密码&1"},
+          {"编辑框3", "新密码&1"},
+          {"编辑框4", "我的小学是？"},
+          {"编辑框5", "别的小学"}});
     click(r, *rec, "按钮1");
     ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == 1 && (*rec)["按钮1"].enabled(); }));
     EXPECT_EQ(r.prompts_.asked().back().text, utf8_to_gbk("密保问题不匹配！"));
@@ -247,9 +271,9 @@ TEST_F(AccountForms, RecoveryByQuestionSetsTheNewPasswordThatThenLogsIn) {
     });
     ASSERT_TRUE(r.wait([&] { return r.logged_in(); }));
     // The old password no longer works.
-    EXPECT_FALSE(parse_login_answer(web_request_text(login_url(hosts()), "POST", "", nullptr,
-                                                     login_body("demo", "demo123")),
-                                    "demo"));
+    EXPECT_FALSE(parse_login_answer(
+        web_request_text(login_url(hosts()), "POST", "", nullptr, login_body("demo", "demo123")),
+        "demo"));
 }
 
 TEST_F(AccountForms, RecoveryByEmailSendsOnceThenRefusesForFiveMinutes) {
@@ -281,8 +305,9 @@ TEST_F(AccountForms, RecoveryByEmailSendsOnceThenRefusesForFiveMinutes) {
 
 TEST_F(AccountForms, EarlierClientsAccountLogsInAndAWrongPasswordStillFailsOnce) {
     // Made the way the earlier client sent it: "a+b" unescaped, stored as "a b".
-    std::string made = web_request_text(registration_url(hosts_of(*service_)), "POST", "", nullptr,
-                                        "zh1=oldtimer&mm1=a+b&cfmm1=a+b&zcyx=old@example.com&xcfmm1=1");
+    std::string made =
+        web_request_text(registration_url(hosts_of(*service_)), "POST", "", nullptr,
+                         "zh1=oldtimer&mm1=a+b&cfmm1=a+b&zcyx=old@example.com&xcfmm1=1");
     ASSERT_NE(made.find('3'), std::string::npos);
 
     Road r(hosts());
@@ -347,7 +372,8 @@ TEST(AccountFormsOffline, UnreachableServiceIsSaidSo) {
         r.program_.post_event(*w, button, Event::clicked);
         ASSERT_TRUE(r.wait([&] {
             return r.prompts_.asked_count() > before && (*w)[button].enabled();
-        })) << w->id() << button;
+        })) << w->id()
+            << button;
         EXPECT_EQ(r.prompts_.asked().back().text, unreachable) << w->id() << button;
     }
     EXPECT_EQ(asked_texts(r.prompts_),

@@ -22,6 +22,9 @@ class LoginRoads : public ::testing::Test {
     static void SetUpTestSuite() {
         test::ServiceInstanceOptions o;
         o.host = "127.0.0.41";
+        // The whole suite shares one service and one address: its deliberate
+        // wrong passwords must not add up to the guessing slow-down.
+        o.extra_args = {"--failures-free", "1000"};
         service_ = new test::ServiceInstance(o);
         ready_ = service_->start();
     }
@@ -203,8 +206,14 @@ TEST_F(LoginRoads, WebLoginHandsTheAccountOverToTheLogin) {
     auto web_login = r.program_.find(windows::kWebLoginWindow);
     EXPECT_EQ((*web_login)["超文本浏览框1"].url(), web_login_url(r.client_.hosts()));
 
+    // The window is found as soon as it is alive, before its created event
+    // has armed the poll's timer; the clock moves only once the timer runs.
+    r.call([] {});
+    ASSERT_EQ((*web_login)["时钟1"].interval(), 3000);
+
     // Nothing confirmed yet: the poll finds nothing and keeps asking.
     r.backend_.advance(3000ms);
+    ASSERT_TRUE(r.wait([&] { return (*web_login)["时钟1"].interval() == 0; }));
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(web_login->alive());
     EXPECT_EQ((*web_login)["时钟1"].interval(), 0);

@@ -67,7 +67,8 @@ class Road {
             program_.raise(*w, "按钮1", ui::Event::clicked);
         });
     }
-    bool wait(const std::function<bool()>& pred, std::chrono::milliseconds t = std::chrono::seconds(15)) {
+    bool wait(const std::function<bool()>& pred,
+              std::chrono::milliseconds t = std::chrono::seconds(15)) {
         return runner_->wait_until(pred, t);
     }
     template <class F>

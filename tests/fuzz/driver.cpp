@@ -38,15 +38,42 @@ void save_current(int sig) {
 
 void run_one(const std::string& input) {
     g_current = input;
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(g_current.data()), g_current.size());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(g_current.data()),
+                           g_current.size());
 }
 
 // Pieces that make parsers take their less common paths.
-const char* const kTokens[] = {"\r\n", "\n", "\r\n\r\n", ":", "-", "/", "//", "http://", "ftp://", "@", "(",
-                               ")", ",", ";", "|", "x", "0", "9", "ffffffffffffffff", "HTTP/1.1 ", "227 ",
-                               "Content-Range: bytes ", "Location: ", "%", "\x81", "\xfe\x40", "\x00", "65536"};
+const char* const kTokens[] = {"\r\n",
+                               "\n",
+                               "\r\n\r\n",
+                               ":",
+                               "-",
+                               "/",
+                               "//",
+                               "http://",
+                               "ftp://",
+                               "@",
+                               "(",
+                               ")",
+                               ",",
+                               ";",
+                               "|",
+                               "x",
+                               "0",
+                               "9",
+                               "ffffffffffffffff",
+                               "HTTP/1.1 ",
+                               "227 ",
+                               "Content-Range: bytes ",
+                               "Location: ",
+                               "%",
+                               "\x81",
+                               "\xfe\x40",
+                               "\x00",
+                               "65536"};
 
-std::string mutate(const std::vector<std::string>& seeds, std::mt19937_64& rng, std::size_t max_len) {
+std::string mutate(const std::vector<std::string>& seeds, std::mt19937_64& rng,
+                   std::size_t max_len) {
     std::string s = seeds.empty() ? std::string() : seeds[rng() % seeds.size()];
     int rounds = 1 + static_cast<int>(rng() % 8);
     for (int r = 0; r < rounds; ++r) {
@@ -116,7 +143,8 @@ int main(int argc, char** argv) {
             }
             for (const auto& f : files) {
                 std::ifstream in(f, std::ios::binary);
-                seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+                seeds.emplace_back(std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>());
             }
         }
     }

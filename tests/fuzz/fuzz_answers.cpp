@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (auto s = parse_login_answer(answer, "user")) FUZZ_CHECK(answer.size() > 3);
     (void)session_taken_over(answer);
     if (auto h = parse_handover(answer))
-        FUZZ_CHECK(h->account_key.size() + h->account_name.size() + h->login_pid.size() <= answer.size());
+        FUZZ_CHECK(h->account_key.size() + h->account_name.size() + h->login_pid.size() <=
+                   answer.size());
     UpdateDecision d = decide_update(answer);
     FUZZ_CHECK(d.current || d.address.size() <= answer.size());
     (void)parse_remembered_login(answer);

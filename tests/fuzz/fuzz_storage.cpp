@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     (void)create_folder_accepted(answer);
     // The folder pattern as an arbitrary pattern: a broken one finds nothing.
     std::string pattern = answer.substr(0, 64);
-    for (const std::string& m : find_matches(answer, pattern)) FUZZ_CHECK(m.size() <= kMaxEntryBytes);
+    for (const std::string& m : find_matches(answer, pattern))
+        FUZZ_CHECK(m.size() <= kMaxEntryBytes);
     return 0;
 }

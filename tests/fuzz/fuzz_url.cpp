@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK(!has_control_chars(a->host + a->path + a->user + a->password));
         // Written out and read again, an address stays the same place.
         auto again = parse_address(address_text(*a));
-        FUZZ_CHECK(again && again->host == a->host && again->port == a->port && again->path == a->path);
+        FUZZ_CHECK(again && again->host == a->host && again->port == a->port &&
+                   again->path == a->path);
     }
 
     // The input as a Location against a fixed base.

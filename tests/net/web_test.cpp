@@ -228,8 +228,9 @@ TEST(WebHardening, ControlBytesInAddressesAndHeadersAreRefused) {
     RecordingServer server([](const RecordedRequest&) { return ok_body("x"); });
     std::string base = "http://" + server.address();
     std::string zeros(255, '\0');
-    for (const std::string& bad : {base + "/a\nDELE victim", base + "/a\r\nX-Evil: 1", base + "/a\tb",
-                                   base + "/a\x7f", "http://127.0.0.1\n:" + std::to_string(server.port()) + "/"}) {
+    for (const std::string& bad :
+         {base + "/a\nDELE victim", base + "/a\r\nX-Evil: 1", base + "/a\tb", base + "/a\x7f",
+          "http://127.0.0.1\n:" + std::to_string(server.port()) + "/"}) {
         EXPECT_EQ(web_request(bad, "POST", "", nullptr, "a=1"), zeros);
         EXPECT_EQ(web_get(bad), "");
     }
@@ -247,7 +248,9 @@ TEST(WebHardening, BadPortsFailWithoutAConnection) {
     std::string zeros(255, '\0');
     // 0x50 was once read as 80, and 1e10 was undefined behaviour.
     for (const char* port : {"0x50", "1e10", "nan", "65536", "0"})
-        EXPECT_EQ(web_request(std::string("http://127.0.0.1:") + port + "/x", "POST", "", nullptr, "a=1"), zeros)
+        EXPECT_EQ(
+            web_request(std::string("http://127.0.0.1:") + port + "/x", "POST", "", nullptr, "a=1"),
+            zeros)
             << port;
     EXPECT_TRUE(server.requests().empty());
 }
@@ -259,14 +262,18 @@ TEST(WebHardening, RedirectsToAnotherHostCarryNoKeyAndNoForm) {
     RecordingServer home(
         [&](const RecordedRequest& r) {
             std::string to = "http://" + other.address();
-            if (r.target().rfind("/found", 0) == 0) return RecordingServer::answer(302, "", "Location: " + to + "/p\r\n");
-            if (r.target().rfind("/keep", 0) == 0) return RecordingServer::answer(307, "", "Location: " + to + "/p\r\n");
-            if (r.target().rfind("/same", 0) == 0) return RecordingServer::answer(307, "", "Location: /landed\r\n");
+            if (r.target().rfind("/found", 0) == 0)
+                return RecordingServer::answer(302, "", "Location: " + to + "/p\r\n");
+            if (r.target().rfind("/keep", 0) == 0)
+                return RecordingServer::answer(307, "", "Location: " + to + "/p\r\n");
+            if (r.target().rfind("/same", 0) == 0)
+                return RecordingServer::answer(307, "", "Location: /landed\r\n");
             return ok_body("home " + r.body);
         },
         "127.0.0.7");
     std::string base = "http://" + home.address();
-    EXPECT_EQ(web_request_text(base + "/found?zh=SECRETKEY", "POST", "", nullptr, "mm=pass"), "elsewhere");
+    EXPECT_EQ(web_request_text(base + "/found?zh=SECRETKEY", "POST", "", nullptr, "mm=pass"),
+              "elsewhere");
     ASSERT_EQ(other.requests().size(), 1u);
     RecordedRequest moved = other.requests()[0];
     EXPECT_EQ(header_lines(moved)[0], "GET /p HTTP/1.1");
@@ -279,7 +286,8 @@ TEST(WebHardening, RedirectsToAnotherHostCarryNoKeyAndNoForm) {
     EXPECT_EQ(other.requests().size(), 1u);
 
     // Within the same host a 307 resends the form, Referer and all.
-    EXPECT_EQ(web_request_text(base + "/same?zh=K", "POST", "", nullptr, "mm=pass"), "home mm=pass");
+    EXPECT_EQ(web_request_text(base + "/same?zh=K", "POST", "", nullptr, "mm=pass"),
+              "home mm=pass");
     RecordedRequest landed = home.requests().back();
     EXPECT_EQ(header_lines(landed)[0], "POST /landed HTTP/1.1");
     EXPECT_EQ(count_prefix(landed, "Referer:"), 1);

@@ -9,7 +9,8 @@
 
 namespace qorvel::test {
 
-std::string ClientView::raw_login(const std::string& name_gbk, const std::string& password_gbk) const {
+std::string ClientView::raw_login(const std::string& name_gbk,
+                                  const std::string& password_gbk) const {
     Form body;
     body.add("zh", gbk_to_utf8(name_gbk)).add("mm", password_gbk);
     return text_replace_all(post("/csx.php", body.str()), "\r\n", "");
@@ -52,8 +53,9 @@ FilePage ClientView::files(const Login& login, int folder, int page, bool whole)
                              "&yms=" + std::to_string(page) + (whole ? "&dqlx=1" : ""));
     FilePage out;
     out.pages = text_to_int(text_between(answer, GBK("总共有"), GBK("页")));
-    boost::regex pattern(utf8_to_gbk("<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期："
-                                     ".*?<下载量：.*?< </div><br />"));
+    boost::regex pattern(
+        utf8_to_gbk("<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期："
+                    ".*?<下载量：.*?< </div><br />"));
     for (boost::sregex_iterator it(answer.begin(), answer.end(), pattern), end; it != end; ++it) {
         std::string m = it->str();
         FileRow r;

@@ -32,7 +32,7 @@ struct FilePage {
 };
 
 class ClientView {
-public:
+  public:
     explicit ClientView(const ServiceInstance& service) : s_(service) {}
 
     // name and password as typed (GBK); the name goes out in UTF-8.
@@ -50,7 +50,7 @@ public:
     // The registration answer's id, or -1 without the marker.
     static int registered_id(const std::string& answer);
 
-private:
+  private:
     const ServiceInstance& s_;
 };
 

@@ -13,7 +13,7 @@ namespace qorvel::test {
 namespace {
 
 class ServiceEndpoints : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         ServiceInstanceOptions options;
         options.throttle = true;
@@ -73,9 +73,9 @@ TEST_F(ServiceEndpoints, SessionCheckSeesTakeover) {
     EXPECT_EQ(view().session_check(second.key), second.key);
     EXPECT_EQ(view().session_check("0123"), "CTYPE html PUBLIC ");
     // The old key no longer changes anything.
-    EXPECT_EQ(view().post("/post/cjml.php?zh=" + first.key,
-                          Form().add("fwmm", "x").add("ejml", 0).str()),
-              "0");
+    EXPECT_EQ(
+        view().post("/post/cjml.php?zh=" + first.key, Form().add("fwmm", "x").add("ejml", 0).str()),
+        "0");
 }
 
 TEST_F(ServiceEndpoints, AccountPagesInUtf8) {
@@ -145,15 +145,15 @@ TEST_F(ServiceEndpoints, LinkOnlyAndStoredFilePages) {
     EXPECT_NE(empty->size, "0B");  // an empty stored file is still downloaded
     EXPECT_EQ(view().storage_link(link_only->id, "8888"), "http://www.example.com/qorvel/demo.zip");
     // Without the access password the page gives no link.
-    EXPECT_EQ(text_find(view().get("/ym.php?pid=" + std::to_string(big->id) + "&srmm=0"), "bsmzdyd"),
-              -1);
+    EXPECT_EQ(
+        text_find(view().get("/ym.php?pid=" + std::to_string(big->id) + "&srmm=0"), "bsmzdyd"), -1);
     std::string link = view().storage_link(big->id, "8888");
     ASSERT_EQ(link.size(), 32u);
 
     std::string headers = "Range: bytes=100-199\r\n";
     std::string answer_headers;
-    std::string part = web_request(service_->files3() + "/up/" + link, "GET", "", &headers, "",
-                                   &answer_headers);
+    std::string part =
+        web_request(service_->files3() + "/up/" + link, "GET", "", &headers, "", &answer_headers);
     EXPECT_NE(answer_headers.find(" 206 "), std::string::npos) << answer_headers;
     EXPECT_NE(answer_headers.find("bytes 100-199/4194304"), std::string::npos);
     EXPECT_EQ(part.size(), 100u);
@@ -175,8 +175,8 @@ TEST_F(ServiceEndpoints, LinkOnlyAndStoredFilePages) {
     Login guest = view().login("guest", "guest123");
     FilePage guest_root = view().files(guest, 0, 0);
     ASSERT_FALSE(guest_root.rows.empty());
-    EXPECT_FALSE(web_get(service_->direct() + "/yunxz1.php?pid=" +
-                         std::to_string(guest_root.rows[0].id) + "&szmm=0")
+    EXPECT_FALSE(web_get(service_->direct() +
+                         "/yunxz1.php?pid=" + std::to_string(guest_root.rows[0].id) + "&szmm=0")
                      .empty());
 }
 
@@ -211,9 +211,10 @@ TEST_F(ServiceEndpoints, RegistrationCodes) {
     EXPECT_EQ(reg(GBK("新用户甲"), GBK("密码1"), GBK("密码1"), "jia@example.com"), "3");
     EXPECT_EQ(reg(GBK("新用户甲"), "pw", "pw", "other@example.com"), "5");
     EXPECT_EQ(reg("another", "pw", "pw", "JIA@example.com"), "6");
-    for (const std::string& bad : {reg("", "pw", "pw", "a@b.c"), reg("x1", "", "", "a@b.c"),
-                                   reg("x2", "pw", "other", "a@b.c"), reg("x3", "pw", "pw", "a@.bc"),
-                                   reg("a<b", "pw", "pw", "a@b.c")}) {
+    for (const std::string& bad :
+         {reg("", "pw", "pw", "a@b.c"), reg("x1", "", "", "a@b.c"),
+          reg("x2", "pw", "other", "a@b.c"), reg("x3", "pw", "pw", "a@.bc"),
+          reg("a<b", "pw", "pw", "a@b.c")}) {
         EXPECT_EQ(bad.find_first_of("356"), std::string::npos) << bad;
     }
     // The new account logs in with its GBK password.
@@ -270,8 +271,7 @@ TEST_F(ServiceEndpoints, QqHandOverGoesToTheConfirmingBrowserOnce) {
     std::string page = web_request_text(url, "GET");
     EXPECT_NE(page.find("name=\"zh\""), std::string::npos);
     ASSERT_EQ(form_key(page).size(), 32u);
-    page = web_request_text(url, "POST", "", nullptr,
-                            "qqyz=" + form_key(page) + "&zh=demo&mm=bad");
+    page = web_request_text(url, "POST", "", nullptr, "qqyz=" + form_key(page) + "&zh=demo&mm=bad");
     EXPECT_EQ(view().get("/qdlxx.php"), "");
     web_request_text(url, "POST", "", nullptr, "qqyz=" + form_key(page) + "&zh=demo&mm=demo123");
     std::string handed = text_replace_all(view().get("/qdlxx.php"), "\r\n", "");

@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "client_view.h"
-#include "raw_peer.h"
 #include "net/charset.h"
 #include "net/form.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "raw_peer.h"
 
 namespace qorvel::test {
 namespace {
@@ -45,7 +45,7 @@ Snapshot snapshot(const ClientView& view, const Login& login) {
 }
 
 class ServiceFaults : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(service_.start()) << read_file(service_.log_file()); }
     ServiceInstance service_;
 };
@@ -68,13 +68,15 @@ TEST_F(ServiceFaults, RandomAndTruncatedRequestsChangeNothing) {
     ::send(slow, "POST /csx.php HTTP/1.1\r\nContent-Length: 100\r\n\r\nzh=de", 52, MSG_NOSIGNAL);
 
     const std::vector<std::string> paths = {
-        "/csx.php", "/sc/index1.php", "/qdlxx.php", "/get/cs1.php", "/get/sz.php", "/zc.php",
-        "/post/zh.php", "/post/yxzh.php", "/mljg/mljg.php", "/mljg/wjdq.php", "/wdwj.php",
-        "/ym.php", "/post/scml.php", "/post/cjml.php", "/post/sz5pc.php", "/post/sz6pc.php",
-        "/post/cjwjpc.php", "/get/plzc.php", "/get/ydxz.php", "/jsmc.php", "/tjwj.php"};
-    const std::vector<std::string> names = {"zh",  "pid", "mlid", "mlpid", "ml",   "yms",  "bsm",
-                                            "md5", "mm",  "btn2", "fwmm",  "ejml", "wjdl", "wldz",
-                                            "vipjhm", "zh1", "mm1", "zh2", "srmm", "dqlx"};
+        "/csx.php",         "/sc/index1.php", "/qdlxx.php",      "/get/cs1.php",
+        "/get/sz.php",      "/zc.php",        "/post/zh.php",    "/post/yxzh.php",
+        "/mljg/mljg.php",   "/mljg/wjdq.php", "/wdwj.php",       "/ym.php",
+        "/post/scml.php",   "/post/cjml.php", "/post/sz5pc.php", "/post/sz6pc.php",
+        "/post/cjwjpc.php", "/get/plzc.php",  "/get/ydxz.php",   "/jsmc.php",
+        "/tjwj.php"};
+    const std::vector<std::string> names = {
+        "zh",   "pid",  "mlid", "mlpid", "ml",     "yms", "bsm", "md5", "mm",   "btn2",
+        "fwmm", "ejml", "wjdl", "wldz",  "vipjhm", "zh1", "mm1", "zh2", "srmm", "dqlx"};
     std::vector<int> demo_ids;
     for (const auto& f : before.folders) demo_ids.push_back(f.first);
     for (const auto& f : before.files) demo_ids.push_back(f.first);
@@ -82,18 +84,19 @@ TEST_F(ServiceFaults, RandomAndTruncatedRequestsChangeNothing) {
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
     auto random_value = [&]() -> std::string {
         switch (pick(7)) {
-            case 0: return std::to_string(demo_ids[pick(demo_ids.size())]);
-            case 1: return guest.key;
-            case 2: return std::to_string(demo_ids[pick(demo_ids.size())]) + "," +
-                           std::to_string(demo_ids[pick(demo_ids.size())]) + ",";
-            case 3: return "%ff%fe%zz%";
-            case 4: return std::string(pick(5000), 'A');
-            case 5: return "-99999999999999";
-            default: {
-                std::string s;
-                for (size_t i = pick(40); i > 0; --i) s += static_cast<char>(1 + pick(255));
-                return s;
-            }
+        case 0: return std::to_string(demo_ids[pick(demo_ids.size())]);
+        case 1: return guest.key;
+        case 2:
+            return std::to_string(demo_ids[pick(demo_ids.size())]) + "," +
+                   std::to_string(demo_ids[pick(demo_ids.size())]) + ",";
+        case 3: return "%ff%fe%zz%";
+        case 4: return std::string(pick(5000), 'A');
+        case 5: return "-99999999999999";
+        default: {
+            std::string s;
+            for (size_t i = pick(40); i > 0; --i) s += static_cast<char>(1 + pick(255));
+            return s;
+        }
         }
     };
 
@@ -111,11 +114,11 @@ TEST_F(ServiceFaults, RandomAndTruncatedRequestsChangeNothing) {
                               "application/x-www-form-urlencoded\r\nContent-Length: " +
                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
         switch (i % 3) {
-            case 0: break;  // whole
-            case 1: request.resize(pick(request.size() + 1)); break;  // truncated
-            default:
-                for (size_t k = 0; k < 8 && !request.empty(); ++k)
-                    request[pick(request.size())] = static_cast<char>(rng());
+        case 0: break;                                            // whole
+        case 1: request.resize(pick(request.size() + 1)); break;  // truncated
+        default:
+            for (size_t k = 0; k < 8 && !request.empty(); ++k)
+                request[pick(request.size())] = static_cast<char>(rng());
         }
         // A half-closed connection gets no answer from the library, only a close.
         std::string answer =

@@ -67,18 +67,24 @@ TEST(ServiceFlow, WholeRoadThenRestart) {
     const std::string key = demo.key;
 
     // Create a folder tree.
-    std::string answer = view.post("/post/cjml.php?zh=" + key,
-                                   Form().add("fwmm", "工作资料").add("ejml", 0).str());
+    std::string answer =
+        view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "工作资料").add("ejml", 0).str());
     ASSERT_GT(text_replace_all(answer, "\r\n", "").size(), 2u);
     int work = find_folder(view.folders(demo, 0), GBK("工作资料"));
     ASSERT_GT(work, 0);
-    answer = view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "子文件夹").add("ejml", work).str());
+    answer = view.post("/post/cjml.php?zh=" + key,
+                       Form().add("fwmm", "子文件夹").add("ejml", work).str());
     ASSERT_GT(answer.size(), 2u);
     int sub = find_folder(view.folders(demo, work), GBK("子文件夹"));
     ASSERT_GT(sub, 0);
     // A parent that is not ours, an empty name: no folder.
-    EXPECT_LE(view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "a").add("ejml", 987654).str()).size(), 2u);
-    EXPECT_LE(view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "").add("ejml", 0).str()).size(), 2u);
+    EXPECT_LE(
+        view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "a").add("ejml", 987654).str())
+            .size(),
+        2u);
+    EXPECT_LE(
+        view.post("/post/cjml.php?zh=" + key, Form().add("fwmm", "").add("ejml", 0).str()).size(),
+        2u);
 
     // Rename the folder (the name goes as GBK).
     answer = view.post("/post/sz5pc.php?mlid=" + std::to_string(work) + "&pid=" + key,
@@ -109,7 +115,8 @@ TEST(ServiceFlow, WholeRoadThenRestart) {
     ASSERT_GT(instant, 0) << answer;
     EXPECT_EQ(view.files(demo, work, 0).rows.at(0).id, instant);
     // An unknown digest is not registered.
-    answer = view.post("/jsmc.php?bsm=" + key + "&mlid=0&md5=" + std::string(32, 'a'), "wjdl=n.bin");
+    answer =
+        view.post("/jsmc.php?bsm=" + key + "&mlid=0&md5=" + std::string(32, 'a'), "wjdl=n.bin");
     EXPECT_EQ(ClientView::registered_id(answer), -1);
 
     // FTP upload with curl, then registration under the plain name.
@@ -119,7 +126,9 @@ TEST(ServiceFlow, WholeRoadThenRestart) {
     content += "\r\nline\r\n";
     write_file(local.path() / "up.bin", content);
     const std::string name = GBK("上传测试.bin");
-    ASSERT_EQ(curl_upload(local.path() / "up.bin", service.ftp_url(url_escape_all(name + ".qrvllswj"))), 0);
+    ASSERT_EQ(
+        curl_upload(local.path() / "up.bin", service.ftp_url(url_escape_all(name + ".qrvllswj"))),
+        0);
     answer = view.post("/tjwj.php?bsm=" + key + "&mlid=" + std::to_string(work), "wjdl=" + name);
     int uploaded = ClientView::registered_id(answer);
     ASSERT_GT(uploaded, 0) << answer;
@@ -165,17 +174,25 @@ TEST(ServiceFlow, WholeRoadThenRestart) {
     ASSERT_TRUE(guest.ok());
     const std::string g = guest.key;
     EXPECT_EQ(text_find(view.post("/post/sz5pc.php?mlid=" + std::to_string(work) + "&pid=" + g,
-                                  "btn2=hack"), "1"), -1);
+                                  "btn2=hack"),
+                        "1"),
+              -1);
     EXPECT_EQ(text_find(view.post("/post/sz6pc.php?mlid=" + std::to_string(uploaded) + "&pid=" + g,
-                                  "btn2=hack"), "1"), -1);
+                                  "btn2=hack"),
+                        "1"),
+              -1);
     EXPECT_EQ(text_find(view.post("/post/scml.php?pid=" + std::to_string(work) + "&zh=" + g,
-                                  "vipjhm=" + std::to_string(work)), "1"), -1);
+                                  "vipjhm=" + std::to_string(work)),
+                        "1"),
+              -1);
     view.get("/get/plzc.php?pid=" + ids_text({uploaded}) + "&ml=0&zh=" + g);
     view.get("/get/ydxz.php?pid=" + ids_text({ext->id}) + "&ml=0&zh=" + g);
-    EXPECT_LE(view.post("/post/cjml.php?zh=" + g, "fwmm=x&ejml=" + std::to_string(work)).size(), 2u);
-    EXPECT_EQ(ClientView::registered_id(view.post(
-                  "/jsmc.php?bsm=" + g + "&mlid=" + std::to_string(work) + "&md5=" + md5, "wjdl=a")),
-              -1);
+    EXPECT_LE(view.post("/post/cjml.php?zh=" + g, "fwmm=x&ejml=" + std::to_string(work)).size(),
+              2u);
+    EXPECT_EQ(
+        ClientView::registered_id(view.post(
+            "/jsmc.php?bsm=" + g + "&mlid=" + std::to_string(work) + "&md5=" + md5, "wjdl=a")),
+        -1);
     EXPECT_TRUE(find_file(view.files(demo, 0, 0), GBK("改名后.bin")));
     EXPECT_TRUE(find_file(view.files(demo, work, 0), GBK("外链.txt")));
     EXPECT_EQ(find_folder(view.folders(demo, 0), GBK("工作文件")), work);

@@ -62,7 +62,8 @@ TEST(HostileHttp, SlowSendersHoldNoWorkerGetCutOffAndDoNotDelayShutdown) {
     for (int i = 0; i < 10; ++i) {
         int fd = connect_from(s->host(), s->web_port(), "127.0.0.22");
         ASSERT_GE(fd, 0);
-        ::send(fd, "POST /csx.php HTTP/1.1\r\nContent-Length: 100\r\n\r\nzh=", 52, MSG_NOSIGNAL);
+        const std::string head = "POST /csx.php HTTP/1.1\r\nContent-Length: 100\r\n\r\nzh=";
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
         sending.push_back(fd);
     }
     EXPECT_EQ(s->stop(), 0);

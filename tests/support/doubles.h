@@ -15,7 +15,9 @@
 namespace qorvel::test {
 
 // A failure inside a handler or worker fails the test that caused it.
-inline void fail_test(const std::string& what) { ADD_FAILURE() << "the program reported: " << what; }
+inline void fail_test(const std::string& what) {
+    ADD_FAILURE() << "the program reported: " << what;
+}
 
 class ShellRecorder : public Shell {
   public:

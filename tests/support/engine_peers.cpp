@@ -32,28 +32,47 @@ NginxPeer::NginxPeer(const fs::path& root) {
         "daemon off;\n"
         "master_process off;\n"
         "worker_processes 1;\n"
-        "pid " + (dir_.path() / "nginx.pid").string() + ";\n"
-        "error_log " + (dir_.path() / "logs/error.log").string() + ";\n"
+        "pid " +
+        (dir_.path() / "nginx.pid").string() +
+        ";\n"
+        "error_log " +
+        (dir_.path() / "logs/error.log").string() +
+        ";\n"
         "events { worker_connections 256; }\n"
         "http {\n"
         "  access_log off;\n"
         "  sendfile on;\n"
         "  tcp_nopush on;\n"
         "  default_type application/octet-stream;\n"
-        "  client_body_temp_path " + (dir_.path() / "body").string() + ";\n"
-        "  proxy_temp_path " + (dir_.path() / "proxy").string() + ";\n"
-        "  fastcgi_temp_path " + (dir_.path() / "fastcgi").string() + ";\n"
-        "  uwsgi_temp_path " + (dir_.path() / "uwsgi").string() + ";\n"
-        "  scgi_temp_path " + (dir_.path() / "scgi").string() + ";\n"
+        "  client_body_temp_path " +
+        (dir_.path() / "body").string() +
+        ";\n"
+        "  proxy_temp_path " +
+        (dir_.path() / "proxy").string() +
+        ";\n"
+        "  fastcgi_temp_path " +
+        (dir_.path() / "fastcgi").string() +
+        ";\n"
+        "  uwsgi_temp_path " +
+        (dir_.path() / "uwsgi").string() +
+        ";\n"
+        "  scgi_temp_path " +
+        (dir_.path() / "scgi").string() +
+        ";\n"
         "  server {\n"
-        "    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
-        "    root " + fs::absolute(root).string() + ";\n"
+        "    listen 127.0.0.1:" +
+        std::to_string(port_) +
+        ";\n"
+        "    root " +
+        fs::absolute(root).string() +
+        ";\n"
         "    location /moved/ { rewrite ^/moved/(.*)$ /$1 redirect; }\n"
         "  }\n"
         "}\n";
     write_file(dir_.path() / "nginx.conf", conf);
-    process_ = ChildProcess({binary, "-p", dir_.path().string(), "-c", (dir_.path() / "nginx.conf").string()},
-                            (dir_.path() / "logs/stdout.log").string());
+    process_ = ChildProcess(
+        {binary, "-p", dir_.path().string(), "-c", (dir_.path() / "nginx.conf").string()},
+        (dir_.path() / "logs/stdout.log").string());
     if (!wait_for_port("127.0.0.1", port_, std::chrono::seconds(10)))
         error_ = "nginx did not start: " + read_file(dir_.path() / "logs/error.log");
 }
@@ -83,20 +102,21 @@ PureFtpdPeer::PureFtpdPeer() {
         return;
     }
     fs::path h = home();
-    struct stat st{};
+    struct stat st {};
     if (::stat(h.c_str(), &st) != 0) {
         error_ = "home of user ftp (" + h.string() + ") is missing; run scripts/bootstrap.sh";
         return;
     }
     // Anonymous uploads need a home the ftp user may write into.
     if (st.st_uid != pw->pw_uid && ::chown(h.c_str(), pw->pw_uid, static_cast<gid_t>(-1)) != 0) {
-        error_ = "cannot give " + h.string() + " to user ftp (tests need root): " + std::strerror(errno);
+        error_ =
+            "cannot give " + h.string() + " to user ftp (tests need root): " + std::strerror(errno);
         return;
     }
     port_ = free_port();
     int low = passive_low();
-    process_ = ChildProcess({binary, "-S", "127.0.0.1," + std::to_string(port_), "-e", "-A", "-H", "-p",
-                             std::to_string(low) + ":" + std::to_string(low + 9), "-g",
+    process_ = ChildProcess({binary, "-S", "127.0.0.1," + std::to_string(port_), "-e", "-A", "-H",
+                             "-p", std::to_string(low) + ":" + std::to_string(low + 9), "-g",
                              (dir_.path() / "pure-ftpd.pid").string()},
                             (dir_.path() / "pure-ftpd.log").string());
     if (!wait_for_port("127.0.0.1", port_, std::chrono::seconds(10)))
@@ -107,7 +127,9 @@ PureFtpdPeer::~PureFtpdPeer() {
     if (process_.pid() > 0) process_.stop();
 }
 
-int PureFtpdPeer::passive_low() { return 20000 + static_cast<int>(getpid() % 1200) * 10; }
+int PureFtpdPeer::passive_low() {
+    return 20000 + static_cast<int>(getpid() % 1200) * 10;
+}
 
 std::string PureFtpdPeer::url(const std::string& name) const {
     return "ftp://127.0.0.1:" + std::to_string(port_) + "/" + name;
@@ -178,8 +200,9 @@ std::string read_until(int fd, const std::string& marker, int timeout_ms) {
     std::string got;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (got.find(marker) == std::string::npos && got.size() < (1 << 20)) {
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
+        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        until - std::chrono::steady_clock::now())
+                                        .count());
         if (left <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, left) <= 0) break;
@@ -253,12 +276,13 @@ void FtpScript::run(int fd) {
             if (dead_port == 0) {
                 say("502 no passive mode");
             } else {
-                say("227 Entering Passive Mode (127,0,0,1," + std::to_string(dead_port / 256) + "," +
-                    std::to_string(dead_port % 256) + ")");
+                say("227 Entering Passive Mode (127,0,0,1," + std::to_string(dead_port / 256) +
+                    "," + std::to_string(dead_port % 256) + ")");
             }
         } else if (line.rfind("PORT ", 0) == 0) {
             unsigned v[6];
-            std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4],
+                        &v[5]);
             data_port = static_cast<int>(v[4] * 256 + v[5]);
             // The third party is quicker than the server.
             if (!intruder.empty()) intruder_fd = connect_loopback("127.0.0.1", data_port, intruder);

@@ -17,14 +17,14 @@ namespace qorvel::test {
 // nginx serving root on 127.0.0.1 with ranges, plus "/redirect" -> "/moved/<name>"
 // handled by a 302 to "/<name>". Empty error() when running.
 class NginxPeer {
-public:
+  public:
     explicit NginxPeer(const std::filesystem::path& root);
     ~NginxPeer();
     int port() const { return port_; }
     std::string url(const std::string& path) const;
     const std::string& error() const { return error_; }
 
-private:
+  private:
     TempDir dir_{"qorvel-nginx"};
     ChildProcess process_;
     int port_ = 0;
@@ -33,7 +33,7 @@ private:
 
 // pure-ftpd with anonymous uploads into the home of the system user "ftp".
 class PureFtpdPeer {
-public:
+  public:
     PureFtpdPeer();
     ~PureFtpdPeer();
     int port() const { return port_; }
@@ -44,7 +44,7 @@ public:
     static int passive_low();
     const std::string& error() const { return error_; }
 
-private:
+  private:
     TempDir dir_{"qorvel-ftpd"};
     ChildProcess process_;
     int port_ = 0;
@@ -54,14 +54,14 @@ private:
 // Accepts connections on 127.0.0.1 and hands each socket to the handler on a
 // thread of its own; the handler owns the descriptor. Stops on destruction.
 class ScriptedServer {
-public:
+  public:
     using Handler = std::function<void(int fd, int index)>;
     explicit ScriptedServer(Handler handler);
     ~ScriptedServer();
     int port() const { return port_; }
     int connections() const { return count_.load(); }
 
-private:
+  private:
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
@@ -86,10 +86,10 @@ int connect_loopback(const std::string& host, int port, const std::string& sourc
 // for the ways servers misbehave. Data of a STOR goes to `received`.
 struct FtpScript {
     bool refuse_login = false;
-    int dead_port = 0;             // announced by PASV when set (nothing listens there)
-    bool never_finish = false;     // takes the data but never says 226
-    int trickle_welcome_ms = 0;    // welcome sent one byte per this many ms
-    std::string intruder;          // a third address that connects to the PORT first
+    int dead_port = 0;           // announced by PASV when set (nothing listens there)
+    bool never_finish = false;   // takes the data but never says 226
+    int trickle_welcome_ms = 0;  // welcome sent one byte per this many ms
+    std::string intruder;        // a third address that connects to the PORT first
     std::string received;
     std::string intruder_received;
     std::string commands;

@@ -14,7 +14,7 @@
 namespace qorvel::test {
 
 class EngineRecorder {
-public:
+  public:
     // Answers for events 2 and 18; 0 when not set.
     std::function<int(int code)> answer;
     // Runs on the engine thread when event 4 arrives.
@@ -25,7 +25,8 @@ public:
             std::lock_guard lock(mutex_);
             messages_.emplace_back(text, level);
         };
-        p.event_callback = [this](int code, engine::TaskId, std::int64_t value, std::int64_t, engine::TaskId) {
+        p.event_callback = [this](int code, engine::TaskId, std::int64_t value, std::int64_t,
+                                  engine::TaskId) {
             {
                 std::lock_guard lock(mutex_);
                 events_.emplace_back(code, value);
@@ -66,12 +67,14 @@ public:
     std::string log() const {
         std::lock_guard lock(mutex_);
         std::string s;
-        for (const auto& m : messages_) s += std::to_string(m.second) + " " + gbk_to_utf8(m.first) + "\n";
-        for (const auto& e : events_) s += "event " + std::to_string(e.first) + " " + std::to_string(e.second) + "\n";
+        for (const auto& m : messages_)
+            s += std::to_string(m.second) + " " + gbk_to_utf8(m.first) + "\n";
+        for (const auto& e : events_)
+            s += "event " + std::to_string(e.first) + " " + std::to_string(e.second) + "\n";
         return s;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::pair<std::string, int>> messages_;
     std::vector<std::pair<int, std::int64_t>> events_;

@@ -29,7 +29,9 @@ ServiceInstance::ServiceInstance(ServiceInstanceOptions options)
     ftp_port_ = options_.ftp_port;
 }
 
-ServiceInstance::~ServiceInstance() { stop(); }
+ServiceInstance::~ServiceInstance() {
+    stop();
+}
 
 namespace {
 
@@ -107,6 +109,8 @@ bool ServiceInstance::restart() {
     return start();
 }
 
-bool ServiceInstance::running() { return child_.pid() > 0 && child_.running(); }
+bool ServiceInstance::running() {
+    return child_.pid() > 0 && child_.running();
+}
 
 }  // namespace qorvel::test

@@ -22,7 +22,7 @@ struct ServiceInstanceOptions {
 };
 
 class ServiceInstance {
-public:
+  public:
     explicit ServiceInstance(ServiceInstanceOptions options = {});
     ~ServiceInstance();
     ServiceInstance(const ServiceInstance&) = delete;
@@ -53,7 +53,7 @@ public:
 
     static std::string binary();
 
-private:
+  private:
     std::string host_port(int port) const { return options_.host + ":" + std::to_string(port); }
 
     ServiceInstanceOptions options_;

@@ -54,10 +54,12 @@ TEST(Catalogue, MainWindowPagesListsMenusTimersAndHolders) {
     auto w = build_main_window("web.example:8080");
     auto titles = [&](const char* tab) {
         std::vector<std::string> out;
-        for (int i = 0; i < (*w)[tab].page_count(); ++i) out.push_back(gbk_to_utf8((*w)[tab].page_title(i)));
+        for (int i = 0; i < (*w)[tab].page_count(); ++i)
+            out.push_back(gbk_to_utf8((*w)[tab].page_title(i)));
         return out;
     };
-    EXPECT_EQ(titles("选择夹1"), (std::vector<std::string>{"上传文件", "目录/文件/分享", "下载列表"}));
+    EXPECT_EQ(titles("选择夹1"),
+              (std::vector<std::string>{"上传文件", "目录/文件/分享", "下载列表"}));
     EXPECT_EQ(titles("选择夹3"), (std::vector<std::string>{"客户端上传", "最近已完成（客户端）"}));
     EXPECT_EQ(titles("选择夹2"), (std::vector<std::string>{"下载中", "已完成"}));
     for (const char* tab : {"选择夹1", "选择夹2", "选择夹3"}) EXPECT_EQ((*w)[tab].current(), 0);
@@ -89,15 +91,18 @@ TEST(Catalogue, MainWindowPagesListsMenusTimersAndHolders) {
     EXPECT_EQ((*w)["组合框1"].item_count(), 0);
 
     std::vector<std::pair<std::string, std::vector<std::string>>> menus = {
-        {"菜单", {"删除选中文件", "打开选中文件(网页)", "添加进下载列表并下载", "移动选中文件",
-                  "获取文件分享链接", "上传文件到此", "创建外链", "修改文件名"}},
-        {"目录", {"下载该文件夹,最多500个,不含目录", "打开文件夹(网页)", "删除文件夹", "重命名",
-                  "获取文件夹分享链接", "创建文件夹", "上传文件到此处", "创建外链文件"}},
+        {"菜单",
+         {"删除选中文件", "打开选中文件(网页)", "添加进下载列表并下载", "移动选中文件",
+          "获取文件分享链接", "上传文件到此", "创建外链", "修改文件名"}},
+        {"目录",
+         {"下载该文件夹,最多500个,不含目录", "打开文件夹(网页)", "删除文件夹", "重命名",
+          "获取文件夹分享链接", "创建文件夹", "上传文件到此处", "创建外链文件"}},
         {"托盘", {"打开软件", "注销", "退出"}},
         {"开始菜单", {"删除任务"}},
         {"完成菜单", {"打开文件", "访问文件夹"}},
         {"上传菜单", {"删除该上传任务", "清空上传任务", "添加文件", "添加文件夹"}},
-        {"上传完成菜单", {"打开该文件", "打开文件夹", "打开网页文件链接", "复制网页分享链接", "复制该文件直链"}},
+        {"上传完成菜单",
+         {"打开该文件", "打开文件夹", "打开网页文件链接", "复制网页分享链接", "复制该文件直链"}},
     };
     ASSERT_EQ(w->menus().size(), menus.size());
     for (size_t i = 0; i < menus.size(); ++i) {
@@ -113,13 +118,26 @@ TEST(Catalogue, MainWindowPagesListsMenusTimersAndHolders) {
     EXPECT_EQ((*w)["上传速度时钟"].interval(), 0);
     EXPECT_EQ((*w)["拖放对象1"].kind(), Kind::drop_target);
 
-    struct Holder { const char* name; std::string content; };
+    struct Holder {
+        const char* name;
+        std::string content;
+    };
     std::vector<Holder> holders = {
-        {"编辑框3", ""}, {"编辑框47", ".*?<br />"},
-        {"编辑框5", "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< </div><br />"},
-        {"编辑框26", "id=\"fwmm\" value=\""}, {"编辑框48", ""}, {"列表框2", ""}, {"列表框3", ""},
-        {"超级列表框5", ""}, {"文件路径编辑框", ""}, {"服务器ip编辑框", "web.example:8080"},
-        {"用户名编辑框", ""}, {"密码编辑框", ""}, {"日志编辑框", ""},
+        {"编辑框3", ""},
+        {"编辑框47", ".*?<br />"},
+        {"编辑框5",
+         "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< "
+         "</div><br />"},
+        {"编辑框26", "id=\"fwmm\" value=\""},
+        {"编辑框48", ""},
+        {"列表框2", ""},
+        {"列表框3", ""},
+        {"超级列表框5", ""},
+        {"文件路径编辑框", ""},
+        {"服务器ip编辑框", "web.example:8080"},
+        {"用户名编辑框", ""},
+        {"密码编辑框", ""},
+        {"日志编辑框", ""},
     };
     for (const auto& h : holders) {
         SCOPED_TRACE(h.name);
@@ -157,8 +175,9 @@ TEST(Catalogue, SmallWindowDetails) {
 }
 
 class WiredMain : public ::testing::Test {
-protected:
-    ui::HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
+  protected:
+    ui::HeadlessBackend backend{
+        [](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ui::ScriptedPrompts prompts;
     ui::Program program{backend, prompts};
 };
@@ -168,8 +187,8 @@ TEST_F(WiredMain, RightButtonOnEmptyListsShowsTheirMenus) {
     wire_main_window(program, *w);
     program.create(w);
     const std::pair<const char*, const char*> expected[] = {
-        {"超级列表框1", "菜单"},   {"树型框1", "目录"},         {"超级列表框2", "开始菜单"},
-        {"超级列表框3", "完成菜单"}, {"超级列表框6", "上传菜单"}, {"列表框1", "上传菜单"},
+        {"超级列表框1", "菜单"},         {"树型框1", "目录"},         {"超级列表框2", "开始菜单"},
+        {"超级列表框3", "完成菜单"},     {"超级列表框6", "上传菜单"}, {"列表框1", "上传菜单"},
         {"超级列表框4", "上传完成菜单"},
     };
     for (const auto& [list, menu] : expected) program.raise(*w, list, Event::right_button);

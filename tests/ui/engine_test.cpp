@@ -14,8 +14,9 @@ namespace qorvel::ui {
 namespace {
 
 class EngineTest : public ::testing::Test {
-protected:
-    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
+  protected:
+    HeadlessBackend backend{
+        [](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program{backend, prompts};
     std::vector<std::string> log;
@@ -25,7 +26,8 @@ protected:
         w->add("按钮1", Kind::button, {1, 2, 3, 4}).set_caption("ok");
         w->add("时钟1", Kind::timer);
         w->on_window(Event::created, [this, id](EventArgs&) { log.push_back(id + ":created"); });
-        w->on_window(Event::destroyed, [this, id](EventArgs&) { log.push_back(id + ":destroyed"); });
+        w->on_window(Event::destroyed,
+                     [this, id](EventArgs&) { log.push_back(id + ":destroyed"); });
         return w;
     }
 };
@@ -83,9 +85,8 @@ TEST(EngineErrors, FailingHandlersAndWorkersReachTheErrorSink) {
 
 TEST_F(EngineTest, CreatedRunsBeforeTheWindowIsShownAndCloseAsksFirst) {
     auto w = make_window("w");
-    w->on_window(Event::created, [&](EventArgs&) {
-        log.push_back(w->visible() ? "shown" : "not shown");
-    });
+    w->on_window(Event::created,
+                 [&](EventArgs&) { log.push_back(w->visible() ? "shown" : "not shown"); });
     bool allow = false;
     w->on_window(Event::may_close, [&](EventArgs& a) { a.allow = allow; });
     program.open(w, false);
@@ -127,7 +128,10 @@ TEST_F(EngineTest, TimersTickByIntervalAndZeroStopsThem) {
     EXPECT_EQ(ticks, 3);
 
     // Stopped from a tick handler: the ticks already queued are dropped too.
-    w->on("时钟1", Event::tick, [&](EventArgs&) { ++ticks; (*w)["时钟1"].set_interval(0); });
+    w->on("时钟1", Event::tick, [&](EventArgs&) {
+        ++ticks;
+        (*w)["时钟1"].set_interval(0);
+    });
     backend.advance(std::chrono::milliseconds(5000));
     backend.pump_all();
     EXPECT_EQ(ticks, 4);
@@ -151,11 +155,12 @@ TEST_F(EngineTest, ModalWindowBlocksTheOpenerWhileOtherTimersTick) {
     main->on("时钟1", Event::tick, [&](EventArgs&) {
         ++main_ticks;
         // The clock is moved from inside the loop: the test plays the user.
-        if (main_ticks == 3) dialog->on("按钮1", Event::clicked, [&](EventArgs&) {
-            program.close(*dialog);
-        });
-        if (main_ticks == 3) program.post_event(*dialog, "按钮1", Event::clicked);
-        else backend.advance(std::chrono::milliseconds(100));
+        if (main_ticks == 3)
+            dialog->on("按钮1", Event::clicked, [&](EventArgs&) { program.close(*dialog); });
+        if (main_ticks == 3)
+            program.post_event(*dialog, "按钮1", Event::clicked);
+        else
+            backend.advance(std::chrono::milliseconds(100));
     });
     main->on_window(Event::created, [&](EventArgs&) {
         log.push_back("before modal");
@@ -175,9 +180,8 @@ TEST_F(EngineTest, ExitEndsNestedLoopsAndRun) {
     auto main = make_window("main");
     auto dialog = make_window("dialog");
     dialog->on("按钮1", Event::clicked, [&](EventArgs&) { program.exit(0); });
-    dialog->on_window(Event::created, [&](EventArgs&) {
-        program.post_event(*dialog, "按钮1", Event::clicked);
-    });
+    dialog->on_window(Event::created,
+                      [&](EventArgs&) { program.post_event(*dialog, "按钮1", Event::clicked); });
     main->on_window(Event::created, [&](EventArgs&) {
         program.open(dialog, true);
         log.push_back(program.exiting() ? "left modal, exiting" : "left modal");

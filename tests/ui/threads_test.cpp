@@ -16,7 +16,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
-    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
+    HeadlessBackend backend{
+        [](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program(backend, prompts);
     auto w = std::make_shared<Window>("main", "m", 100, 100);
@@ -62,7 +63,8 @@ TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
 }
 
 TEST(EngineThreads, WorkerAsksTheWindowThreadAndOpensAModalWindow) {
-    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
+    HeadlessBackend backend{
+        [](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     Program program(backend, prompts);
     auto main = std::make_shared<Window>("main", "m", 100, 100);
@@ -85,7 +87,8 @@ TEST(EngineThreads, WorkerAsksTheWindowThreadAndOpensAModalWindow) {
     std::atomic<bool> worker_back{false};
     program.start_worker([&] {
         answer = program.message_box("q", MessageButtons::yes_no);
-        EXPECT_EQ(program.run_on_ui_and_wait([&] { return std::this_thread::get_id() == ui; }), true);
+        EXPECT_EQ(program.run_on_ui_and_wait([&] { return std::this_thread::get_id() == ui; }),
+                  true);
         program.open(login, true);  // waits until the login window is destroyed
         worker_back = true;
     });
@@ -106,7 +109,8 @@ TEST(EngineThreads, WorkerAsksTheWindowThreadAndOpensAModalWindow) {
 }
 
 TEST(EngineThreads, ShutdownStopsWaitingWorkers) {
-    HeadlessBackend backend{[](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
+    HeadlessBackend backend{
+        [](const std::string& e) { ADD_FAILURE() << "the program reported: " << e; }};
     ScriptedPrompts prompts;
     auto program = std::make_unique<Program>(backend, prompts);
     std::atomic<bool> slept_full{true};

@@ -22,7 +22,7 @@ struct Outcome {
 struct EngineSettings {
     int receive_buffer = 20480;  // room for an HTTP answer head
     int retry_wait_ms = 5000;
-    int max_attempts = 999;      // counted afresh whenever a retry finds new bytes moved
+    int max_attempts = 999;  // counted afresh whenever a retry finds new bytes moved
     int max_redirects = 10;
     // A task whose retries have moved no new byte for this long fails with
     // its last error, so a dead or hostile server cannot keep it for hours.
@@ -39,7 +39,7 @@ class Task;
 struct Slot;
 
 class TransferObject {
-public:
+  public:
     TransferObject();
     ~TransferObject();
     TransferObject(const TransferObject&) = delete;
@@ -51,13 +51,13 @@ public:
     // Blocks until no task is held, or the time-out passes; true when idle.
     bool wait_idle(int timeout_ms) const;
 
-protected:
+  protected:
     std::shared_ptr<Task> current() const;
     std::shared_ptr<Slot> slot_;
 };
 
 class Download : public TransferObject {
-public:
+  public:
     // 0: adds a connection that takes over half of the part with the most bytes left.
     bool add_connection();
     // 1: starts a download; resume_record from stop_and_save continues its parts.
@@ -76,7 +76,7 @@ public:
 };
 
 class FtpUpload : public TransferObject {
-public:
+  public:
     // 2
     bool start(const TaskParam& param);
     // 3: ends the sending (if still going) and releases the task.

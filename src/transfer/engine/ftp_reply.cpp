@@ -5,7 +5,9 @@
 namespace qorvel::engine {
 
 namespace {
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 }  // namespace
 
 bool take_line(std::string& buffer, std::string& line) {
@@ -34,7 +36,9 @@ int parse_pasv_port(std::string_view text) {
     if (open == std::string_view::npos) return 0;
     std::string nums(text.substr(open + 1, 64));
     unsigned v[6];
-    if (std::sscanf(nums.c_str(), "%3u,%3u,%3u,%3u,%3u,%3u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6) return 0;
+    if (std::sscanf(nums.c_str(), "%3u,%3u,%3u,%3u,%3u,%3u", &v[0], &v[1], &v[2], &v[3], &v[4],
+                    &v[5]) != 6)
+        return 0;
     for (unsigned x : v)
         if (x > 255) return 0;
     return static_cast<int>(v[4] * 256 + v[5]);

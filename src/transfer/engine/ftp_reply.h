@@ -15,12 +15,12 @@ bool take_line(std::string& buffer, std::string& line);
 // which ends with "DDD text" (or "DDD") of the same code; a single line
 // "DDD text" is a whole reply.
 class FtpReplyLines {
-public:
+  public:
     // The code once line ends the reply, 0 while the reply goes on.
     int add(std::string_view line);
     void reset() { open_code_.clear(); }
 
-private:
+  private:
     std::string open_code_;
 };
 

@@ -43,8 +43,9 @@ bool binary_mode(const TaskParam& p) {
 }
 
 class FtpSender {
-public:
-    FtpSender(std::shared_ptr<Task> t, Connection* c) : t_(std::move(t)), c_(c), p_(t_->param), s_(engine_settings()) {}
+  public:
+    FtpSender(std::shared_ptr<Task> t, Connection* c)
+        : t_(std::move(t)), c_(c), p_(t_->param), s_(engine_settings()) {}
 
     ~FtpSender() {
         if (fd_ >= 0) ::close(fd_);
@@ -71,7 +72,7 @@ public:
         }
     }
 
-private:
+  private:
     bool open_file() {
         remote_name_ = file_name_of(t_->address.path);
         if (remote_name_.empty()) {
@@ -79,7 +80,7 @@ private:
             return false;
         }
         fd_ = ::open(text_to_path(p_.local_path).c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st{};
+        struct stat st {};
         if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
             t_->error(fill(msg::open_failed(), {p_.local_path}));
             return false;
@@ -110,7 +111,8 @@ private:
                 if (buffer_.size() > kMaxReply) return 0;
                 char chunk[4096];
                 std::size_t got = 0;
-                if (c_->socket.receive_until(chunk, sizeof chunk, got, deadline) != IoStatus::ok) return 0;
+                if (c_->socket.receive_until(chunk, sizeof chunk, got, deadline) != IoStatus::ok)
+                    return 0;
                 buffer_.append(chunk, got);
                 continue;
             }
@@ -136,7 +138,8 @@ private:
     }
 
     Step connect_control() {
-        if (Step st = connect_with_messages(*t_, c_->socket, t_->address, p_.connect_timeout_ms()); st != Step::done)
+        if (Step st = connect_with_messages(*t_, c_->socket, t_->address, p_.connect_timeout_ms());
+            st != Step::done)
             return st;
         t_->message(msg::awaiting_welcome());
         buffer_.clear();
@@ -176,7 +179,8 @@ private:
             t_->message(msg::restart_supported());
             if (ask("REST 0") == 0) return Step::retry;
             std::string text;
-            if (ask("SIZE " + remote_name_, &text) == 213 && text.size() > 4) remote_size = std::atoll(text.c_str() + 4);
+            if (ask("SIZE " + remote_name_, &text) == 213 && text.size() > 4)
+                remote_size = std::atoll(text.c_str() + 4);
         } else {
             t_->message(msg::restart_unsupported());
         }
@@ -214,9 +218,9 @@ private:
         }
         unsigned char* b = reinterpret_cast<unsigned char*>(&local.s_addr);
         int port = listener_.local_port();
-        std::string cmd = "PORT " + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," + std::to_string(b[2]) +
-                          "," + std::to_string(b[3]) + "," + std::to_string(port / 256) + "," +
-                          std::to_string(port % 256);
+        std::string cmd = "PORT " + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
+                          std::to_string(b[2]) + "," + std::to_string(b[3]) + "," +
+                          std::to_string(port / 256) + "," + std::to_string(port % 256);
         if (ask(cmd) != 200) {
             t_->error(msg::active_failed());
             return Step::retry;
@@ -256,7 +260,8 @@ private:
             std::int64_t piece = p_.rate_limit > 0 ? t_->rate_share() : p_.send_chunk;
             piece = std::min(piece, file_size_ - pos);
             auto began = Clock::now();
-            if (data_.send_file(fd_, pos, static_cast<std::size_t>(piece), p_.send_timeout_ms()) != IoStatus::ok) {
+            if (data_.send_file(fd_, pos, static_cast<std::size_t>(piece), p_.send_timeout_ms()) !=
+                IoStatus::ok) {
                 if (t_->stopping()) return Step::fatal;
                 t_->error(msg::upload_broken());
                 return Step::retry;
@@ -269,8 +274,10 @@ private:
             if (p_.rate_limit > 0 && pos < file_size_) {
                 auto spent = Clock::now() - began;
                 if (spent < std::chrono::seconds(1))
-                    t_->pause(static_cast<int>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(1) - spent).count()));
+                    t_->pause(
+                        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::seconds(1) - spent)
+                                             .count()));
             }
         }
         data_.close();
@@ -310,6 +317,8 @@ private:
 
 }  // namespace
 
-void ftp_upload_main(std::shared_ptr<Task> task, Connection* c) { FtpSender(std::move(task), c).run(); }
+void ftp_upload_main(std::shared_ptr<Task> task, Connection* c) {
+    FtpSender(std::move(task), c).run();
+}
 
 }  // namespace qorvel::engine

@@ -38,8 +38,8 @@ bool parse_content_range(std::string_view value, std::int64_t& start, std::int64
     auto sp = value.find(' ');
     auto dash = value.find('-');
     auto slash = value.find('/');
-    if (sp == std::string_view::npos || dash == std::string_view::npos || slash == std::string_view::npos ||
-        !(sp < dash && dash < slash))
+    if (sp == std::string_view::npos || dash == std::string_view::npos ||
+        slash == std::string_view::npos || !(sp < dash && dash < slash))
         return false;
     std::int64_t s = decimal_or_minus_one(value.substr(sp + 1, dash - sp - 1));
     std::int64_t e = decimal_or_minus_one(value.substr(dash + 1, slash - dash - 1));
@@ -61,7 +61,8 @@ bool parse_http_head(std::string_view text, HttpHead& h) {
         pos = eol + 1;
         if (first) {
             first = false;
-            if (!starts_with_nocase(line, "HTTP/1.1 ") && !starts_with_nocase(line, "HTTP/1.0 ")) return false;
+            if (!starts_with_nocase(line, "HTTP/1.1 ") && !starts_with_nocase(line, "HTTP/1.0 "))
+                return false;
             h.status = static_cast<int>(decimal_or_minus_one(line.substr(9, 3)));
             if (h.status < 100) return false;
             continue;
@@ -72,7 +73,8 @@ bool parse_http_head(std::string_view text, HttpHead& h) {
         if (starts_with_nocase(line, "Content-Length:")) {
             h.length = decimal_or_minus_one(value);
         } else if (starts_with_nocase(line, "Content-Range:")) {
-            if (!parse_content_range(value, h.range_start, h.range_total)) h.range_start = h.range_total = -1;
+            if (!parse_content_range(value, h.range_start, h.range_total))
+                h.range_start = h.range_total = -1;
         } else if (starts_with_nocase(line, "Location:")) {
             h.location = value;
         } else if (starts_with_nocase(line, "Accept-Ranges:")) {
@@ -120,7 +122,8 @@ std::size_t ChunkedDecoder::feed(const char* data, std::size_t size, const Sink&
             break;
         }
         case State::data: {
-            std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(size - used)));
+            std::size_t n = static_cast<std::size_t>(
+                std::min<std::int64_t>(left_, static_cast<std::int64_t>(size - used)));
             if (!sink(data + used, n)) return used;
             used += n;
             left_ -= static_cast<std::int64_t>(n);
@@ -135,8 +138,7 @@ std::size_t ChunkedDecoder::feed(const char* data, std::size_t size, const Sink&
                 state_ = State::error;
             break;
         case State::done:
-        case State::error:
-            break;
+        case State::error: break;
         }
     }
     return used;

@@ -34,7 +34,7 @@ std::int64_t decimal_or_minus_one(std::string_view text);
 
 // Decodes a chunked body as it arrives; the chunk data goes to the sink.
 class ChunkedDecoder {
-public:
+  public:
     enum class State { size_line, data, data_end, done, error };
     // Takes the bytes it can; returns how many it used. Stops early when the
     // sink refuses (returns false) or the body ends (done) or breaks (error).
@@ -42,7 +42,7 @@ public:
     std::size_t feed(const char* data, std::size_t size, const Sink& sink);
     State state() const { return state_; }
 
-private:
+  private:
     State state_ = State::size_line;
     std::string line_;
     std::int64_t left_ = 0;

@@ -32,9 +32,12 @@ bool is_redirect(int status) {
 }
 
 class HttpConnection {
-public:
+  public:
     HttpConnection(std::shared_ptr<Task> t, Connection* c)
-        : t_(std::move(t)), c_(c), p_(t_->param), s_(engine_settings()),
+        : t_(std::move(t)),
+          c_(c),
+          p_(t_->param),
+          s_(engine_settings()),
           head_(static_cast<std::size_t>(std::max(s_.receive_buffer, 1024))) {}
 
     void run() {
@@ -61,7 +64,7 @@ public:
         }
     }
 
-private:
+  private:
     Step attempt() {
         std::int64_t from = 0;
         if (part_finished(from)) return Step::done;
@@ -69,7 +72,8 @@ private:
             std::lock_guard lock(t_->mutex_);
             address_ = t_->address;
         }
-        if (Step st = connect_with_messages(*t_, c_->socket, address_, p_.connect_timeout_ms()); st != Step::done)
+        if (Step st = connect_with_messages(*t_, c_->socket, address_, p_.connect_timeout_ms());
+            st != Step::done)
             return st;
         if (Step st = send_request(from); st != Step::done) return st;
         HttpHead h;
@@ -132,11 +136,13 @@ private:
                 return Step::fatal;
             }
             std::size_t got = 0;
-            IoStatus st = c_->socket.receive_until(head_.data() + have, head_.size() - have, got, deadline);
+            IoStatus st =
+                c_->socket.receive_until(head_.data() + have, head_.size() - have, got, deadline);
             if (st != IoStatus::ok) {
                 if (t_->stopping()) return Step::fatal;
-                t_->error(st == IoStatus::timeout ? fill(msg::connect_timeout(), {address_.host, port_text()})
-                                                  : msg::no_reply());
+                t_->error(st == IoStatus::timeout
+                              ? fill(msg::connect_timeout(), {address_.host, port_text()})
+                              : msg::no_reply());
                 return Step::retry;
             }
             std::size_t scan = have > 3 ? have - 3 : 0;
@@ -172,7 +178,8 @@ private:
             t_->error(msg::http_error());
             return Step::fatal;
         }
-        if ((h.status != 200 && h.status != 206) || (h.status == 206 && (h.range_start != from || h.range_total < 0))) {
+        if ((h.status != 200 && h.status != 206) ||
+            (h.status == 206 && (h.range_start != from || h.range_total < 0))) {
             t_->error(fill(msg::http_unsupported(), {std::to_string(h.status)}));
             return Step::fatal;
         }
@@ -205,7 +212,8 @@ private:
         t_->ranges_ok = false;
         Segment& mine = t_->segments[static_cast<std::size_t>(c_->segment)];
         for (auto& before : t_->segments) {
-            if (&before == &mine || before.end != mine.start || before.owner < 0 || before.end <= before.start)
+            if (&before == &mine || before.end != mine.start || before.owner < 0 ||
+                before.end <= before.start)
                 continue;
             before.end = mine.end;
             t_->rewind_bytes(mine.received);
@@ -269,7 +277,7 @@ private:
         // A name is taken when the finished file or a partial one holds it.
         auto create = [&](const std::string& name) {
             std::lock_guard lock(t_->mutex_);
-            struct stat st{};
+            struct stat st {};
             if (::lstat(text_to_path(name).c_str(), &st) == 0) return LocalFile::Created::exists;
             auto r = t_->file.create_new(text_to_path(partial_name(name)), length);
             if (r == LocalFile::Created::ok) t_->local_path = name;
@@ -340,8 +348,10 @@ private:
             if (window_bytes_ >= t_->rate_share()) {
                 auto spent = Clock::now() - window_start_;
                 if (spent < std::chrono::seconds(1))
-                    t_->pause(static_cast<int>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(1) - spent).count()));
+                    t_->pause(
+                        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::seconds(1) - spent)
+                                             .count()));
                 window_start_ = Clock::now();
                 window_bytes_ = 0;
             }
@@ -355,8 +365,9 @@ private:
 
     Step lost(IoStatus st) {
         if (t_->stopping()) return Step::fatal;
-        t_->error(st == IoStatus::timeout ? fill(msg::connect_timeout(), {address_.host, port_text()})
-                                          : msg::connection_lost());
+        t_->error(st == IoStatus::timeout
+                      ? fill(msg::connect_timeout(), {address_.host, port_text()})
+                      : msg::connection_lost());
         return Step::retry;
     }
 
@@ -366,7 +377,8 @@ private:
             if (t_->stopping()) return Step::fatal;
             std::size_t leftover = body_have_ - body_at_;
             if (leftover) {
-                auto n = static_cast<std::size_t>(std::min<std::int64_t>(skip_, static_cast<std::int64_t>(leftover)));
+                auto n = static_cast<std::size_t>(
+                    std::min<std::int64_t>(skip_, static_cast<std::int64_t>(leftover)));
                 body_at_ += n;
                 skip_ -= static_cast<std::int64_t>(n);
                 continue;
@@ -390,21 +402,26 @@ private:
             if (t_->stopping()) return Step::fatal;
             std::int64_t pos = 0, want = 0;
             std::size_t leftover = body_have_ - body_at_;
-            Claim cl = claim(pos, want, leftover ? static_cast<std::int64_t>(leftover) : piece_limit());
+            Claim cl =
+                claim(pos, want, leftover ? static_cast<std::int64_t>(leftover) : piece_limit());
             if (cl == Claim::part_done) break;
             if (cl == Claim::no_room) return no_room();
             std::size_t got = 0;
             if (leftover) {
-                if (!t_->file.write_at(pos, head_.data() + body_at_, static_cast<std::size_t>(want)))
+                if (!t_->file.write_at(pos, head_.data() + body_at_,
+                                       static_cast<std::size_t>(want)))
                     return no_room();
                 got = static_cast<std::size_t>(want);
                 body_at_ += got;
-                if (want < static_cast<std::int64_t>(leftover)) body_at_ = body_have_;  // past our part
+                if (want < static_cast<std::int64_t>(leftover))
+                    body_at_ = body_have_;  // past our part
             } else {
-                if (buffer_.size() < static_cast<std::size_t>(want)) buffer_.resize(static_cast<std::size_t>(want));
-                IoStatus st =
-                    c_->socket.receive(buffer_.data(), static_cast<std::size_t>(want), got, p_.receive_timeout_ms());
-                if (st == IoStatus::ok && !t_->file.write_at(pos, buffer_.data(), got)) return no_room();
+                if (buffer_.size() < static_cast<std::size_t>(want))
+                    buffer_.resize(static_cast<std::size_t>(want));
+                IoStatus st = c_->socket.receive(buffer_.data(), static_cast<std::size_t>(want),
+                                                 got, p_.receive_timeout_ms());
+                if (st == IoStatus::ok && !t_->file.write_at(pos, buffer_.data(), got))
+                    return no_room();
                 // A close ends a body of unknown length, unless it is our own stop.
                 if (st == IoStatus::closed && t_->length_unknown && !t_->stopping()) {
                     std::lock_guard lock(t_->mutex_);
@@ -423,8 +440,10 @@ private:
         while (size > 0) {
             if (t_->stopping()) return false;
             std::int64_t pos = 0, want = 0;
-            Claim cl = claim(pos, want, std::min<std::int64_t>(static_cast<std::int64_t>(size), piece_limit()));
-            if (cl != Claim::piece || !t_->file.write_at(pos, data, static_cast<std::size_t>(want))) {
+            Claim cl = claim(
+                pos, want, std::min<std::int64_t>(static_cast<std::int64_t>(size), piece_limit()));
+            if (cl != Claim::piece ||
+                !t_->file.write_at(pos, data, static_cast<std::size_t>(want))) {
                 write_failed_ = true;
                 return false;
             }
@@ -452,7 +471,8 @@ private:
             if (decoder.state() == ChunkedDecoder::State::error) return lost(IoStatus::error);
             body_at_ = body_have_ = 0;
             std::size_t got = 0;
-            IoStatus st = c_->socket.receive(head_.data(), head_.size(), got, p_.receive_timeout_ms());
+            IoStatus st =
+                c_->socket.receive(head_.data(), head_.size(), got, p_.receive_timeout_ms());
             if (st != IoStatus::ok) return lost(st);
             body_have_ = got;
         }
@@ -483,6 +503,8 @@ private:
 
 }  // namespace
 
-void http_connection_main(std::shared_ptr<Task> task, Connection* c) { HttpConnection(std::move(task), c).run(); }
+void http_connection_main(std::shared_ptr<Task> task, Connection* c) {
+    HttpConnection(std::move(task), c).run();
+}
 
 }  // namespace qorvel::engine

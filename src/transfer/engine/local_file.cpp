@@ -17,12 +17,13 @@ namespace {
 // fails and the task ends with the file error.
 bool allocate(int fd, std::int64_t length) {
     if (length <= 0) return true;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     std::int64_t have = static_cast<std::int64_t>(st.st_blocks) * 512;
-    struct statvfs vfs{};
+    struct statvfs vfs {};
     if (::fstatvfs(fd, &vfs) == 0) {
-        std::int64_t room = static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
+        std::int64_t room =
+            static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
         if (length - have > room) {
             errno = ENOSPC;
             return false;
@@ -53,7 +54,7 @@ bool LocalFile::open_existing(const std::filesystem::path& path, std::int64_t le
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
     fd_ = fd;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size != length) {
         close();
         return false;
@@ -84,7 +85,9 @@ bool LocalFile::write_at(std::int64_t pos, const char* bytes, std::size_t size) 
     return true;
 }
 
-void LocalFile::set_final_length(std::int64_t length) { final_ = length; }
+void LocalFile::set_final_length(std::int64_t length) {
+    final_ = length;
+}
 
 void LocalFile::close() {
     if (fd_ >= 0) {

@@ -11,7 +11,7 @@
 namespace qorvel::engine {
 
 class LocalFile {
-public:
+  public:
     enum class Created { ok, exists, error };
 
     LocalFile() = default;
@@ -34,7 +34,7 @@ public:
     bool is_open() const { return fd_ >= 0; }
     void close();
 
-private:
+  private:
     int fd_ = -1;
     std::int64_t sized_ = 0;  // writes must stay below this
     std::int64_t final_ = -1;

@@ -7,6 +7,9 @@
 
 namespace qorvel::engine::msg {
 
+// One message a line reads best as a table.
+// clang-format off
+
 inline const std::string& bad_url() { return GBK("错误的url"); }
 inline const std::string& resolving() { return GBK("正在解析域名 [%s]"); }
 inline const std::string& connecting() { return GBK("正在连接 [%s:%d]"); }
@@ -44,5 +47,7 @@ inline const std::string& http_unsupported() { return GBK("暂时不支持的返
 inline const std::string& connection_lost() { return GBK("连接中断, 数据未收完"); }
 inline const std::string& too_many_redirects() { return GBK("重定向次数过多"); }
 inline const std::string& length_changed() { return GBK("服务器上的文件长度已改变"); }
+
+// clang-format on
 
 }  // namespace qorvel::engine::msg

@@ -26,8 +26,12 @@ int remaining_ms(Clock::time_point until) {
 }
 }  // namespace
 
-void count_sent(std::int64_t bytes) { g_sent.fetch_add(bytes, std::memory_order_relaxed); }
-std::int64_t take_sent_count() { return g_sent.exchange(0); }
+void count_sent(std::int64_t bytes) {
+    g_sent.fetch_add(bytes, std::memory_order_relaxed);
+}
+std::int64_t take_sent_count() {
+    return g_sent.exchange(0);
+}
 
 bool is_dotted_address(const std::string& host) {
     in_addr a{};
@@ -57,7 +61,9 @@ IoStatus Socket::wait_for(short events, int timeout_ms) {
     }
 }
 
-IoStatus Socket::wait_readable(int timeout_ms) { return wait_for(POLLIN, timeout_ms); }
+IoStatus Socket::wait_readable(int timeout_ms) {
+    return wait_for(POLLIN, timeout_ms);
+}
 
 IoStatus Socket::connect(const in_addr& host, int port, int timeout_ms) {
     close();
@@ -140,7 +146,8 @@ IoStatus Socket::accept_from(Socket& listener, const in_addr& peer, int timeout_
         if (st != IoStatus::ok) return st;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        fd = ::accept4(listener.fd_.load(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        fd = ::accept4(listener.fd_.load(), reinterpret_cast<sockaddr*>(&from), &len,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
             return IoStatus::error;
@@ -219,7 +226,8 @@ IoStatus Socket::receive(char* data, std::size_t size, std::size_t& got, int tim
     }
 }
 
-IoStatus Socket::receive_until(char* data, std::size_t size, std::size_t& got, Clock::time_point deadline) {
+IoStatus Socket::receive_until(char* data, std::size_t size, std::size_t& got,
+                               Clock::time_point deadline) {
     int left = remaining_ms(deadline);
     if (left == 0) return IoStatus::timeout;
     return receive(data, size, got, left);
@@ -227,7 +235,8 @@ IoStatus Socket::receive_until(char* data, std::size_t size, std::size_t& got, C
 
 void Socket::set_buffers(int receive_bytes, int send_bytes) {
     int fd = fd_.load();
-    if (receive_bytes > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_bytes, sizeof receive_bytes);
+    if (receive_bytes > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_bytes, sizeof receive_bytes);
     if (send_bytes > 0) setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_bytes, sizeof send_bytes);
 }
 

@@ -21,7 +21,7 @@ bool is_dotted_address(const std::string& host);
 
 // A connected or listening socket; close() is safe against a concurrent shutdown_now().
 class Socket {
-public:
+  public:
     Socket() = default;
     ~Socket() { close(); }
     Socket(const Socket&) = delete;
@@ -55,7 +55,7 @@ public:
     void close();
     bool is_open() const { return fd_.load() >= 0; }
 
-private:
+  private:
     IoStatus wait_for(short events, int timeout_ms);
     std::atomic<int> fd_{-1};
     std::mutex close_mutex_;  // keeps shutdown_now() off a reused descriptor

@@ -19,7 +19,8 @@ Step connect_with_messages(Task& task, Socket& socket, const Address& to, int ti
     IoStatus st = socket.connect(ip, to.port, timeout_ms);
     if (st != IoStatus::ok) {
         if (task.stopping()) return Step::fatal;
-        task.error(fill(st == IoStatus::timeout ? msg::connect_timeout() : msg::connect_failed(), {to.host, port}));
+        task.error(fill(st == IoStatus::timeout ? msg::connect_timeout() : msg::connect_failed(),
+                        {to.host, port}));
         return Step::retry;
     }
     task.message(fill(msg::connected(), {to.host, port}));

@@ -26,7 +26,9 @@ thread_local const Slot* t_control_slot = nullptr;
 // A further connection only takes a part worth a new request.
 constexpr std::int64_t kMinSplit = 256 * 1024;
 
-std::string field(const std::string& s) { return std::to_string(s.size()) + ":" + s + "\n"; }
+std::string field(const std::string& s) {
+    return std::to_string(s.size()) + ":" + s + "\n";
+}
 
 bool read_field(std::istream& in, std::string& out) {
     std::size_t n = 0;
@@ -39,7 +41,9 @@ bool read_field(std::istream& in, std::string& out) {
 
 }  // namespace
 
-std::string partial_name(const std::string& local_path) { return local_path + ".part"; }
+std::string partial_name(const std::string& local_path) {
+    return local_path + ".part";
+}
 
 EngineSettings engine_settings() {
     std::lock_guard lock(g_settings_mutex);
@@ -68,7 +72,12 @@ std::string fill(const std::string& text_template, const std::vector<std::string
 }
 
 Task::Task(TaskKind k, const TaskParam& p, const Address& a, std::shared_ptr<Slot> slot)
-    : kind(k), param(p), address(a), local_path(p.local_path), slot_(std::move(slot)), id_(g_next_id++) {}
+    : kind(k),
+      param(p),
+      address(a),
+      local_path(p.local_path),
+      slot_(std::move(slot)),
+      id_(g_next_id++) {}
 
 Task::~Task() {
     for (auto& c : connections_)
@@ -81,7 +90,8 @@ bool Task::launch(int first_connections) {
         if (kind == TaskKind::ftp) {
             queue_.push_back({ItemType::start_sending});
         } else {
-            for (int i = 0; i < first_connections; ++i) queue_.push_back({ItemType::open_connection});
+            for (int i = 0; i < first_connections; ++i)
+                queue_.push_back({ItemType::open_connection});
             if (first_connections == 0) {
                 ending_ = true;
                 queue_.push_back({ItemType::end});
@@ -104,8 +114,12 @@ void Task::post(Item item) {
     cv_.notify_all();
 }
 
-void Task::post_open_connection() { post({ItemType::open_connection}); }
-void Task::post_finish() { post({ItemType::finish}); }
+void Task::post_open_connection() {
+    post({ItemType::open_connection});
+}
+void Task::post_finish() {
+    post({ItemType::finish});
+}
 
 void Task::message(const std::string& text, int level) {
     if (param.message_callback) post({ItemType::message, -1, text, level});
@@ -327,7 +341,8 @@ void Task::run() {
         Item item{ItemType::end};
         {
             std::unique_lock lock(mutex_);
-            if (!cv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !queue_.empty(); }))
+            if (!cv_.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return !queue_.empty(); }))
                 continue;
             item = std::move(queue_.front());
             queue_.pop_front();
@@ -337,9 +352,7 @@ void Task::run() {
             open_connection();
             end_when_idle();
             break;
-        case ItemType::connection_ended:
-            connection_ended(item.connection);
-            break;
+        case ItemType::connection_ended: connection_ended(item.connection); break;
         case ItemType::message:
             if (param.message_callback) param.message_callback(item.text, item.level);
             break;
@@ -347,8 +360,9 @@ void Task::run() {
             if (param.event_callback) param.event_callback(item.code, id_, item.value, 0, id_);
             break;
         case ItemType::ask:
-            item.answer->set_value(param.event_callback ? param.event_callback(item.code, id_, item.value, 0, id_)
-                                                        : 0);
+            item.answer->set_value(param.event_callback
+                                       ? param.event_callback(item.code, id_, item.value, 0, id_)
+                                       : 0);
             break;
         case ItemType::start_sending: {
             std::unique_lock lock(mutex_);
@@ -362,11 +376,8 @@ void Task::run() {
             end_when_idle();
             break;
         }
-        case ItemType::finish:
-            request_stop();
-            break;
-        case ItemType::end:
-            break;
+        case ItemType::finish: request_stop(); break;
+        case ItemType::end: break;
         }
         if (item.type == ItemType::end) break;
     }
@@ -404,7 +415,8 @@ void Task::settle_file(Outcome& outcome) {
         // Never over a file that appeared under the final name meanwhile.
         auto done = text_to_path(final_name);
         int rc = ::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, done.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && errno == EINVAL && ::link(part.c_str(), done.c_str()) == 0) rc = ::unlink(part.c_str());
+        if (rc != 0 && errno == EINVAL && ::link(part.c_str(), done.c_str()) == 0)
+            rc = ::unlink(part.c_str());
         if (rc != 0) {
             // The bytes stay under the partial name; nothing is lost.
             outcome.result = Outcome::Result::failed;
@@ -423,14 +435,16 @@ std::string Task::save_resume() {
     std::string r = "QRVLRESUME1\n" + field(address_text(address)) + field(local_path) +
                     std::to_string(total_length) + "\n" + std::to_string(segments.size()) + "\n";
     for (const auto& s : segments)
-        r += std::to_string(s.start) + " " + std::to_string(s.end) + " " + std::to_string(s.received) + "\n";
+        r += std::to_string(s.start) + " " + std::to_string(s.end) + " " +
+             std::to_string(s.received) + "\n";
     return r;
 }
 
 bool Task::load_resume(const std::string& record) {
     std::istringstream in(record);
     std::string magic, url, path;
-    if (!std::getline(in, magic) || magic != "QRVLRESUME1" || !read_field(in, url) || !read_field(in, path))
+    if (!std::getline(in, magic) || magic != "QRVLRESUME1" || !read_field(in, url) ||
+        !read_field(in, path))
         return false;
     std::int64_t total = -1;
     std::size_t count = 0;
@@ -440,7 +454,8 @@ bool Task::load_resume(const std::string& record) {
     for (std::size_t i = 0; i < count; ++i) {
         Segment s;
         if (!(in >> s.start >> s.end >> s.received)) return false;
-        if (s.start < 0 || s.end < s.start || s.end > total || s.received < 0 || s.received > s.end - s.start)
+        if (s.start < 0 || s.end < s.start || s.end > total || s.received < 0 ||
+            s.received > s.end - s.start)
             return false;
         s.reserved = s.start + s.received;
         covered += s.end - s.start;
@@ -477,7 +492,9 @@ std::shared_ptr<Task> TransferObject::current() const {
     return slot_->task;
 }
 
-bool TransferObject::running() const { return current() != nullptr; }
+bool TransferObject::running() const {
+    return current() != nullptr;
+}
 
 Outcome TransferObject::outcome() const {
     std::lock_guard lock(slot_->mutex);
@@ -585,7 +602,9 @@ void Download::choose_local_path(const std::string& path) {
     t->chosen_path = path;
 }
 
-bool FtpUpload::start(const TaskParam& param) { return start_task(slot_, TaskKind::ftp, param, {}); }
+bool FtpUpload::start(const TaskParam& param) {
+    return start_task(slot_, TaskKind::ftp, param, {});
+}
 
 bool FtpUpload::finish() {
     auto t = current();
@@ -601,6 +620,8 @@ std::int64_t FtpUpload::bytes_sent() const {
     return t ? t->bytes_done() : 0;
 }
 
-std::int64_t FtpUpload::sent_since_last_query() { return take_sent_count(); }
+std::int64_t FtpUpload::sent_since_last_query() {
+    return take_sent_count();
+}
 
 }  // namespace qorvel::engine

@@ -36,10 +36,10 @@ enum class TaskKind { http, ftp };
 // A byte range of a multi-connection download; guarded by the task's lock.
 struct Segment {
     std::int64_t start = 0;
-    std::int64_t end = -1;       // exclusive; -1 while the length is unknown
+    std::int64_t end = -1;  // exclusive; -1 while the length is unknown
     std::int64_t received = 0;
-    std::int64_t reserved = 0;   // a running receive may write up to here
-    int owner = -1;              // connection id, -1 when none
+    std::int64_t reserved = 0;  // a running receive may write up to here
+    int owner = -1;             // connection id, -1 when none
     bool complete() const { return end >= 0 && received >= end - start; }
 };
 
@@ -53,7 +53,7 @@ struct Connection {
 };
 
 class Task : public std::enable_shared_from_this<Task> {
-public:
+  public:
     Task(TaskKind kind, const TaskParam& param, const Address& address, std::shared_ptr<Slot> slot);
     ~Task();
 
@@ -107,7 +107,7 @@ public:
     bool ranges_ok = false;
     bool length_unknown = false;
     bool upload_complete = false;
-    std::string local_path;  // GBK; the name actually used
+    std::string local_path;   // GBK; the name actually used
     std::string chosen_path;  // answer 2 to event 18
     LocalFile file;
     int take_pending_extra() {
@@ -123,8 +123,17 @@ public:
     // stop_and_save: the partial file stays for the resume record.
     void keep_partial() { keep_partial_ = true; }
 
-private:
-    enum class ItemType { open_connection, connection_ended, message, event, ask, start_sending, finish, end };
+  private:
+    enum class ItemType {
+        open_connection,
+        connection_ended,
+        message,
+        event,
+        ask,
+        start_sending,
+        finish,
+        end
+    };
     struct Item {
         ItemType type;
         int connection = -1;

@@ -14,8 +14,8 @@ using TaskId = std::uintptr_t;
 // (text, level): 0 information, 1 FTP command as sent, 2 FTP reply, 3 error.
 using MessageCallback = std::function<void(const std::string& text, int level)>;
 // (code, task, value, extra, task); the answer is read for codes 2 and 18 only.
-using EventCallback =
-    std::function<int(int code, TaskId task, std::int64_t value, std::int64_t extra, TaskId task_again)>;
+using EventCallback = std::function<int(int code, TaskId task, std::int64_t value,
+                                        std::int64_t extra, TaskId task_again)>;
 
 // Mode bits of mode_flags.
 inline constexpr int kModeDownload = 0x1000;
@@ -48,7 +48,7 @@ struct TaskParam {
     std::string user_name = "anonymous";
     std::string password = kAnonymousPassword;
     int connections = 1;
-    int rate_limit = 0;     // bytes per second for the whole task, 0 = none
+    int rate_limit = 0;  // bytes per second for the whole task, 0 = none
     // The record's numbered time-outs, in ms; read them through the named
     // accessors below.
     int timeout_1 = 20000;

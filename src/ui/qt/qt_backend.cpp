@@ -48,7 +48,8 @@ void QtBackend::run_until(const std::function<bool()>& done) {
     });
     poll.start(50);
     loop.exec();
-    loops_.erase(std::remove_if(loops_.begin(), loops_.end(), [&](const Loop& l) { return l.loop == &loop; }),
+    loops_.erase(std::remove_if(loops_.begin(), loops_.end(),
+                                [&](const Loop& l) { return l.loop == &loop; }),
                  loops_.end());
 }
 
@@ -58,10 +59,13 @@ void QtBackend::check_loops() {
 }
 
 void QtBackend::wake() {
-    QMetaObject::invokeMethod(this, [this] { check_loops(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { check_loops(); }, Qt::QueuedConnection);
 }
 
-void QtBackend::pump() { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }
+void QtBackend::pump() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
 
 int QtBackend::start_timer(int interval_ms, std::function<void()> tick) {
     int id = next_timer_++;
@@ -101,7 +105,9 @@ WindowView* QtBackend::view(const Window& window) const {
     return it == views_.end() ? nullptr : it->second.data();
 }
 
-bool QtBackend::tray_available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtBackend::tray_available() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 namespace {
 void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program,
@@ -133,7 +139,8 @@ void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program
 }
 }  // namespace
 
-void QtBackend::popup_menu(Program& program, const std::shared_ptr<Window>& window, const Menu& menu) {
+void QtBackend::popup_menu(Program& program, const std::shared_ptr<Window>& window,
+                           const Menu& menu) {
     // Not exec(): the handler that pops the menu returns, a choice arrives as an event.
     auto* popup = new QMenu(view(*window));
     popup->setObjectName(QString::fromStdString(menu.name));
@@ -143,9 +150,9 @@ void QtBackend::popup_menu(Program& program, const std::shared_ptr<Window>& wind
 }
 
 int QtPrompts::message_box(const std::string& text, MessageButtons buttons) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("信息："), to_qt(text),
-                    buttons == MessageButtons::yes_no ? (QMessageBox::Yes | QMessageBox::No)
-                                                      : QMessageBox::Ok);
+    QMessageBox box(
+        QMessageBox::NoIcon, QStringLiteral("信息："), to_qt(text),
+        buttons == MessageButtons::yes_no ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
     box.setObjectName("message_box");
     box.setWindowModality(Qt::ApplicationModal);
     int result = box.exec();
@@ -159,7 +166,8 @@ std::string QtPrompts::choose_folder(const std::string& title) {
     return path_to_text(std::filesystem::path(dir.toStdString()));
 }
 
-std::vector<std::string> QtPrompts::choose_files(const std::string& title, const std::string& filter,
+std::vector<std::string> QtPrompts::choose_files(const std::string& title,
+                                                 const std::string& filter,
                                                  const std::string& initial_folder) {
     // "description|pattern|description|pattern" becomes Qt's "description (pattern);;...".
     QStringList parts = to_qt(filter).split('|');
@@ -167,10 +175,11 @@ std::vector<std::string> QtPrompts::choose_files(const std::string& title, const
     for (int i = 0; i + 1 < parts.size(); i += 2)
         filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
     QStringList files = QFileDialog::getOpenFileNames(
-        nullptr, to_qt(title),
-        QString::fromStdString(text_to_path(initial_folder).string()), filters.join(";;"));
+        nullptr, to_qt(title), QString::fromStdString(text_to_path(initial_folder).string()),
+        filters.join(";;"));
     std::vector<std::string> out;
-    for (const QString& f : files) out.push_back(path_to_text(std::filesystem::path(f.toStdString())));
+    for (const QString& f : files)
+        out.push_back(path_to_text(std::filesystem::path(f.toStdString())));
     return out;
 }
 

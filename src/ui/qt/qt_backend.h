@@ -25,7 +25,7 @@ class WindowView;
 
 class QtBackend : public QObject, public Backend {
     Q_OBJECT
-public:
+  public:
     QtBackend();  // on the thread that owns the QApplication
     ~QtBackend() override;
 
@@ -46,7 +46,7 @@ public:
     // Whether a notification area exists; without one the tray icon is not shown.
     static bool tray_available();
 
-private:
+  private:
     struct Loop {
         QEventLoop* loop;
         const std::function<bool()>* done;
@@ -62,7 +62,7 @@ private:
 
 // Message boxes with the caption "信息：" and Qt's file dialogs.
 class QtPrompts : public Prompts {
-public:
+  public:
     int message_box(const std::string& text, MessageButtons buttons) override;
     std::string choose_folder(const std::string& title) override;
     std::vector<std::string> choose_files(const std::string& title, const std::string& filter,

@@ -9,6 +9,7 @@ namespace qorvel::ui::qt {
 
 // Loads Qt's translation catalogue for the locale from Qt's translations
 // folder and installs it on the application. False when none is installed.
-bool install_qt_translations(QCoreApplication& app, const QString& locale = QStringLiteral("zh_CN"));
+bool install_qt_translations(QCoreApplication& app,
+                             const QString& locale = QStringLiteral("zh_CN"));
 
 }  // namespace qorvel::ui::qt

@@ -26,7 +26,8 @@ void share_cookies(const WebViewHost& host) {
     done = true;
     QWebEngineCookieStore* store = QWebEngineProfile::defaultProfile()->cookieStore();
     for (const WebCookie& c : host.cookies()) {
-        QNetworkCookie cookie(QByteArray::fromStdString(c.name), QByteArray::fromStdString(c.value));
+        QNetworkCookie cookie(QByteArray::fromStdString(c.name),
+                              QByteArray::fromStdString(c.value));
         cookie.setDomain(QString::fromStdString(c.domain));
         cookie.setPath(QString::fromStdString(c.path.empty() ? "/" : c.path));
         cookie.setSecure(c.secure);
@@ -34,19 +35,20 @@ void share_cookies(const WebViewHost& host) {
         store->setCookie(cookie, QUrl(QString::fromStdString("http://" + c.domain + "/")));
     }
     auto set_cookie = host.set_cookie;
-    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, [set_cookie](const QNetworkCookie& cookie) {
-        WebCookie c;
-        c.domain = cookie.domain().toStdString();
-        // A host-only cookie comes without a leading dot; the request side needs a domain.
-        c.include_subdomains = !c.domain.empty() && c.domain.front() == '.';
-        if (c.include_subdomains) c.domain.erase(0, 1);
-        c.path = cookie.path().isEmpty() ? "/" : cookie.path().toStdString();
-        c.name = cookie.name().toStdString();
-        c.value = cookie.value().toStdString();
-        c.secure = cookie.isSecure();
-        c.expires = cookie.isSessionCookie() ? 0 : cookie.expirationDate().toSecsSinceEpoch();
-        if (!c.domain.empty()) set_cookie(c);
-    });
+    QObject::connect(
+        store, &QWebEngineCookieStore::cookieAdded, [set_cookie](const QNetworkCookie& cookie) {
+            WebCookie c;
+            c.domain = cookie.domain().toStdString();
+            // A host-only cookie comes without a leading dot; the request side needs a domain.
+            c.include_subdomains = !c.domain.empty() && c.domain.front() == '.';
+            if (c.include_subdomains) c.domain.erase(0, 1);
+            c.path = cookie.path().isEmpty() ? "/" : cookie.path().toStdString();
+            c.name = cookie.name().toStdString();
+            c.value = cookie.value().toStdString();
+            c.secure = cookie.isSecure();
+            c.expires = cookie.isSessionCookie() ? 0 : cookie.expirationDate().toSecsSinceEpoch();
+            if (!c.domain.empty()) set_cookie(c);
+        });
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ class QWidget;
 namespace qorvel::ui::qt {
 
 struct WebViewHost {
-    std::vector<WebCookie> (*cookies)();        // the request routines' cookies now
+    std::vector<WebCookie> (*cookies)();          // the request routines' cookies now
     void (*set_cookie)(const WebCookie& cookie);  // a cookie the browser received
 };
 

@@ -16,15 +16,14 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
-#include <QTextCursor>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
@@ -38,21 +37,28 @@
 
 namespace qorvel::ui::qt {
 
-QString to_qt(const std::string& gbk) { return QString::fromStdString(gbk_to_utf8(gbk)); }
-std::string from_qt(const QString& text) { return utf8_to_gbk(text.toStdString()); }
+QString to_qt(const std::string& gbk) {
+    return QString::fromStdString(gbk_to_utf8(gbk));
+}
+std::string from_qt(const QString& text) {
+    return utf8_to_gbk(text.toStdString());
+}
 
 namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 }
 
 WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
-    : QWidget(nullptr), program_(program), owner_(std::move(owner)), window_(*owner_),
+    : QWidget(nullptr),
+      program_(program),
+      owner_(std::move(owner)),
+      window_(*owner_),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
     Window& window = window_;
     setObjectName(QString::fromStdString(window.id()));
     setAttribute(Qt::WA_QuitOnClose, false);
-    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowCloseButtonHint;
+    Qt::WindowFlags flags =
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     if (window.fixed_size()) flags |= Qt::MSWindowsFixedSizeDialogHint;
     setWindowFlags(flags);
     setFixedSize(window.width() - kFrameWidth, window.height() - kFrameHeight);
@@ -154,8 +160,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
         return b;
     }
     case Kind::label:
-    case Kind::picture:
-        return new QLabel(parent);
+    case Kind::picture: return new QLabel(parent);
     case Kind::transparent_label: {
         auto* l = new QLabel(parent);
         // Lies over the upload list: the list keeps its mouse.
@@ -185,12 +190,9 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
             }
             return e;
         }
-    case Kind::check:
-        return new QCheckBox(parent);
-    case Kind::combo:
-        return new QComboBox(parent);
-    case Kind::list_box:
-        return new QListWidget(parent);
+    case Kind::check: return new QCheckBox(parent);
+    case Kind::combo: return new QComboBox(parent);
+    case Kind::list_box: return new QListWidget(parent);
     case Kind::list_view: {
         auto* t = new QTreeWidget(parent);
         t->setRootIsDecorated(false);
@@ -222,14 +224,12 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
         f->setFrameShape(QFrame::Box);
         return f;
     }
-    case Kind::group:
-        return new QGroupBox(parent);
+    case Kind::group: return new QGroupBox(parent);
     case Kind::web_view: {
         return create_web_view(parent);
     }
     case Kind::timer:
-    case Kind::drop_target:
-        return nullptr;
+    case Kind::drop_target: return nullptr;
     }
     return nullptr;
 }
@@ -249,16 +249,15 @@ void WindowView::wire_input(Control& c, QWidget* w) {
                 [this, name] { raise_later(name, Event::clicked); });
         break;
     case Kind::check:
-        connect(static_cast<QCheckBox*>(w), &QCheckBox::clicked, this, [this, name, model](bool on) {
-            model->set_checked(on);
-            raise_later(name, Event::clicked);
-        });
+        connect(static_cast<QCheckBox*>(w), &QCheckBox::clicked, this,
+                [this, name, model](bool on) {
+                    model->set_checked(on);
+                    raise_later(name, Event::clicked);
+                });
         break;
     case Kind::label:
     case Kind::link:
-    case Kind::picture:
-        w->installEventFilter(this);
-        break;
+    case Kind::picture: w->installEventFilter(this); break;
     case Kind::edit:
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
             connect(e, &QLineEdit::textEdited, this, [this, name, model](const QString& text) {
@@ -276,10 +275,11 @@ void WindowView::wire_input(Control& c, QWidget* w) {
         }
         break;
     case Kind::combo:
-        connect(static_cast<QComboBox*>(w), &QComboBox::activated, this, [this, name, model](int i) {
-            model->set_current(i);
-            raise_later(name, Event::item_selected);
-        });
+        connect(static_cast<QComboBox*>(w), &QComboBox::activated, this,
+                [this, name, model](int i) {
+                    model->set_current(i);
+                    raise_later(name, Event::item_selected);
+                });
         break;
     case Kind::list_box: {
         auto* l = static_cast<QListWidget*>(w);
@@ -334,8 +334,7 @@ void WindowView::wire_input(Control& c, QWidget* w) {
                     raise_later(name, Event::page_changed);
                 });
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -390,10 +389,14 @@ void WindowView::sync(Binding& b) {
         }
         if (bits & kText) {
             QString text = to_qt(c.text());
-            if (auto* x = qobject_cast<QPushButton*>(w)) x->setText(text);
-            else if (auto* x = qobject_cast<QCheckBox*>(w)) x->setText(text);
-            else if (auto* x = qobject_cast<QLabel*>(w)) x->setText(text);
-            else if (auto* x = qobject_cast<QGroupBox*>(w)) x->setTitle(text);
+            if (auto* x = qobject_cast<QPushButton*>(w))
+                x->setText(text);
+            else if (auto* x = qobject_cast<QCheckBox*>(w))
+                x->setText(text);
+            else if (auto* x = qobject_cast<QLabel*>(w))
+                x->setText(text);
+            else if (auto* x = qobject_cast<QGroupBox*>(w))
+                x->setTitle(text);
             else if (auto* x = qobject_cast<QLineEdit*>(w)) {
                 if (x->text() != text) x->setText(text);
             } else if (auto* x = qobject_cast<QPlainTextEdit*>(w)) {
@@ -421,7 +424,8 @@ void WindowView::sync(Binding& b) {
                 auto* x = static_cast<QComboBox*>(w);
                 auto items = c.items();
                 bool same = x->count() == static_cast<int>(items.size());
-                for (int i = 0; same && i < x->count(); ++i) same = x->itemText(i) == to_qt(items[i].text);
+                for (int i = 0; same && i < x->count(); ++i)
+                    same = x->itemText(i) == to_qt(items[i].text);
                 if (!same) {
                     x->clear();
                     for (auto& item : items) x->addItem(to_qt(item.text));
@@ -432,21 +436,20 @@ void WindowView::sync(Binding& b) {
             case Kind::list_box: {
                 auto* x = static_cast<QListWidget*>(w);
                 auto items = c.items();
-                while (x->count() > static_cast<int>(items.size())) delete x->takeItem(x->count() - 1);
+                while (x->count() > static_cast<int>(items.size()))
+                    delete x->takeItem(x->count() - 1);
                 for (size_t i = 0; i < items.size(); ++i) {
                     QString text = to_qt(items[i].text);
-                    if (static_cast<int>(i) >= x->count()) x->addItem(text);
-                    else if (x->item(static_cast<int>(i))->text() != text) x->item(static_cast<int>(i))->setText(text);
+                    if (static_cast<int>(i) >= x->count())
+                        x->addItem(text);
+                    else if (x->item(static_cast<int>(i))->text() != text)
+                        x->item(static_cast<int>(i))->setText(text);
                 }
                 x->setCurrentRow(c.current());
                 break;
             }
-            case Kind::list_view:
-                sync_list_view(c, w);
-                break;
-            case Kind::tree:
-                sync_tree(c, w);
-                break;
+            case Kind::list_view: sync_list_view(c, w); break;
+            case Kind::tree: sync_tree(c, w); break;
             case Kind::tab: {
                 auto* x = static_cast<QTabWidget*>(w);
                 for (int i = 0; i < x->count() && i < c.page_count(); ++i)
@@ -455,8 +458,7 @@ void WindowView::sync(Binding& b) {
                 sync_pages(c.name());
                 break;
             }
-            default:
-                break;
+            default: break;
             }
         }
         if (bits & kPosition)
@@ -500,7 +502,8 @@ void WindowView::sync_list_view(Control& c, QWidget* w) {
         for (auto& col : columns) labels << to_qt(col.title);
         t->setColumnCount(static_cast<int>(columns.size()));
         t->setHeaderLabels(labels);
-        for (int i = 0; i < static_cast<int>(columns.size()); ++i) t->setColumnWidth(i, columns[i].width);
+        for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+            t->setColumnWidth(i, columns[i].width);
     }
     sync_list_rows(t, c.rows(), static_cast<int>(columns.size()));
     int current = c.current();
@@ -572,8 +575,10 @@ void WindowView::sync_window(unsigned changes) {
                 }
                 if (isMinimized()) showNormal();
             }
-            if (state == 2) showMinimized();
-            else if (!isVisible()) show();
+            if (state == 2)
+                showMinimized();
+            else if (!isVisible())
+                show();
             if (changes & kWindowVisible) {
                 raise();
                 activateWindow();
@@ -593,22 +598,25 @@ void WindowView::update_tray() {
     if (!QtBackend::tray_available()) return;  // no notification area: nothing to show
     if (!tray_) {
         tray_ = new QSystemTrayIcon(this);
-        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-            EventArgs args;
-            switch (r) {
-            case QSystemTrayIcon::Trigger: args.kind = 1; break;
-            case QSystemTrayIcon::DoubleClick: args.kind = 2; break;
-            case QSystemTrayIcon::Context: args.kind = 3; break;
-            default: return;
-            }
-            raise_later("", Event::tray, args);
-        });
+        connect(tray_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason r) {
+                    EventArgs args;
+                    switch (r) {
+                    case QSystemTrayIcon::Trigger: args.kind = 1; break;
+                    case QSystemTrayIcon::DoubleClick: args.kind = 2; break;
+                    case QSystemTrayIcon::Context: args.kind = 3; break;
+                    default: return;
+                    }
+                    raise_later("", Event::tray, args);
+                });
     }
     QPixmap pixmap;
     std::string bytes = window_.icon();
     if (!bytes.empty())
-        pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size()));
-    tray_->setIcon(pixmap.isNull() ? style()->standardIcon(QStyle::SP_DriveNetIcon) : QIcon(pixmap));
+        pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
+                            static_cast<uint>(bytes.size()));
+    tray_->setIcon(pixmap.isNull() ? style()->standardIcon(QStyle::SP_DriveNetIcon)
+                                   : QIcon(pixmap));
     tray_->show();
 }
 
@@ -653,7 +661,8 @@ void WindowView::dropEvent(QDropEvent* event) {
     EventArgs args;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
-            args.files.push_back(path_to_text(std::filesystem::path(url.toLocalFile().toStdString())));
+            args.files.push_back(
+                path_to_text(std::filesystem::path(url.toLocalFile().toStdString())));
     if (args.files.empty()) return;
     event->acceptProposedAction();
     raise_later(target, Event::files_dropped, std::move(args));

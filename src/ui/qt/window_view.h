@@ -28,7 +28,7 @@ std::string from_qt(const QString& text);
 
 class WindowView : public QWidget {
     Q_OBJECT
-public:
+  public:
     WindowView(Program& program, std::shared_ptr<Window> window);
     ~WindowView() override;
 
@@ -47,7 +47,7 @@ public:
         int token = 0;
     };
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -55,11 +55,11 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QWidget* make_widget(Control& c, QWidget* parent);
     void wire_input(Control& c, QWidget* w);
     void sync(Binding& b);
-    void sync_all(Control& c) ;
+    void sync_all(Control& c);
     void sync_list_view(Control& c, QWidget* w);
     void sync_tree(Control& c, QWidget* w);
     void sync_pages(const std::string& tab);

@@ -41,7 +41,8 @@ std::shared_ptr<Window> small_window(const char* id, const char* caption, int w,
 }  // namespace
 
 std::shared_ptr<Window> build_main_window(const std::string& web_host) {
-    auto win = std::make_shared<Window>(kMainWindow, utf8_to_gbk("Qorvel客户端v2.3.4.9修正版"), 665, 415);
+    auto win =
+        std::make_shared<Window>(kMainWindow, utf8_to_gbk("Qorvel客户端v2.3.4.9修正版"), 665, 415);
     Window& w = *win;
     w.set_fixed_size(true);
     w.set_close_on_escape(false);
@@ -64,13 +65,15 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     pick_kind.set_current(0);
     put(w, "上传按钮", Kind::button, {235, 40, 95, 32}, "上传", u, 0).set_hand_cursor();
     put(w, "标签48", Kind::label, {399, 45, 192, 24}, "上传至：默认文件夹", u, 0);
-    put(w, "标签1", Kind::label, {15, 76, 355, 24}, "选择上传文件，目前仅支持单个120M内上传。", u, 0);
+    put(w, "标签1", Kind::label, {15, 76, 355, 24}, "选择上传文件，目前仅支持单个120M内上传。", u,
+        0);
     put(w, "标签43", Kind::label, {370, 76, 232, 24}, {}, u, 0);
     Control& queue = put(w, "超级列表框6", Kind::list_view, {14, 103, 580, 126}, {}, u, 0);
     add_columns(queue, {{"文件路径", 100}, {"上传目录", 80}, {"ID", 50}, {"大小", 150}});
     // Lies over the upload queue and is never filled: kept hidden so the queue shows.
     put(w, "列表框1", Kind::list_box, {14, 104, 372, 124}, {}, u, 0).set_visible(false);
-    put(w, "透明标签1", Kind::transparent_label, {141, 139, 358, 56}, "拖放文件/目录到此可添加并上传", u, 0);
+    put(w, "透明标签1", Kind::transparent_label, {141, 139, 358, 56},
+        "拖放文件/目录到此可添加并上传", u, 0);
     put(w, "选择框2", Kind::check, {18, 234, 160, 24}, "上传完成后关闭计算机", u, 0);
     put(w, "选择框1", Kind::check, {184, 236, 120, 24}, "使用极速秒传", u, 0);
     put(w, "标签46", Kind::label, {16, 260, 80, 24}, "进度：0%", u, 0);
@@ -109,8 +112,12 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     put(w, "时钟5", Kind::timer, {}, {}, b, 2).set_interval(1000);
     const std::string d = "选择夹2";
     Control& running = put(w, "超级列表框2", Kind::list_view, {9, 41, 576, 155}, {}, d, 0);
-    add_columns(running, {{"文件名", 200}, {"大小", 80}, {"下载进度", 80}, {"pid", 100},
-                          {"下载速度", 100}, {"存放目录", 200}});
+    add_columns(running, {{"文件名", 200},
+                          {"大小", 80},
+                          {"下载进度", 80},
+                          {"pid", 100},
+                          {"下载速度", 100},
+                          {"存放目录", 200}});
     put(w, "选择框3", Kind::check, {13, 206, 160, 24}, "下载完成后关闭计算机", d, 0);
     put(w, "标签9", Kind::label, {12, 236, 576, 24},
         "当前不是VIP会员，下载速度不超过1M/s，高峰期可能无法下载，开通VIP解除。", d, 0);
@@ -140,7 +147,8 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     hold("编辑框3", Kind::edit, {680, 0, 100, 20});
     hold("编辑框47", Kind::edit, {680, 24, 100, 20}, ".*?<br />");
     hold("编辑框5", Kind::edit, {680, 48, 100, 20},
-         "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< </div><br />");
+         "<div style=\"display:none;\">pid：.*?<文件名：.*?<大小：.*?<日期：.*?<下载量：.*?< "
+         "</div><br />");
     hold("编辑框26", Kind::edit, {680, 72, 100, 20}, "id=\"fwmm\" value=\"");
     hold("编辑框48", Kind::edit, {680, 96, 100, 20}).set_multiline();
     hold("列表框2", Kind::list_box, {680, 120, 100, 40});
@@ -155,10 +163,12 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     hold("日志编辑框", Kind::edit, {8, 92, 200, 100}, {}, "分组框1").set_multiline();
 
     // Pop-up menus, in the catalogue's order.
-    w.add_menu("菜单", {"删除选中文件", "打开选中文件(网页)", "添加进下载列表并下载", "移动选中文件",
-                        "获取文件分享链接", "上传文件到此", "创建外链", "修改文件名"});
-    w.add_menu("目录", {"下载该文件夹,最多500个,不含目录", "打开文件夹(网页)", "删除文件夹", "重命名",
-                        "获取文件夹分享链接", "创建文件夹", "上传文件到此处", "创建外链文件"});
+    w.add_menu("菜单",
+               {"删除选中文件", "打开选中文件(网页)", "添加进下载列表并下载", "移动选中文件",
+                "获取文件分享链接", "上传文件到此", "创建外链", "修改文件名"});
+    w.add_menu("目录",
+               {"下载该文件夹,最多500个,不含目录", "打开文件夹(网页)", "删除文件夹", "重命名",
+                "获取文件夹分享链接", "创建文件夹", "上传文件到此处", "创建外链文件"});
     w.add_menu("托盘", {"打开软件", "注销", "退出"});
     w.add_menu("开始菜单", {"删除任务"});
     w.add_menu("完成菜单", {"打开文件", "访问文件夹"});
@@ -318,8 +328,8 @@ bool opens_modal(const std::string& id) {
 void wire_main_window(ui::Program& program, Window& main) {
     // A right-button press shows the list's menu whether or not a row is hit.
     const std::pair<const char*, const char*> menus[] = {
-        {"超级列表框1", "菜单"},   {"树型框1", "目录"},         {"超级列表框2", "开始菜单"},
-        {"超级列表框3", "完成菜单"}, {"超级列表框6", "上传菜单"}, {"列表框1", "上传菜单"},
+        {"超级列表框1", "菜单"},         {"树型框1", "目录"},         {"超级列表框2", "开始菜单"},
+        {"超级列表框3", "完成菜单"},     {"超级列表框6", "上传菜单"}, {"列表框1", "上传菜单"},
         {"超级列表框4", "上传完成菜单"},
     };
     for (const auto& [list, menu] : menus) {

@@ -19,9 +19,12 @@ int main(int argc, char** argv) {
     std::string web_host = "127.0.0.1:18080";
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--grab" && i + 1 < argc) grab_file = argv[++i];
-        else if (arg == "--web" && i + 1 < argc) web_host = argv[++i];
-        else id = arg;
+        if (arg == "--grab" && i + 1 < argc)
+            grab_file = argv[++i];
+        else if (arg == "--web" && i + 1 < argc)
+            web_host = argv[++i];
+        else
+            id = arg;
     }
     auto window = qorvel::windows::build_window(id, web_host);
     if (!window) {
@@ -32,7 +35,8 @@ int main(int argc, char** argv) {
     qorvel::ui::qt::QtPrompts prompts;
     qorvel::ui::Program program(backend, prompts);
     if (id == qorvel::windows::kMainWindow) qorvel::windows::wire_main_window(program, *window);
-    window->on_window(qorvel::ui::Event::destroyed, [&](qorvel::ui::EventArgs&) { program.exit(0); });
+    window->on_window(qorvel::ui::Event::destroyed,
+                      [&](qorvel::ui::EventArgs&) { program.exit(0); });
     program.open(window, false);
 
     int status = 0;

@@ -24,7 +24,7 @@ using test::EngineRecorder;
 using Result = Outcome::Result;
 
 class FtpUploadTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         EngineSettings s;
         s.retry_wait_ms = 50;
@@ -40,7 +40,8 @@ protected:
 
     // A unique remote name, removed after the test.
     std::string remote(const std::string& ext) {
-        std::string n = "qorvel-engine-" + std::to_string(getpid()) + "-" + std::to_string(uploaded_.size()) + ext;
+        std::string n = "qorvel-engine-" + std::to_string(getpid()) + "-" +
+                        std::to_string(uploaded_.size()) + ext;
         uploaded_.push_back(n);
         return n;
     }
@@ -186,7 +187,8 @@ TEST_F(FtpUploadTest, MissingLocalFileFails) {
     ASSERT_TRUE(u.start(param(dir_.path() / "nope.bin", remote(".bin"))));
     Outcome o = finish(u);
     EXPECT_EQ(o.result, Result::failed);
-    EXPECT_EQ(o.message, utf8_to_gbk("打开文件失败，请检查磁盘是否存在 " + gbk_to_utf8(missing) + " 这个文件"));
+    EXPECT_EQ(o.message, utf8_to_gbk("打开文件失败，请检查磁盘是否存在 " + gbk_to_utf8(missing) +
+                                     " 这个文件"));
 }
 
 TEST_F(FtpUploadTest, FinishCalledFromTheEndEventDoesNotHang) {

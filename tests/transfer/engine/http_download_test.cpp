@@ -19,7 +19,7 @@ using test::EngineRecorder;
 using Result = Outcome::Result;
 
 class HttpDownloadTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         EngineSettings s;
         s.retry_wait_ms = 50;
@@ -126,7 +126,8 @@ TEST_F(HttpDownloadTest, RedirectIsFollowed) {
     ASSERT_TRUE(d.start(param("/moved/data.bin", "moved.bin")));
     Outcome o = finish(d);
     ASSERT_EQ(o.result, Result::success) << rec_.log();
-    EXPECT_TRUE(rec_.said(utf8_to_gbk("重定向到 [" + nginx_->url("/data.bin") + "]"))) << rec_.log();
+    EXPECT_TRUE(rec_.said(utf8_to_gbk("重定向到 [" + nginx_->url("/data.bin") + "]")))
+        << rec_.log();
     EXPECT_TRUE(test::read_file(out_.path() / "moved.bin") == data_);
 }
 
@@ -138,7 +139,8 @@ TEST_F(HttpDownloadTest, ExistingFileIsNeverOverwritten) {
         ASSERT_TRUE(d.start(param("/data.bin", "have.bin")));
         ASSERT_EQ(finish(d).result, Result::success) << rec_.log();
         EXPECT_TRUE(test::read_file(out_.path() / "have(2).bin") == data_);
-        EXPECT_TRUE(rec_.said(utf8_to_gbk("发现同名文件, 系统自动更名为" + (out_.path() / "have(2).bin").string())))
+        EXPECT_TRUE(rec_.said(
+            utf8_to_gbk("发现同名文件, 系统自动更名为" + (out_.path() / "have(2).bin").string())))
             << rec_.log();
     }
     {

@@ -23,14 +23,17 @@ std::string tool() {
     return env && *env ? env : QORVEL_TRANSFER_BUILT;
 }
 
-std::string url_of(const ScriptedServer& s) { return "http://127.0.0.1:" + std::to_string(s.port()) + "/f.bin"; }
+std::string url_of(const ScriptedServer& s) {
+    return "http://127.0.0.1:" + std::to_string(s.port()) + "/f.bin";
+}
 
 TEST(TransferTool, RetriesAreBoundedByTheOptions) {
     ScriptedServer closing([](int fd, int) { ::close(fd); });
     TempDir dir("qorvel-tool");
     fs::path out = dir.path() / "f.bin";
-    ChildProcess p({tool(), "get", url_of(closing), out.string(), "--retries", "2", "--retry-wait", "0"},
-                   (dir.path() / "log").string());
+    ChildProcess p(
+        {tool(), "get", url_of(closing), out.string(), "--retries", "2", "--retry-wait", "0"},
+        (dir.path() / "log").string());
     EXPECT_EQ(p.wait(std::chrono::seconds(60)), 1) << read_file(dir.path() / "log");
     EXPECT_EQ(closing.connections(), 3);
     EXPECT_FALSE(fs::exists(out));
@@ -52,10 +55,12 @@ TEST(TransferTool, AnInterruptedDownloadOfUnknownLengthFailsAndLeavesNoFile) {
     ChildProcess p({tool(), "get", url_of(endless), out.string()}, (dir.path() / "log").string());
     fs::path part = out;
     part += ".part";
-    for (int i = 0; i < 500 && !fs::exists(part); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && !fs::exists(part); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(fs::exists(part)) << read_file(dir.path() / "log");
     EXPECT_EQ(p.stop(), 1) << read_file(dir.path() / "log");
-    EXPECT_NE(read_file(dir.path() / "log").find("stopped"), std::string::npos) << read_file(dir.path() / "log");
+    EXPECT_NE(read_file(dir.path() / "log").find("stopped"), std::string::npos)
+        << read_file(dir.path() / "log");
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(part));
 }

@@ -37,7 +37,8 @@ bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
 // Processes this process has started (WebEngine's helpers among them).
 int child_processes() {
     int count = 0;
-    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile f("/proc/self/task/" + task + "/children");
         if (!f.open(QIODevice::ReadOnly)) continue;
         count += QString::fromLatin1(f.readAll()).split(' ', Qt::SkipEmptyParts).size();
@@ -94,7 +95,8 @@ TEST_F(LoginWindowsQt, TermsOpenAtTheirTopWhileAGrowingLogShowsItsEnd) {
     program.open(log, false);
     ASSERT_TRUE(shown(*log));
     auto* box = find<QPlainTextEdit>(*log, "日志编辑框");
-    for (int i = 0; i < 40; ++i) (*log)["日志编辑框"].append_text("line " + std::to_string(i) + "\r\n");
+    for (int i = 0; i < 40; ++i)
+        (*log)["日志编辑框"].append_text("line " + std::to_string(i) + "\r\n");
     ASSERT_TRUE(spin_until([&] {
         return box->verticalScrollBar()->maximum() > 0 &&
                box->verticalScrollBar()->value() == box->verticalScrollBar()->maximum();

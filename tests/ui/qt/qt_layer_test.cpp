@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "net/charset.h"
+#include "qt_main.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/window_view.h"
-#include "qt_main.h"
 
 namespace qorvel::ui::qt {
 namespace {
@@ -35,7 +35,7 @@ bool spin_until(const std::function<bool()>& pred, int ms = 3000) {
 }
 
 class QtLayer : public ::testing::Test {
-protected:
+  protected:
     QtBackend backend;
     QtPrompts prompts;
     Program program{backend, prompts};
@@ -91,8 +91,10 @@ TEST_F(QtLayer, UserInputUpdatesTheModelBeforeTheHandlerRuns) {
     std::string seen_text;
     int seen_page = -1;
     bool seen_checked = false;
-    w->on("编辑框1", Event::text_changed, [&](EventArgs&) { seen_text = gbk_to_utf8((*w)["编辑框1"].text()); });
-    w->on("选择夹1", Event::page_changed, [&](EventArgs&) { seen_page = (*w)["选择夹1"].current(); });
+    w->on("编辑框1", Event::text_changed,
+          [&](EventArgs&) { seen_text = gbk_to_utf8((*w)["编辑框1"].text()); });
+    w->on("选择夹1", Event::page_changed,
+          [&](EventArgs&) { seen_page = (*w)["选择夹1"].current(); });
     w->on("选择框1", Event::clicked, [&](EventArgs&) { seen_checked = (*w)["选择框1"].checked(); });
     program.open(w, false);
     ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
@@ -100,7 +102,8 @@ TEST_F(QtLayer, UserInputUpdatesTheModelBeforeTheHandlerRuns) {
     EXPECT_FALSE(button->isVisible()) << "a control of page 1 is hidden on page 0";
 
     QTest::keyClicks(find<QLineEdit>("编辑框1"), "ab");
-    ASSERT_TRUE(spin_until([&] { return seen_text == "ab"; })) << seen_text << "/" << find<QLineEdit>("编辑框1")->text().toStdString();
+    ASSERT_TRUE(spin_until([&] { return seen_text == "ab"; }))
+        << seen_text << "/" << find<QLineEdit>("编辑框1")->text().toStdString();
     find<QTabWidget>("选择夹1")->setCurrentIndex(1);  // as a click on the tab does
     ASSERT_TRUE(spin_until([&] { return seen_page == 1; }));
     EXPECT_TRUE(button->isVisible());
@@ -119,7 +122,10 @@ TEST_F(QtLayer, UserInputUpdatesTheModelBeforeTheHandlerRuns) {
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {
     bool allow = false;
     int asked = 0;
-    w->on_window(Event::may_close, [&](EventArgs& a) { ++asked; a.allow = allow; });
+    w->on_window(Event::may_close, [&](EventArgs& a) {
+        ++asked;
+        a.allow = allow;
+    });
     w->set_close_on_escape(false);
     program.open(w, false);
     ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
@@ -177,13 +183,14 @@ TEST(QtLifetime, ClosedWindowsIgnoreEventsStillQueuedForTheirWidgets) {
         QApplication::processEvents();
         auto press = [](QWidget* target, Qt::MouseButton button, QEvent::Type type) {
             QPointF at(5, 5);
-            QCoreApplication::postEvent(
-                target, new QMouseEvent(type, at, target->mapToGlobal(at), button, button, Qt::NoModifier));
+            QCoreApplication::postEvent(target, new QMouseEvent(type, at, target->mapToGlobal(at),
+                                                                button, button, Qt::NoModifier));
         };
         auto* list = view->findChild<QTreeWidget*>(QString::fromUtf8("超级列表框1"));
         auto* tree = view->findChild<QTreeWidget*>(QString::fromUtf8("树型框1"));
         ASSERT_TRUE(list && tree);
-        press(view->findChild<QLabel*>(QString::fromUtf8("标签1")), Qt::LeftButton, QEvent::MouseButtonPress);
+        press(view->findChild<QLabel*>(QString::fromUtf8("标签1")), Qt::LeftButton,
+              QEvent::MouseButtonPress);
         press(list->viewport(), Qt::RightButton, QEvent::MouseButtonPress);
         press(list->viewport(), Qt::LeftButton, QEvent::MouseButtonDblClick);
         press(tree->viewport(), Qt::RightButton, QEvent::MouseButtonPress);

@@ -15,9 +15,9 @@
 
 #include "net/charset.h"
 #include "ui/qt/qt_backend.h"
+#include "ui/qt/qt_main.h"  // tests/ui/qt
 #include "ui/qt/window_view.h"
 #include "ui/windows/catalogue.h"
-#include "ui/qt/qt_main.h"  // tests/ui/qt
 #include "ui/windows/catalogue_expect.h"
 
 namespace qorvel::windows {
@@ -43,7 +43,7 @@ QString caption_of(QWidget* w) {
 }
 
 class Widgets : public ::testing::Test {
-protected:
+  protected:
     ui::qt::QtBackend backend;
     ui::qt::QtPrompts prompts;
     ui::Program program{backend, prompts};
@@ -73,8 +73,10 @@ TEST_F(Widgets, EveryCataloguedControlByObjectName) {
             auto* widget = view->findChild<QWidget*>(QString::fromUtf8(ec.name));
             ASSERT_TRUE(widget);
             EXPECT_EQ(widget->geometry(), QRect(ec.x, ec.y, ec.w, ec.h));
-            if (ec.caption) EXPECT_EQ(caption_of(widget), QString::fromUtf8(ec.caption));
-            else EXPECT_GT(caption_of(widget).size(), 1000);
+            if (ec.caption)
+                EXPECT_EQ(caption_of(widget), QString::fromUtf8(ec.caption));
+            else
+                EXPECT_GT(caption_of(widget).size(), 1000);
         }
         for (const char* hidden : {"编辑框5", "日志编辑框", "超级列表框5"})
             if (ew.id == std::string("main")) {
@@ -121,7 +123,8 @@ TEST_F(Widgets, MainWindowListsPagesAndMenus) {
 
     // Choosing an item raises its chosen event, with no current row.
     int current = -2;
-    w->on_chosen("菜单", "删除选中文件", [&](ui::EventArgs&) { current = (*w)["超级列表框1"].current(); });
+    w->on_chosen("菜单", "删除选中文件",
+                 [&](ui::EventArgs&) { current = (*w)["超级列表框1"].current(); });
     menu->actions().front()->trigger();
     ASSERT_TRUE(spin_until([&] { return current != -2; }));
     EXPECT_EQ(current, -1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/client_windows.h"
+#include "e2e/road.h"  // hosts_of
 #include "net/charset.h"
 #include "support/doubles.h"
 #include "support/forwarding.h"
@@ -181,17 +182,5 @@ class StorageRoad {
     Client client_;
     std::unique_ptr<ui::HeadlessRunner> runner_;
 };
-
-// The reference service's addresses as the client's configuration.
-inline ServiceHosts hosts_of(const ServiceInstance& s) {
-    auto bare = [](const std::string& url) { return url.substr(7); };
-    ServiceHosts h;
-    h.web = bare(s.web());
-    h.direct = bare(s.direct());
-    h.files2 = bare(s.files2());
-    h.files3 = bare(s.files3());
-    h.ftp_host = s.host();
-    return h;
-}
 
 }  // namespace qorvel::test

@@ -17,13 +17,6 @@ namespace {
 using transfer::DownloadEntry;
 using transfer::TaskId;
 
-int row_of(ui::Control& list, TaskId id) {
-    for (int r = 0; r < list.row_count(); ++r) {
-        if (list.row_value(r) == id) return r;
-    }
-    return -1;
-}
-
 void set_running_caption(ui::Window& w) {
     w["选择夹2"].set_page_title(
         0, GBK("下载中(") + std::to_string(w["超级列表框2"].row_count()) + ")");
@@ -109,10 +102,8 @@ void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
 void fail_download(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     c.transfers().downloads.fail(id, why);
     ui::Control& queue = w["超级列表框2"];
-    int row = row_of(queue, id);
-    if (row < 0) return;
-    queue.set_cell(row, 2, GBK("失败"));
-    queue.set_cell(row, 4, why);
+    queue.set_cell_of(id, 2, GBK("失败"));
+    queue.set_cell_of(id, 4, why);
 }
 
 void on_download_ended(Client& c, TaskId id, const std::string& final_path);
@@ -170,13 +161,9 @@ void run_next_download(Client& c) {
             }
             return 1;
         };
-        auto& object = q.fresh_object(target);
-        {
-            ui::Control& queue = (*w)["超级列表框2"];
-            int row = row_of(queue, id);
-            if (row >= 0) queue.set_cell(row, 2, "0%");
-        }
-        if (!object.start(p)) {
+        engine::Download* object = q.fresh_object(id, target);
+        (*w)["超级列表框2"].set_cell_of(id, 2, "0%");
+        if (!object || !object->start(p)) {
             fail_download(c, *w, id, GBK("无法启动下载任务"));
             continue;
         }
@@ -188,11 +175,11 @@ void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
     auto w = c.main_window();
     auto& q = c.transfers().downloads;
     auto task = q.find(id);
-    engine::Download* object = q.current_object();
-    if (!w || !task || !object) return;
+    if (!w || !task || !task->object) return;
+    engine::Download* object = task->object;
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
-    std::string written = q.local_path();
+    const std::string& written = task->local_path;
     ui::Control& queue = (*w)["超级列表框2"];
     std::error_code ec;
 
@@ -209,8 +196,7 @@ void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
     } else {
         q.complete(id);
         add_completed(*w, task->entry.name, final_path);
-        int row = row_of(queue, id);
-        if (row >= 0) queue.delete_row(row);
+        queue.delete_row_of(id);
         set_running_caption(*w);
     }
     run_next_download(c);
@@ -264,21 +250,18 @@ void start_downloads(Client& c) {
 
 void update_download_progress(Client& c) {
     auto w = c.main_window();
-    auto& q = c.transfers().downloads;
-    auto task = q.running();
-    engine::Download* object = q.current_object();
-    if (!w || !task || !object) return;
-    std::int64_t done = object->bytes_received();
-    std::error_code ec;
-    // The engine writes into the partial file until the download is complete.
-    auto size = std::filesystem::file_size(text_to_path(engine::partial_name(q.local_path())), ec);
-    std::int64_t total = ec ? -1 : static_cast<std::int64_t>(size);
-    std::int64_t recent = object->recent_bytes();
+    if (!w) return;
     ui::Control& queue = (*w)["超级列表框2"];
-    int row = row_of(queue, task->id);
-    if (row < 0) return;
-    queue.set_cell(row, 2, transfer::progress_text(done, total));
-    queue.set_cell(row, 4, transfer::speed_text(recent));
+    c.transfers().downloads.with_running([&](const transfer::DownloadQueue::Task& task) {
+        std::int64_t done = task.object->bytes_received();
+        std::error_code ec;
+        // The engine writes into the partial file until the download is complete.
+        auto size =
+            std::filesystem::file_size(text_to_path(engine::partial_name(task.local_path)), ec);
+        std::int64_t total = ec ? -1 : static_cast<std::int64_t>(size);
+        queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
+        queue.set_cell_of(task.id, 4, transfer::speed_text(task.object->recent_bytes()));
+    });
 }
 
 void delete_download_task(Client& c) {
@@ -291,7 +274,7 @@ void delete_download_task(Client& c) {
         c.program().message_box(GBK("该任务正在执行中，暂时无法删除。"));
         return;
     }
-    queue.delete_row(sel);
+    queue.delete_row_of(id);
 }
 
 bool stop_download_for_exit(Client& c) {
@@ -303,14 +286,12 @@ bool stop_download_for_exit(Client& c) {
     if (answer != kAnswerYes) return false;
     auto& q = c.transfers().downloads;
     q.halt();  // the stop below must not start the next row
-    if (q.running()) {
-        if (engine::Download* object = q.current_object()) {
-            std::string resume;
-            object->stop_and_save(resume);
-        }
+    if (auto task = q.running(); task && task->object) {
+        std::string resume;
+        task->object->stop_and_save(resume);
         // What stop-and-save kept for a resume; the final name never existed.
         std::error_code ec;
-        std::filesystem::remove(text_to_path(engine::partial_name(q.local_path())), ec);
+        std::filesystem::remove(text_to_path(engine::partial_name(task->local_path)), ec);
     }
     return true;
 }

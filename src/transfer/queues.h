@@ -37,18 +37,20 @@ struct UploadEntry {
     std::string size_text;
 };
 
-template <class Entry>
+template <class Entry, class Object>
 struct QueuedTask {
     TaskId id = 0;
     RowState state = RowState::waiting;
     Entry entry;
-    std::string failure;  // why a failed row failed (GBK)
+    std::string failure;       // why a failed row failed (GBK)
+    Object* object = nullptr;  // its engine object once started; the queue owns it
+    std::string local_path;    // the file the engine writes or reads (GB18030 text)
 };
 
 template <class Entry, class Object>
 class TransferQueue {
   public:
-    using Task = QueuedTask<Entry>;
+    using Task = QueuedTask<Entry, Object>;
 
     // Appends a waiting row; returns its id.
     TaskId add(Entry entry) {
@@ -175,22 +177,31 @@ class TransferQueue {
         return tasks_.size();
     }
 
-    // A fresh engine object for the task about to start. Ended objects are kept
-    // until the queue goes, so a progress tick never reads a freed one.
-    Object& fresh_object(std::string local_path) {
+    // A fresh engine object for the running task. Ended objects are kept until
+    // the queue goes, so a progress tick never reads a freed one.
+    Object* fresh_object(TaskId id, std::string local_path) {
         std::lock_guard lock(mutex_);
-        objects_.push_back(std::make_unique<Object>());
-        local_path_ = std::move(local_path);
-        return *objects_.back();
+        for (auto& t : tasks_) {
+            if (t.id != id || t.state != RowState::running) continue;
+            objects_.push_back(std::make_unique<Object>());
+            t.object = objects_.back().get();
+            t.local_path = std::move(local_path);
+            return t.object;
+        }
+        return nullptr;
     }
-    // The object of the task running now or last (null before the first).
-    Object* current_object() const {
+    // Calls fn(task) under the queue's lock while a started task runs, so what fn
+    // writes for it cannot land after the task has failed or completed.
+    template <class F>
+    bool with_running(F&& fn) const {
         std::lock_guard lock(mutex_);
-        return objects_.empty() ? nullptr : objects_.back().get();
-    }
-    std::string local_path() const {
-        std::lock_guard lock(mutex_);
-        return local_path_;
+        for (const auto& t : tasks_) {
+            if (t.state != RowState::running) continue;
+            if (!t.object) return false;
+            fn(t);
+            return true;
+        }
+        return false;
     }
 
   private:
@@ -199,7 +210,6 @@ class TransferQueue {
     TaskId last_id_ = 0;
     bool active_ = false;
     std::vector<std::unique_ptr<Object>> objects_;
-    std::string local_path_;
 };
 
 using DownloadQueue = TransferQueue<DownloadEntry, engine::Download>;

@@ -18,13 +18,6 @@ namespace {
 using transfer::TaskId;
 using transfer::UploadEntry;
 
-int row_of(ui::Control& list, TaskId id) {
-    for (int r = 0; r < list.row_count(); ++r) {
-        if (list.row_value(r) == id) return r;
-    }
-    return -1;
-}
-
 void set_queue_caption(ui::Window& w) {
     w["选择夹3"].set_page_title(
         0, GBK("客户端上传(") + std::to_string(w["超级列表框6"].row_count()) + ")");
@@ -59,9 +52,7 @@ bool readable(const std::string& path) {
 void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     c.transfers().uploads.fail(id, why);
     w["标签49"].set_caption(GBK("状态：") + why);
-    ui::Control& queue = w["超级列表框6"];
-    int row = row_of(queue, id);
-    if (row >= 0) queue.set_cell(row, 3, GBK("失败：") + why);
+    w["超级列表框6"].set_cell_of(id, 3, GBK("失败：") + why);
 }
 
 // The file is now one of the account's: list it and move the row out of the queue.
@@ -80,9 +71,7 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     files.set_cell(0, 1, kb);
     w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
     c.transfers().uploads.complete(id);
-    ui::Control& queue = w["超级列表框6"];
-    int row = row_of(queue, id);
-    if (row >= 0) queue.delete_row(row);
+    w["超级列表框6"].delete_row_of(id);
     set_queue_caption(w);
 }
 
@@ -158,8 +147,8 @@ void run_next_upload(Client& c) {
             return code == engine::kEventAskExistingRemote ? 1 : 0;
         };
         (*w)["上传速度时钟"].set_interval(1000);
-        auto& object = q.fresh_object(e.path);
-        if (!object.start(p)) {
+        engine::FtpUpload* object = q.fresh_object(id, e.path);
+        if (!object || !object->start(p)) {
             fail_upload(c, *w, id, GBK("无法启动上传任务"));
             continue;
         }
@@ -171,8 +160,8 @@ void on_upload_ended(Client& c, TaskId id) {
     auto w = c.main_window();
     auto& q = c.transfers().uploads;
     auto task = q.find(id);
-    engine::FtpUpload* object = q.current_object();
-    if (!w || !object) return;
+    if (!w || !task || !task->object) return;
+    engine::FtpUpload* object = task->object;
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
     object->finish();
@@ -262,10 +251,15 @@ void start_uploads(Client& c) {
 void update_upload_progress(Client& c) {
     auto w = c.main_window();
     auto& q = c.transfers().uploads;
-    engine::FtpUpload* object = q.current_object();
+    engine::FtpUpload* object = nullptr;
+    std::string path;
+    q.with_running([&](const transfer::UploadQueue::Task& task) {
+        object = task.object;
+        path = task.local_path;
+    });
     if (!w || !object) return;
     std::int64_t sent = object->bytes_sent();
-    std::int64_t size = transfer::file_size_of(q.local_path());
+    std::int64_t size = transfer::file_size_of(path);
     int percent = size > 0 ? static_cast<int>(std::lround(static_cast<double>(sent) * 100.0 /
                                                           static_cast<double>(size)))
                            : 0;
@@ -281,23 +275,25 @@ void delete_upload_task(Client& c) {
     ui::Control& queue = (*w)["超级列表框6"];
     int sel = queue.current();
     if (sel < 0 || sel >= queue.row_count()) return;
-    if (c.transfers().uploads.remove(queue.row_value(sel)) == transfer::RemoveResult::running) {
+    TaskId id = queue.row_value(sel);
+    if (c.transfers().uploads.remove(id) == transfer::RemoveResult::running) {
         c.program().message_box(GBK("该任务正在执行中，暂时无法删除。"));
         return;
     }
-    queue.delete_row(sel);
+    queue.delete_row_of(id);
 }
 
 void clear_upload_tasks(Client& c) {
     auto w = c.main_window();
     auto running = c.transfers().uploads.clear();
     ui::Control& queue = (*w)["超级列表框6"];
-    for (int r = queue.row_count() - 1; r >= 0; --r) {
-        if (!running || queue.row_value(r) != *running) queue.delete_row(r);
+    for (const auto& row : queue.rows()) {
+        if (!running || row.value != *running) queue.delete_row_of(row.value);
     }
     // The running upload is ended too; its end removes its row without registering it.
     if (running) {
-        if (auto* object = c.transfers().uploads.current_object()) object->finish();
+        if (auto task = c.transfers().uploads.find(*running); task && task->object)
+            task->object->finish();
     }
 }
 

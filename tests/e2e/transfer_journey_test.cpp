@@ -83,7 +83,11 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
          [&] { return tabs() && tabs()->isVisible() && client.timestamped_log_enabled.load(); },
          [&] { tabs()->setCurrentIndex(1); }},
         {"root files shown",
-         [&] { return list("超级列表框1")->topLevelItemCount() == 4 && !client.browser().busy(); },
+         // The page's controls come back after the load, through queued view updates.
+         [&] {
+             return list("超级列表框1")->topLevelItemCount() == 4 && !client.browser().busy() &&
+                    main_widget("按钮38")->isEnabled();
+         },
          [&] {
              auto found = list("超级列表框1")
                               ->findItems(QString::fromUtf8("使用说明.txt"), Qt::MatchExactly);
@@ -142,7 +146,25 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
     while (next < steps.size() && clock.elapsed() < 60000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     driver.stop();
-    EXPECT_EQ(next, steps.size()) << "stuck at: " << (next < steps.size() ? steps[next].what : "");
+    // What the window showed when a step never came, for a failure that only shows under load.
+    auto dump = [&] {
+        std::string out;
+        for (const char* name : {"超级列表框1", "超级列表框2", "超级列表框3", "超级列表框6"}) {
+            auto* l = list(name);
+            if (!l) continue;
+            out += std::string("\n") + name + " (" + std::to_string(l->topLevelItemCount()) +
+                   " rows, " + std::to_string(l->selectedItems().size()) + " selected):";
+            for (int r = 0; r < l->topLevelItemCount() && r < 8; ++r) {
+                out += "\n ";
+                for (int c = 0; c < l->columnCount(); ++c)
+                    out += " | " + l->topLevelItem(r)->text(c).toStdString();
+            }
+        }
+        if (auto* t = tabs()) out += "\npage " + std::to_string(t->currentIndex());
+        return out;
+    };
+    EXPECT_EQ(next, steps.size()) << "stuck at: " << (next < steps.size() ? steps[next].what : "")
+                                  << dump();
     program.shutdown();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -55,8 +55,8 @@ std::optional<fs::path> Incoming::waiting(std::string_view address, std::string_
     return path;
 }
 
-void Incoming::note_digest(std::string_view address, std::string_view remote_name,
-                           BlobInfo digest, const struct stat& written) {
+void Incoming::note_digest(std::string_view address, std::string_view remote_name, BlobInfo digest,
+                           const struct stat& written) {
     std::lock_guard lock(mutex_);
     digests_[key(address, remote_name)] =
         Noted{std::move(digest), written.st_dev, written.st_ino, written.st_mtim};

@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
                 median(down), median(down_curl), median(down_curl) / median(down));
     if (!down_engine.empty())
         std::printf("download, engine alone:     tool  %.3f s, curl %.3f s, ratio %.2f x\n",
-                    median(down_engine), median(down_curl), median(down_curl) / median(down_engine));
+                    median(down_engine), median(down_curl),
+                    median(down_curl) / median(down_engine));
     return 0;
 }

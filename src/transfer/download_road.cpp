@@ -96,6 +96,7 @@ void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
         start_downloads(c);
         ui::Control& tabs = w["选择夹1"];
         tabs.set_current(tabs.page_count() - 1);
+        w["选择夹2"].set_current(0);  // the running rows, whichever list was open
     }
 }
 

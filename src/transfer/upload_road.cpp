@@ -36,6 +36,7 @@ void add_row(Client& c, ui::Window& w, const std::string& path) {
     queue.set_cell(row, 1, folder_name);
     queue.set_cell(row, 2, std::to_string(folder_id));
     queue.set_cell(row, 3, size);
+    set_queue_caption(w);
 }
 
 void add_folder_files(Client& c, ui::Window& w, const std::string& folder) {
@@ -101,6 +102,7 @@ void run_next_upload(Client& c) {
         set_queue_caption(*w);
         auto step = q.next();
         if (step.run_ended) {
+            (*w)["上传速度时钟"].set_interval(0);
             (*w)["上传按钮"].set_enabled(true);
             if ((*w)["选择框2"].checked()) c.shell().shut_down();
             return;
@@ -117,6 +119,8 @@ void run_next_upload(Client& c) {
             fail_upload(c, *w, id, GBK("文件无法读取，上传失败！"));
             continue;
         }
+        std::int64_t size = transfer::file_size_of(e.path);
+        (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
         if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id)) {
             continue;
         }
@@ -136,8 +140,6 @@ void run_next_upload(Client& c) {
         p.url = transfer::ftp_upload_url(c.hosts().ftp_host, remote);
         p.timeout_1 = p.timeout_2 = p.timeout_3 = 5000;
         p.send_chunk = 20480;
-        std::int64_t size = transfer::file_size_of(e.path);
-        (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
         p.message_callback = [](const std::string&, int) {};
         p.event_callback = [&c, id](int code, engine::TaskId, std::int64_t, std::int64_t,
                                     engine::TaskId) {
@@ -174,6 +176,9 @@ void on_upload_ended(Client& c, TaskId id) {
                 c, *w, id,
                 outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
         } else {
+            // All of it has arrived; only the registration is left.
+            (*w)["进度条"].set_position(100);
+            (*w)["标签46"].set_caption(GBK("进度：100%"));
             std::string answer = web_request_text(
                 c.hosts().web_url(transfer::register_upload_path(c.session().account_key(),
                                                                  task->entry.folder_id)),
@@ -257,7 +262,8 @@ void update_upload_progress(Client& c) {
         object = task.object;
         path = task.local_path;
     });
-    if (!w || !object) return;
+    // An ended transfer counts nothing more; its end shows the last figures.
+    if (!w || !object || object->outcome().result != engine::Outcome::Result::none) return;
     std::int64_t sent = object->bytes_sent();
     std::int64_t size = transfer::file_size_of(path);
     int percent = size > 0 ? static_cast<int>(std::lround(static_cast<double>(sent) * 100.0 /

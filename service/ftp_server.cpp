@@ -55,6 +55,33 @@ std::optional<fs::path> Incoming::waiting(std::string_view address, std::string_
     return path;
 }
 
+void Incoming::note_digest(std::string_view address, std::string_view remote_name, BlobInfo digest,
+                           const struct stat& written) {
+    std::lock_guard lock(mutex_);
+    digests_[key(address, remote_name)] =
+        Noted{std::move(digest), written.st_dev, written.st_ino, written.st_mtim};
+}
+
+void Incoming::forget_digest(std::string_view address, std::string_view remote_name) {
+    std::lock_guard lock(mutex_);
+    digests_.erase(key(address, remote_name));
+}
+
+std::optional<BlobInfo> Incoming::digest_of(std::string_view address,
+                                            std::string_view remote_name) {
+    std::string k = key(address, remote_name);
+    std::lock_guard lock(mutex_);
+    auto it = digests_.find(k);
+    if (it == digests_.end()) return std::nullopt;
+    const Noted& n = it->second;
+    struct stat st {};
+    if (::stat((dir_ / k).c_str(), &st) != 0 || st.st_dev != n.device || st.st_ino != n.inode ||
+        st.st_size != n.digest.size || st.st_mtim.tv_sec != n.modified.tv_sec ||
+        st.st_mtim.tv_nsec != n.modified.tv_nsec)
+        return std::nullopt;
+    return n.digest;
+}
+
 int Incoming::sweep() {
     std::lock_guard lock(mutex_);
     int removed = 0;
@@ -67,6 +94,7 @@ int Incoming::sweep() {
         if (::stat(it->path().c_str(), &st) != 0 || now - st.st_mtime <= keep_s_) continue;
         std::error_code rm;
         if (fs::remove(it->path(), rm)) ++removed;
+        digests_.erase(name);
     }
     return removed;
 }
@@ -392,6 +420,8 @@ class Connection {
             ~Release() { in.end(address, name); }
         } release{incoming_, address_, *name};
 
+        // Whatever digest was taken of an earlier upload under this name ends here.
+        incoming_.forget_digest(address_, *name);
         fs::path path = incoming_.path_for(address_, *name);
         int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         struct stat st {};
@@ -416,6 +446,9 @@ class Connection {
         std::vector<char> buf(1 << 16);
         int64_t total = offset;
         std::string result = "226 Transfer complete";
+        // A whole upload is hashed as it arrives; a resumed one is hashed at registration.
+        std::optional<Md5Stream> digest;
+        if (offset == 0) digest.emplace();
         for (;;) {
             auto deadline = Clock::now() + std::chrono::seconds(limits_.data_timeout_s);
             if (!wait_fd(data, POLLIN, deadline)) {
@@ -449,8 +482,13 @@ class Connection {
                 result = "452 Cannot write file";
                 break;
             }
+            if (digest) digest->update(buf.data(), static_cast<size_t>(n));
         }
         ::close(data);
+        struct stat written {};
+        if (digest && result.compare(0, 3, "226") == 0 && ::fstat(file, &written) == 0 &&
+            written.st_size == total)
+            incoming_.note_digest(address_, *name, BlobInfo{digest->hex(), total}, written);
         ::close(file);
         reply(result);
     }

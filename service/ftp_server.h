@@ -17,6 +17,10 @@
 #include <string_view>
 #include <thread>
 
+#include <sys/stat.h>
+
+#include "store.h"
+
 namespace qorvel::service {
 
 // Uploads waiting in the incoming folder for their registration. Each is
@@ -36,6 +40,12 @@ class Incoming {
                                                  std::string_view remote_name);
     // Removes uploads older than their time that nobody is writing.
     int sweep();
+    // The digest taken while an upload arrived whole, so its registration need
+    // not read it again. It holds only while the file is as it was then.
+    void note_digest(std::string_view address, std::string_view remote_name, BlobInfo digest,
+                     const struct stat& written);
+    void forget_digest(std::string_view address, std::string_view remote_name);
+    std::optional<BlobInfo> digest_of(std::string_view address, std::string_view remote_name);
 
   private:
     std::string key(std::string_view address, std::string_view remote_name) const;
@@ -43,6 +53,13 @@ class Incoming {
     int keep_s_;
     std::mutex mutex_;
     std::set<std::string> writing_;
+    struct Noted {
+        BlobInfo digest;
+        dev_t device;
+        ino_t inode;
+        struct timespec modified;
+    };
+    std::map<std::string, Noted> digests_;
 };
 
 using LoginCheck = std::function<bool(const std::string& user, const std::string& password,

@@ -781,12 +781,14 @@ void HttpService::install_registration(const Route& route) {
         std::optional<int> id;
         try {
             if (auto path = incoming_.waiting(req.remote_addr, remote))
-                if (auto blob = store_.adopt_blob(*path))
+                if (auto blob =
+                        store_.adopt_blob(*path, incoming_.digest_of(req.remote_addr, remote)))
                     id = store_.add_file(*account, *folder, *name, *blob);
         } catch (...) {
             incoming_.end(req.remote_addr, remote);
             throw;
         }
+        incoming_.forget_digest(req.remote_addr, remote);
         incoming_.end(req.remote_addr, remote);
         send_gbk(res, id ? registered(*id) : std::string(kFail));
     });

@@ -188,6 +188,22 @@ std::string md5_hex(std::string_view bytes) {
     return hex(digest, len);
 }
 
+Md5Stream::Md5Stream() : ctx_(EVP_MD_CTX_new()) {
+    EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_md5(), nullptr);
+}
+Md5Stream::~Md5Stream() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+}
+void Md5Stream::update(const char* data, size_t size) {
+    EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, size);
+}
+std::string Md5Stream::hex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), digest, &len);
+    return qorvel::service::hex(digest, len);
+}
+
 std::optional<BlobInfo> md5_of_file(const fs::path& file) {
     std::FILE* f = std::fopen(file.c_str(), "rb");
     if (!f) return std::nullopt;
@@ -578,8 +594,8 @@ fs::path Store::blob_path(std::string_view md5) const {
     return blobs_ / name.substr(0, 2) / name;
 }
 
-std::optional<BlobInfo> Store::adopt_blob(const fs::path& file) {
-    auto info = md5_of_file(file);
+std::optional<BlobInfo> Store::adopt_blob(const fs::path& file, std::optional<BlobInfo> known) {
+    auto info = known ? known : md5_of_file(file);
     if (!info) return std::nullopt;
     std::lock_guard lock(mutex_);
     fs::path target = blob_path(info->md5);

@@ -52,6 +52,20 @@ struct BlobInfo {
     int64_t size = 0;
 };
 
+// MD5 of bytes that arrive piece by piece.
+class Md5Stream {
+  public:
+    Md5Stream();
+    ~Md5Stream();
+    Md5Stream(const Md5Stream&) = delete;
+    Md5Stream& operator=(const Md5Stream&) = delete;
+    void update(const char* data, size_t size);
+    std::string hex();  // ends the stream
+
+  private:
+    void* ctx_;
+};
+
 enum class RegisterResult { ok, name_taken, email_taken };
 enum class FolderDelete { ok, not_found, has_children };
 
@@ -111,9 +125,10 @@ class Store {
     // Blobs.
     std::optional<BlobInfo> blob(std::string_view md5);
     std::filesystem::path blob_path(std::string_view md5) const;
-    // Hashes the file, moves it into the blob folder (or drops it when the
-    // blob is there already) and records the blob.
-    std::optional<BlobInfo> adopt_blob(const std::filesystem::path& file);
+    // Hashes the file (unless its digest is known), moves it into the blob
+    // folder (or drops it when the blob is there already) and records the blob.
+    std::optional<BlobInfo> adopt_blob(const std::filesystem::path& file,
+                                       std::optional<BlobInfo> known = std::nullopt);
     BlobInfo put_blob(std::string_view bytes);
 
     // Named flags and values.

@@ -17,6 +17,7 @@
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
 #include "storage/browser.h"
+#include "transfer/transfers.h"
 #include "ui/engine.h"
 #include "ui/windows/catalogue.h"
 
@@ -32,9 +33,9 @@ class ProgramPrompts : public Prompts {
     std::string choose_folder(const std::string& title) override {
         return program_.choose_folder(title);
     }
-    std::vector<std::string> choose_files(const std::string& title,
-                                          const std::string& filter) override {
-        return program_.choose_files(title, filter);
+    std::vector<std::string> choose_files(const std::string& title, const std::string& filter,
+                                          const std::string& initial_folder) override {
+        return program_.choose_files(title, filter, initial_folder);
     }
 
   private:
@@ -60,6 +61,8 @@ class Client {
     const ClientFolders& folders() const { return folders_; }
     SessionStore& session() { return session_; }
     StorageBrowser& browser() { return browser_; }
+    // The download and upload queues with their engine objects.
+    transfer::Transfers& transfers() { return transfers_; }
 
     // Windows: the factory builds a catalogue window with its handlers wired.
     void set_window_factory(WindowFactory factory) { factory_ = std::move(factory); }
@@ -86,6 +89,8 @@ class Client {
     // Loads of the storage browser that start from here (tree reset, first tree load).
     std::function<void()> reset_tree;
     std::function<void()> first_tree_load;
+    // A whole-folder list has been shown: the download queue takes every row.
+    std::function<void()> folder_listed_for_download;
 
     std::atomic<int> is_vip{0};
     std::atomic<bool> timestamped_log_enabled{false};
@@ -105,6 +110,8 @@ class Client {
     std::shared_ptr<ui::Window> main_, login_, web_login_;
     LocalClock clock_;
     std::string stamp_;
+    // Last, so its engine objects stop before anything their callbacks use goes.
+    transfer::Transfers transfers_;
 };
 
 }  // namespace qorvel

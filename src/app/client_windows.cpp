@@ -3,6 +3,7 @@
 #include "account/registration.h"
 #include "account/roads.h"
 #include "storage/roads.h"
+#include "transfer/roads.h"
 #include "ui/windows/catalogue.h"
 
 namespace qorvel {
@@ -31,6 +32,7 @@ std::shared_ptr<ui::Window> make_client_window(Client& c, const std::string& id)
         windows::wire_main_window(p, *w);
         wire_main_window_account(c, *w);
         storage::wire_storage_main_window(c, *w);
+        wire_transfer_operations(c, *w);
     } else if (id == windows::kLoginWindow) {
         windows::wire_login_window(p, *w, c.hosts().web,
                                    [&c](ui::Window& child) { wire_child(c, child); });

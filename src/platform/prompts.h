@@ -21,9 +21,10 @@ class Prompts {
     virtual int message_box(const std::string& text, MessageButtons buttons) = 0;
     // A folder path as GBK text (empty when cancelled).
     virtual std::string choose_folder(const std::string& title) = 0;
-    // Several files (GBK paths); empty when cancelled.
+    // Several files (GBK paths); empty when cancelled. Opens in initial_folder when given.
     virtual std::vector<std::string> choose_files(const std::string& title,
-                                                  const std::string& filter) = 0;
+                                                  const std::string& filter,
+                                                  const std::string& initial_folder) = 0;
 };
 
 }  // namespace qorvel

@@ -37,14 +37,15 @@ bool begin_list_load(Client& c, ui::Window& w) {
 }
 
 // The end of every load, whatever became of it.
+// The load ends only once its controls are back, so whoever sees it idle can use them.
 void finish_list_load(Client& c, ui::Window& w, const char* status) {
-    c.browser().end_load();
     if (c.timestamped_log_enabled)
         w[names::kStampLog].append_text(c.take_time_stamp() + gbk(text::kStampDone));
     w[names::kWorkList].set_enabled(true);
     w[names::kTree].set_enabled(true);
     w[names::kTabs].set_enabled(true);
     w[names::kStatus].set_caption(gbk(status));
+    c.browser().end_load();
 }
 
 void fill_page_combo(ui::Control& combo, int pages) {
@@ -98,6 +99,7 @@ void fetch_file_list(Client& c, ui::Window& w) {
                                                    w[names::kPasswordMarker].text()));
     finish_list_load(c, w, text::kLoaded);
     if (w[names::kSetUploadCheck].checked()) set_upload_target_from_tree(c, false);
+    if (whole && c.folder_listed_for_download) c.folder_listed_for_download();
 }
 
 // The folder worker: one level of sub-folders, then the folder's first page.

@@ -277,6 +277,39 @@ bool Control::set_cell(int row, int column, const std::string& gbk) {
     });
     return ok;
 }
+bool Control::set_cell_of(long long value, int column, const std::string& gbk) {
+    bool ok = false;
+    QV_CHANGE(kItems, {
+        for (auto& row : rows_) {
+            if (row.value != value || column < 0) continue;
+            if (static_cast<int>(row.cells.size()) <= column) row.cells.resize(column + 1);
+            if (row.cells[column] != gbk) {
+                row.cells[column] = gbk;
+                changed_ = true;
+            }
+            ok = true;
+            break;
+        }
+    });
+    return ok;
+}
+bool Control::delete_row_of(long long value) {
+    bool ok = false;
+    QV_CHANGE(kItems | kCurrent, {
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            if (rows_[i].value != value) continue;
+            int row = static_cast<int>(i);
+            rows_.erase(rows_.begin() + row);
+            if (current_ == row)
+                current_ = -1;
+            else if (current_ > row)
+                --current_;
+            ok = changed_ = true;
+            break;
+        }
+    });
+    return ok;
+}
 std::string Control::cell(int row, int column) const {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0) return {};

@@ -169,6 +169,9 @@ class Control {
     // The first row carrying the item value, -1 when none does.
     int find_row(long long value) const;
     bool set_cell(int row, int column, const std::string& gbk);
+    // By item value, found and changed under one lock: rows may move meanwhile.
+    bool set_cell_of(long long value, int column, const std::string& gbk);
+    bool delete_row_of(long long value);
     std::string cell(int row, int column) const;
     bool set_row_value(int row, long long value);
     long long row_value(int row) const;

@@ -229,8 +229,10 @@ std::string ScriptedPrompts::choose_folder(const std::string&) {
     return out;
 }
 
-std::vector<std::string> ScriptedPrompts::choose_files(const std::string&, const std::string&) {
+std::vector<std::string> ScriptedPrompts::choose_files(const std::string&, const std::string&,
+                                                       const std::string& initial_folder) {
     std::lock_guard lock(mutex_);
+    files_folders_.push_back(initial_folder);
     if (files_.empty()) return {};
     auto out = files_.front();
     files_.pop_front();

@@ -100,14 +100,20 @@ class ScriptedPrompts : public Prompts {
 
     int message_box(const std::string& text, MessageButtons buttons) override;
     std::string choose_folder(const std::string& title) override;
-    std::vector<std::string> choose_files(const std::string& title,
-                                          const std::string& filter) override;
+    std::vector<std::string> choose_files(const std::string& title, const std::string& filter,
+                                          const std::string& initial_folder) override;
+    // The folders the file chooser was opened in, in order.
+    std::vector<std::string> file_chooser_folders() const {
+        std::lock_guard lock(mutex_);
+        return files_folders_;
+    }
 
   private:
     mutable std::mutex mutex_;
     std::deque<int> answers_;
     std::deque<std::string> folders_;
     std::deque<std::vector<std::string>> files_;
+    std::vector<std::string> files_folders_;
     std::vector<Asked> asked_;
     std::function<int(const std::string&, MessageButtons)> responder_;
 };

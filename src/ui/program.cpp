@@ -233,8 +233,10 @@ std::string Program::choose_folder(const std::string& gbk_title) {
 }
 
 std::vector<std::string> Program::choose_files(const std::string& gbk_title,
-                                               const std::string& filter) {
-    return run_on_ui_and_wait([&] { return prompts_.choose_files(gbk_title, filter); });
+                                               const std::string& filter,
+                                               const std::string& initial_folder) {
+    return run_on_ui_and_wait(
+        [&] { return prompts_.choose_files(gbk_title, filter, initial_folder); });
 }
 
 bool Program::call_on_ui(const std::function<void()>& fn) {

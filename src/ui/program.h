@@ -127,7 +127,8 @@ class Program {
     // Caption "信息："; kAnswerOk, kAnswerYes or kAnswerNo.
     int message_box(const std::string& gbk_text, MessageButtons buttons = MessageButtons::ok);
     std::string choose_folder(const std::string& gbk_title);
-    std::vector<std::string> choose_files(const std::string& gbk_title, const std::string& filter);
+    std::vector<std::string> choose_files(const std::string& gbk_title, const std::string& filter,
+                                          const std::string& initial_folder = {});
 
     // --- workers ---
     // Runs fn on a new thread; the caller continues at once. shutdown() waits for it.

@@ -2,6 +2,10 @@
 // de-chunking, the failure counter and the web-login hand-overs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include <filesystem>
 
 #include "ftp_server.h"
@@ -203,6 +207,37 @@ TEST(Incoming, UploadsAreKeptPerAddressAndSweptAfterTheirTime) {
     EXPECT_EQ(in.sweep(), 1);
     EXPECT_FALSE(std::filesystem::exists(old));
     EXPECT_TRUE(std::filesystem::exists(mine));
+}
+
+TEST(Incoming, ADigestTakenOnArrivalHoldsOnlyForTheFileAsItWasWritten) {
+    test::TempDir dir("qorvel-incoming");
+    Incoming in(dir.path(), 60);
+    auto path = in.path_for("127.0.0.5", "d.bin.qrvllswj");
+    auto note = [&] {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        in.note_digest("127.0.0.5", "d.bin.qrvllswj", BlobInfo{md5_hex("12345"), 5}, st);
+    };
+    test::write_file(path, "12345");
+    note();
+    ASSERT_TRUE(in.digest_of("127.0.0.5", "d.bin.qrvllswj"));
+    EXPECT_EQ(in.digest_of("127.0.0.5", "d.bin.qrvllswj")->md5, md5_hex("12345"));
+    EXPECT_FALSE(in.digest_of("127.0.0.6", "d.bin.qrvllswj")) << "another address's upload";
+
+    std::ofstream(path, std::ios::app) << "6";
+    EXPECT_FALSE(in.digest_of("127.0.0.5", "d.bin.qrvllswj")) << "grown since";
+
+    test::write_file(path, "12345");
+    note();
+    // Replaced by another file of the same size: another inode.
+    auto other = dir.path() / "other";
+    test::write_file(other, "abcde");
+    std::filesystem::rename(other, path);
+    EXPECT_FALSE(in.digest_of("127.0.0.5", "d.bin.qrvllswj")) << "replaced since";
+
+    note();
+    in.forget_digest("127.0.0.5", "d.bin.qrvllswj");
+    EXPECT_FALSE(in.digest_of("127.0.0.5", "d.bin.qrvllswj"));
 }
 
 }  // namespace

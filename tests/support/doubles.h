@@ -76,7 +76,8 @@ class PromptScript : public Prompts {
         folders_.pop_front();
         return f;
     }
-    std::vector<std::string> choose_files(const std::string&, const std::string&) override {
+    std::vector<std::string> choose_files(const std::string&, const std::string&,
+                                          const std::string&) override {
         std::lock_guard g(mutex_);
         return files_;
     }

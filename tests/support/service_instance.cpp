@@ -26,6 +26,7 @@ std::string ServiceInstance::binary() {
 ServiceInstance::ServiceInstance(ServiceInstanceOptions options)
     : options_(std::move(options)), data_(std::make_unique<TempDir>("qorvel-service")) {
     log_ = data_->path() / "service.log";
+    ftp_port_ = options_.ftp_port;
 }
 
 ServiceInstance::~ServiceInstance() {

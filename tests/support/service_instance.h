@@ -17,6 +17,7 @@ struct ServiceInstanceOptions {
     std::string host = "127.0.0.1";  // any 127.x.y.z
     bool seed_demo = true;
     bool throttle = false;  // file host 2's per-connection limit
+    int ftp_port = 0;       // 0: any free port; the client's uploads need 1678
     std::vector<std::string> extra_args;
 };
 

@@ -255,6 +255,10 @@ class FtpSender {
         t_->message(msg::sending());
         t_->event(kEventPartBegins, file_size_ - offset);
         std::int64_t pos = offset;
+        // Pieces of send_chunk would each leave as a small segment; corked, the
+        // kernel sends full ones. A rate-limited upload sends as it goes.
+        const bool corked = p_.rate_limit <= 0;
+        if (corked) data_.set_cork(true);
         while (pos < file_size_) {
             if (t_->stopping()) return Step::fatal;
             std::int64_t piece = p_.rate_limit > 0 ? t_->rate_share() : p_.send_chunk;
@@ -280,6 +284,7 @@ class FtpSender {
                                              .count()));
             }
         }
+        if (corked) data_.set_cork(false);
         data_.close();
         return Step::done;
     }

@@ -233,6 +233,11 @@ IoStatus Socket::receive_until(char* data, std::size_t size, std::size_t& got,
     return receive(data, size, got, left);
 }
 
+void Socket::set_cork(bool on) {
+    int value = on ? 1 : 0;
+    setsockopt(fd_.load(), IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
 void Socket::set_buffers(int receive_bytes, int send_bytes) {
     int fd = fd_.load();
     if (receive_bytes > 0)

@@ -50,6 +50,8 @@ class Socket {
     IoStatus wait_readable(int timeout_ms);
 
     void set_buffers(int receive_bytes, int send_bytes);
+    // Held segments: small sends leave as full segments until uncorked.
+    void set_cork(bool on);
     // Wakes a thread blocked on this socket; called from another thread.
     void shutdown_now();
     void close();

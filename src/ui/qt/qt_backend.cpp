@@ -167,14 +167,16 @@ std::string QtPrompts::choose_folder(const std::string& title) {
 }
 
 std::vector<std::string> QtPrompts::choose_files(const std::string& title,
-                                                 const std::string& filter) {
+                                                 const std::string& filter,
+                                                 const std::string& initial_folder) {
     // "description|pattern|description|pattern" becomes Qt's "description (pattern);;...".
     QStringList parts = to_qt(filter).split('|');
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
-    QStringList files =
-        QFileDialog::getOpenFileNames(nullptr, to_qt(title), QString(), filters.join(";;"));
+    QStringList files = QFileDialog::getOpenFileNames(
+        nullptr, to_qt(title), QString::fromStdString(text_to_path(initial_folder).string()),
+        filters.join(";;"));
     std::vector<std::string> out;
     for (const QString& f : files)
         out.push_back(path_to_text(std::filesystem::path(f.toStdString())));

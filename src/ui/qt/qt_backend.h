@@ -65,8 +65,8 @@ class QtPrompts : public Prompts {
   public:
     int message_box(const std::string& text, MessageButtons buttons) override;
     std::string choose_folder(const std::string& title) override;
-    std::vector<std::string> choose_files(const std::string& title,
-                                          const std::string& filter) override;
+    std::vector<std::string> choose_files(const std::string& title, const std::string& filter,
+                                          const std::string& initial_folder) override;
 };
 
 // Sets the clipboard text (UTF-8) on the window thread; callable from any thread.

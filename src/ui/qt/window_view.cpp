@@ -156,6 +156,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
     case Kind::button: {
         auto* b = new QPushButton(parent);
         if (c.hand_cursor()) b->setCursor(Qt::PointingHandCursor);
+        if (c.picture() == "icon:folder") b->setIcon(b->style()->standardIcon(QStyle::SP_DirIcon));
         return b;
     }
     case Kind::label:

@@ -70,7 +70,8 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     put(w, "标签43", Kind::label, {370, 76, 232, 24}, {}, u, 0);
     Control& queue = put(w, "超级列表框6", Kind::list_view, {14, 103, 580, 126}, {}, u, 0);
     add_columns(queue, {{"文件路径", 100}, {"上传目录", 80}, {"ID", 50}, {"大小", 150}});
-    put(w, "列表框1", Kind::list_box, {14, 104, 372, 124}, {}, u, 0);
+    // Lies over the upload queue and is never filled: kept hidden so the queue shows.
+    put(w, "列表框1", Kind::list_box, {14, 104, 372, 124}, {}, u, 0).set_visible(false);
     put(w, "透明标签1", Kind::transparent_label, {141, 139, 358, 56},
         "拖放文件/目录到此可添加并上传", u, 0);
     put(w, "选择框2", Kind::check, {18, 234, 160, 24}, "上传完成后关闭计算机", u, 0);
@@ -122,7 +123,8 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
         "当前不是VIP会员，下载速度不超过1M/s，高峰期可能无法下载，开通VIP解除。", d, 0);
     put(w, "标签44", Kind::label, {15, 277, 57, 24}, "保存位置：", d, 0);
     put(w, "编辑框49", Kind::edit, {85, 275, 200, 27}, {}, d, 0);
-    put(w, "按钮34", Kind::button, {301, 275, 53, 28}, {}, d, 0);
+    // The save-folder chooser: a folder icon, not a blank face.
+    put(w, "按钮34", Kind::button, {301, 275, 53, 28}, {}, d, 0).set_picture("icon:folder");
     put(w, "按钮28", Kind::button, {366, 275, 101, 28}, "开始下载", d, 0);
     Control& same_name = put(w, "组合框6", Kind::combo, {481, 278, 97, 20}, {}, d, 0);
     add_items(same_name, {"同名覆盖", "同名更改"});

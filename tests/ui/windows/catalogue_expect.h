@@ -25,7 +25,6 @@ inline const std::vector<ExpectedControl>& expected_visible_controls() {
         {"main", "标签1", "label", 15, 76, 355, 24, "选择上传文件，目前仅支持单个120M内上传。"},
         {"main", "标签43", "label", 370, 76, 232, 24, ""},
         {"main", "超级列表框6", "list_view", 14, 103, 580, 126, ""},
-        {"main", "列表框1", "list_box", 14, 104, 372, 124, ""},
         {"main", "透明标签1", "transparent_label", 141, 139, 358, 56,
          "拖放文件/目录到此可添加并上传"},
         {"main", "选择框2", "check", 18, 234, 160, 24, "上传完成后关闭计算机"},

@@ -1,0 +1,300 @@
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#include "net/charset.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "storage/roads.h"
+#include "transfer/download_rules.h"
+#include "transfer/engine/engine.h"
+#include "transfer/roads.h"
+
+namespace qorvel {
+
+namespace {
+
+using transfer::DownloadEntry;
+using transfer::TaskId;
+
+void set_running_caption(ui::Window& w) {
+    w["选择夹2"].set_page_title(
+        0, GBK("下载中(") + std::to_string(w["超级列表框2"].row_count()) + ")");
+}
+void set_done_caption(ui::Window& w) {
+    w["选择夹2"].set_page_title(
+        1, GBK("已完成(") + std::to_string(w["超级列表框3"].row_count()) + ")");
+}
+
+void add_completed(ui::Window& w, const std::string& name, const std::string& path) {
+    ui::Control& done = w["超级列表框3"];
+    done.insert_row(0, name);
+    done.set_cell(0, 1, path);
+    set_done_caption(w);
+}
+
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(text_to_path(path), ec);
+}
+
+int random_prefix() {
+    thread_local std::mt19937 gen{std::random_device{}()};
+    return std::uniform_int_distribution<int>(10000, 50000)(gen);
+}
+
+std::string default_save_folder(ui::Window& w) {
+    return w["编辑框49"].text();
+}
+
+// Link-only entries ("0B") become link files in the default save folder.
+void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
+                        const std::string& listed_name) {
+    auto name = transfer::safe_local_name(listed_name);
+    std::string folder = default_save_folder(w);
+    std::string answer = web_get(c.hosts().web_url(
+        transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
+    auto link = transfer::storage_link(answer);
+    if (!name || !link) {
+        add_completed(w, listed_name, GBK("失败：无法取得链接地址"));
+        return;
+    }
+    std::string path = folder + *name + ".desktop";
+    for (int attempt = 0; exists(path) && attempt < 64; ++attempt) {
+        path = folder + std::to_string(random_prefix()) + *name + ".desktop";
+    }
+    if (exists(path) || !c.shell().create_shortcut(path, *link)) {
+        add_completed(w, listed_name, GBK("失败：无法创建链接文件"));
+        return;
+    }
+    add_completed(w, listed_name, path);
+}
+
+// The queueing steps over the selected rows of the file list.
+void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
+    ui::Control& files = w["超级列表框1"];
+    ui::Control& queue = w["超级列表框2"];
+    std::string folder = c.transfers().chosen_save_folder.get();
+    int added = 0;
+    for (int r : rows) {
+        std::string name = files.cell(r, 0);
+        std::string size = files.cell(r, 1);
+        std::string file_id = std::to_string(files.row_value(r));
+        if (size == "0B") {
+            make_link_shortcut(c, w, file_id, name);
+            continue;
+        }
+        TaskId id = c.transfers().downloads.add(DownloadEntry{name, size, file_id, folder});
+        int row = queue.insert_row(queue.row_count(), name, id);
+        queue.set_cell(row, 1, size);
+        queue.set_cell(row, 3, file_id);
+        queue.set_cell(row, 5, folder);
+        ++added;
+    }
+    if (added > 0) {
+        set_running_caption(w);
+        start_downloads(c);
+        ui::Control& tabs = w["选择夹1"];
+        tabs.set_current(tabs.page_count() - 1);
+        w["选择夹2"].set_current(0);  // the running rows, whichever list was open
+    }
+}
+
+void fail_download(Client& c, ui::Window& w, TaskId id, const std::string& why) {
+    c.transfers().downloads.fail(id, why);
+    ui::Control& queue = w["超级列表框2"];
+    queue.set_cell_of(id, 2, GBK("失败"));
+    queue.set_cell_of(id, 4, why);
+}
+
+void on_download_ended(Client& c, TaskId id, const std::string& final_path);
+
+// Starts the first waiting row; rows that cannot start fail and the next one is tried.
+void run_next_download(Client& c) {
+    auto w = c.main_window();
+    if (!w) return;
+    auto& q = c.transfers().downloads;
+    for (;;) {
+        auto step = q.next();
+        if (step.run_ended) {
+            (*w)["按钮28"].set_enabled(true);
+            if ((*w)["选择框3"].checked()) c.shell().shut_down();
+            return;
+        }
+        if (!step.task) return;  // another task is running
+        const TaskId id = step.task->id;
+        const DownloadEntry& e = step.task->entry;
+
+        auto name = transfer::safe_local_name(e.name);
+        if (!name) {
+            fail_download(c, *w, id, GBK("文件名无效"));
+            continue;
+        }
+        std::string answer = web_get(c.hosts().web_url(
+            transfer::storage_link_path(e.file_id, c.browser().access_password_or_zero())));
+        auto link = transfer::storage_link(answer);
+        if (!link) {
+            fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
+            continue;
+        }
+        std::string base = e.folder.empty() ? default_save_folder(*w) : e.folder;
+        auto plan =
+            transfer::plan_target(base, *name, (*w)["组合框6"].current(), exists, random_prefix);
+        if (!plan.ok) {
+            fail_download(c, *w, id, GBK("没有可用的文件名"));
+            continue;
+        }
+        // An old file of the same name is replaced only once the new one is complete.
+        std::string target = plan.replaces.empty()
+                                 ? plan.final_path
+                                 : base + ".qorvel-" + std::to_string(id) + "-" + *name;
+
+        auto& p = c.transfers().download_params;
+        p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
+        p.local_path = target;
+        p.rate_limit = 0;
+        p.event_callback = [&c, id, final_path = plan.final_path](int code, engine::TaskId,
+                                                                  std::int64_t, std::int64_t,
+                                                                  engine::TaskId) {
+            if (code == engine::kEventEnded) {
+                c.program().start_worker(
+                    [&c, id, final_path] { on_download_ended(c, id, final_path); });
+            }
+            return 1;
+        };
+        engine::Download* object = q.fresh_object(id, target);
+        (*w)["超级列表框2"].set_cell_of(id, 2, "0%");
+        if (!object || !object->start(p)) {
+            fail_download(c, *w, id, GBK("无法启动下载任务"));
+            continue;
+        }
+        return;
+    }
+}
+
+void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
+    auto w = c.main_window();
+    auto& q = c.transfers().downloads;
+    auto task = q.find(id);
+    if (!w || !task || !task->object) return;
+    engine::Download* object = task->object;
+    object->wait_idle(5000);
+    engine::Outcome outcome = object->outcome();
+    const std::string& written = task->local_path;
+    ui::Control& queue = (*w)["超级列表框2"];
+    std::error_code ec;
+
+    if (outcome.result == engine::Outcome::Result::success && written != final_path) {
+        std::filesystem::rename(text_to_path(written), text_to_path(final_path), ec);
+        if (ec) outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0};
+    }
+    if (outcome.result != engine::Outcome::Result::success) {
+        // The engine has removed its partial file; an old file of the same name stays as it was.
+        std::string why = outcome.result == engine::Outcome::Result::stopped ? GBK("已停止")
+                          : outcome.message.empty()                          ? GBK("下载失败")
+                                                                             : outcome.message;
+        fail_download(c, *w, id, why);
+    } else {
+        q.complete(id);
+        add_completed(*w, task->entry.name, final_path);
+        queue.delete_row_of(id);
+        set_running_caption(*w);
+    }
+    run_next_download(c);
+}
+
+}  // namespace
+
+void choose_save_location(Client& c) {
+    auto w = c.main_window();
+    std::string folder = c.prompts().choose_folder(GBK("请选择一个文件夹"));
+    if (!folder.empty()) (*w)["编辑框49"].set_text(transfer::folder_text(folder));
+}
+
+void queue_selected_downloads(Client& c) {
+    auto w = c.main_window();
+    c.transfers().chosen_save_folder.set(
+        transfer::folder_text(c.prompts().choose_folder(GBK("请选择一个存放的目录。"))));
+    queue_rows(c, *w, (*w)["超级列表框1"].selected_rows());
+}
+
+void queue_folder_download(Client& c) {
+    auto w = c.main_window();
+    c.transfers().chosen_save_folder.set(
+        transfer::folder_text(c.prompts().choose_folder(GBK("请选择一个存放的目录。"))));
+    // The browser lists the whole folder and then hands it to queue_listed_files.
+    storage::start_whole_folder_load(c);
+}
+
+void queue_listed_files(Client& c) {
+    auto w = c.main_window();
+    std::vector<int> rows;
+    int n = (*w)["超级列表框1"].row_count();
+    for (int r = 0; r < n; ++r) rows.push_back(r);
+    (*w)["超级列表框1"].set_selection(rows, n > 0 ? 0 : -1);
+    queue_rows(c, *w, rows);
+}
+
+void start_downloads(Client& c) {
+    auto w = c.main_window();
+    auto& q = c.transfers().downloads;
+    if (!q.begin_run()) return;  // a run is in progress; new rows join it
+    (*w)["按钮28"].set_enabled(false);
+    if (q.size() == 0) {
+        q.next();  // ends the run
+        c.program().message_box(GBK("没有下载任务！"));
+        (*w)["按钮28"].set_enabled(true);
+        return;
+    }
+    c.program().start_worker([&c] { run_next_download(c); });
+}
+
+void update_download_progress(Client& c) {
+    auto w = c.main_window();
+    if (!w) return;
+    ui::Control& queue = (*w)["超级列表框2"];
+    c.transfers().downloads.with_running([&](const transfer::DownloadQueue::Task& task) {
+        std::int64_t done = task.object->bytes_received();
+        std::error_code ec;
+        // The engine writes into the partial file until the download is complete.
+        auto size =
+            std::filesystem::file_size(text_to_path(engine::partial_name(task.local_path)), ec);
+        std::int64_t total = ec ? -1 : static_cast<std::int64_t>(size);
+        queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
+        queue.set_cell_of(task.id, 4, transfer::speed_text(task.object->recent_bytes()));
+    });
+}
+
+void delete_download_task(Client& c) {
+    auto w = c.main_window();
+    ui::Control& queue = (*w)["超级列表框2"];
+    int sel = queue.current();
+    if (sel < 0 || sel >= queue.row_count()) return;
+    TaskId id = queue.row_value(sel);
+    if (c.transfers().downloads.remove(id) == transfer::RemoveResult::running) {
+        c.program().message_box(GBK("该任务正在执行中，暂时无法删除。"));
+        return;
+    }
+    queue.delete_row_of(id);
+}
+
+bool stop_download_for_exit(Client& c) {
+    auto w = c.main_window();
+    if (!w || (*w)["超级列表框2"].row_count() == 0) return true;
+    int answer = c.program().message_box(
+        GBK("发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。"),
+        MessageButtons::yes_no);
+    if (answer != kAnswerYes) return false;
+    auto& q = c.transfers().downloads;
+    q.halt();  // the stop below must not start the next row
+    if (auto task = q.running(); task && task->object) {
+        std::string resume;
+        task->object->stop_and_save(resume);
+        // What stop-and-save kept for a resume; the final name never existed.
+        std::error_code ec;
+        std::filesystem::remove(text_to_path(engine::partial_name(task->local_path)), ec);
+    }
+    return true;
+}
+
+}  // namespace qorvel

@@ -1,0 +1,87 @@
+#include "transfer/download_rules.h"
+
+#include "net/form.h"
+#include "net/text.h"
+
+namespace qorvel::transfer {
+
+std::optional<std::string> storage_link(const std::string& answer) {
+    static const std::string start = "bsmzdyd";
+    auto at = answer.find(start);
+    if (at == std::string::npos) return std::nullopt;
+    auto from = at + start.size();
+    auto end = answer.find('<', from);
+    if (end == std::string::npos || end == from) return std::nullopt;
+    return answer.substr(from, end - from);
+}
+
+std::string storage_link_path(const std::string& file_id, const std::string& access_password) {
+    return with_query("/ym.php", Form().add("pid", file_id).add("srmm", access_password));
+}
+
+std::string download_url(const ServiceHosts& hosts, bool vip, const std::string& link) {
+    return "http://" + (vip ? hosts.files3 : hosts.files2) + "/up/" + link;
+}
+
+std::optional<std::string> safe_local_name(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (is_gbk_lead(c) && i + 1 < name.size()) {
+            // A two-byte character: its second byte is never "/" or a control byte.
+            out += name[i];
+            out += name[++i];
+            continue;
+        }
+        out += (c == '/' || c < 0x20 || c == 0x7f) ? '_' : static_cast<char>(c);
+    }
+    if (out.empty() || out == "." || out == "..") return std::nullopt;
+    return out;
+}
+
+TargetPlan plan_target(const std::string& folder, const std::string& name, int policy,
+                       const std::function<bool(const std::string&)>& exists,
+                       const std::function<int()>& random) {
+    TargetPlan plan;
+    plan.final_path = folder + name;
+    if (!exists(plan.final_path)) return plan;
+    if (policy == static_cast<int>(SameName::rename)) {
+        // Bounded: a folder that holds every numbered name gives up rather than spin.
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            std::string candidate = folder + std::to_string(random()) + name;
+            if (!exists(candidate)) {
+                plan.final_path = candidate;
+                return plan;
+            }
+        }
+        plan.ok = false;
+        return plan;
+    }
+    plan.replaces = plan.final_path;
+    return plan;
+}
+
+std::string progress_text(std::int64_t done, std::int64_t size) {
+    if (size <= 0 || done <= 0) return "0%";
+    if (done > size) done = size;
+    return std::to_string(done * 100 / size) + "%";
+}
+
+std::string speed_text(std::int64_t recent_bytes) {
+    if (recent_bytes < 0) recent_bytes = 0;
+    return std::to_string(recent_bytes / 1024) + "KB";
+}
+
+std::string folder_text(const std::string& chosen) {
+    if (chosen.empty()) return chosen;
+    std::string out;
+    for (char c : chosen) {
+        if (c == '/' && !out.empty() && out.back() == '/') continue;
+        out += c;
+    }
+    if (out.back() != '/') out += '/';
+    return out;
+}
+
+}  // namespace qorvel::transfer

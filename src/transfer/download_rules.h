@@ -1,0 +1,50 @@
+// Decisions of the download queue that need neither sockets nor windows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/service_hosts.h"
+
+namespace qorvel::transfer {
+
+// The storage link in a "/ym.php" answer: the text between "bsmzdyd" and "<".
+// Nothing when either marker is missing or the link is empty, so a broken
+// answer fails the task instead of fetching from a made-up address.
+std::optional<std::string> storage_link(const std::string& answer);
+
+// "/ym.php?pid=" + file id + "&srmm=" + access password.
+std::string storage_link_path(const std::string& file_id, const std::string& access_password);
+
+// Members fetch from file host 3, everyone else from file host 2.
+std::string download_url(const ServiceHosts& hosts, bool vip, const std::string& link);
+
+// A file name from the service as a name inside the save folder: "/" and
+// control characters become "_"; nothing when what is left is empty, "." or "..".
+std::optional<std::string> safe_local_name(const std::string& name);
+
+// "同名覆盖" (0) keeps the path and replaces the old file once the new one is
+// complete; "同名更改" (1) puts a number from 10000 to 50000 in front of the name.
+enum class SameName { overwrite = 0, rename = 1 };
+
+struct TargetPlan {
+    std::string final_path;  // where the file ends up
+    std::string replaces;    // an existing file to replace after success ("" when none)
+    bool ok = true;          // false when no free name was found
+};
+// exists tells whether a path is taken; random gives 10000..50000.
+TargetPlan plan_target(const std::string& folder, const std::string& name, int policy,
+                       const std::function<bool(const std::string&)>& exists,
+                       const std::function<int()>& random);
+
+// Progress cell: whole percent of size, "0%" while the size is unknown.
+std::string progress_text(std::int64_t done, std::int64_t size);
+// Speed cell: whole kilobytes of the last second.
+std::string speed_text(std::int64_t recent_bytes);
+
+// The save folder as the program keeps it: ending in one "/".
+std::string folder_text(const std::string& chosen);
+
+}  // namespace qorvel::transfer

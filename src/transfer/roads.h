@@ -1,0 +1,39 @@
+// The download and upload queues' operations over the main window's controls.
+// Each reads its inputs from the controls and the queue objects of the Client;
+// workers write controls through their thread-safe models and find rows by
+// their task id (the row's item value).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "account/client.h"
+
+namespace qorvel {
+
+// Downloads.
+void choose_save_location(Client& c);
+void queue_selected_downloads(Client& c);
+void queue_folder_download(Client& c);
+void queue_listed_files(Client& c);
+void start_downloads(Client& c);
+void update_download_progress(Client& c);
+void delete_download_task(Client& c);
+// The download part of the close question: true when the program may end.
+bool stop_download_for_exit(Client& c);
+
+// Uploads.
+void add_upload_files(Client& c);
+void add_upload_files_menu(Client& c);
+void add_upload_folder(Client& c);
+void add_dropped_items(Client& c, const std::vector<std::string>& paths);
+void show_upload_target(Client& c);
+void start_uploads(Client& c);
+void update_upload_progress(Client& c);
+void delete_upload_task(Client& c);
+void clear_upload_tasks(Client& c);
+
+// Attaches all of the above to the main window.
+void wire_transfer_operations(Client& c, ui::Window& main);
+
+}  // namespace qorvel

@@ -1,0 +1,47 @@
+// The transfer state the program owns: both queues, the task records they
+// reuse, and the few texts the roads keep between actions.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "transfer/engine/task_param.h"
+#include "transfer/queues.h"
+
+namespace qorvel::transfer {
+
+// A text shared between threads.
+class LockedText {
+  public:
+    std::string get() const {
+        std::lock_guard lock(mutex_);
+        return value_;
+    }
+    void set(std::string value) {
+        std::lock_guard lock(mutex_);
+        value_ = std::move(value);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::string value_;
+};
+
+class Transfers {
+  public:
+    // Each received piece costs a write, a progress update and an event; in 20 KB
+    // pieces they took half of a fast link's speed. One piece of memory per connection.
+    static constexpr int kDownloadPiece = 1024 * 1024;
+    Transfers() { download_params.receive_chunk = kDownloadPiece; }
+
+    DownloadQueue downloads;
+    UploadQueue uploads;
+    // Only the runner that holds a queue's running task touches its record.
+    engine::TaskParam download_params;
+    engine::TaskParam upload_params;
+
+    LockedText chosen_save_folder;  // the folder picked by the last download action
+    LockedText last_upload_folder;  // where the file chooser opens
+};
+
+}  // namespace qorvel::transfer

@@ -1,0 +1,306 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "net/charset.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "storage/roads.h"
+#include "transfer/digest.h"
+#include "transfer/roads.h"
+#include "transfer/upload_rules.h"
+
+namespace qorvel {
+
+namespace {
+
+using transfer::TaskId;
+using transfer::UploadEntry;
+
+void set_queue_caption(ui::Window& w) {
+    w["选择夹3"].set_page_title(
+        0, GBK("客户端上传(") + std::to_string(w["超级列表框6"].row_count()) + ")");
+}
+
+// Appends a row whose target is the tree's current folder.
+void add_row(Client& c, ui::Window& w, const std::string& path) {
+    ui::Control& tree = w["树型框1"];
+    int item = tree.current();
+    std::string folder_name = item > 0 ? tree.tree_item_text(item) : GBK("默认文件夹");
+    long long folder_id = item > 0 ? tree.tree_item_value(item) : 0;
+    std::string size = transfer::upload_size_text(transfer::file_size_of(path));
+    TaskId id = c.transfers().uploads.add(UploadEntry{path, folder_name, folder_id, size});
+    ui::Control& queue = w["超级列表框6"];
+    int row = queue.insert_row(queue.row_count(), path, id);
+    queue.set_cell(row, 1, folder_name);
+    queue.set_cell(row, 2, std::to_string(folder_id));
+    queue.set_cell(row, 3, size);
+    set_queue_caption(w);
+}
+
+void add_folder_files(Client& c, ui::Window& w, const std::string& folder) {
+    for (const auto& path : transfer::files_of_folder(folder)) add_row(c, w, path);
+}
+
+bool readable(const std::string& path) {
+    int fd = ::open(text_to_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
+    c.transfers().uploads.fail(id, why);
+    w["标签49"].set_caption(GBK("状态：") + why);
+    w["超级列表框6"].set_cell_of(id, 3, GBK("失败：") + why);
+}
+
+// The file is now one of the account's: list it and move the row out of the queue.
+void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path, std::int64_t size,
+                   long long new_id, const std::string& remark) {
+    ui::Control& uploaded = w["超级列表框4"];
+    uploaded.insert_row(0, path);
+    uploaded.set_cell(0, 1, transfer::completed_size_text(size));
+    uploaded.set_cell(0, 2, std::to_string(new_id));
+    uploaded.set_cell(0, 3, remark);
+    std::string name = transfer::file_name_of(path);
+    std::string kb = std::to_string(size / 1024) + "KB";
+    // On top of the file list, whichever folder it shows.
+    ui::Control& files = w["超级列表框1"];
+    files.insert_row(0, name, new_id);
+    files.set_cell(0, 1, kb);
+    w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
+    c.transfers().uploads.complete(id);
+    w["超级列表框6"].delete_row_of(id);
+    set_queue_caption(w);
+}
+
+bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
+                        long long folder_id) {
+    auto digest = transfer::file_md5_hex(text_to_path(path));
+    if (!digest) return false;
+    std::int64_t size = transfer::file_size_of(path);
+    std::string answer = web_request_text(
+        c.hosts().web_url(
+            transfer::instant_upload_path(c.session().account_key(), folder_id, *digest)),
+        "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)));
+    auto reg = transfer::parse_registration(answer);
+    if (!reg.created) return false;
+    w["标签49"].set_caption(GBK("状态：上传完成！文件为极速秒传！"));
+    record_upload(c, w, id, path, size, reg.new_id, GBK("极速秒传"));
+    return true;
+}
+
+void on_upload_ended(Client& c, TaskId id);
+
+void run_next_upload(Client& c) {
+    auto w = c.main_window();
+    if (!w) return;
+    auto& q = c.transfers().uploads;
+    for (;;) {
+        set_queue_caption(*w);
+        auto step = q.next();
+        if (step.run_ended) {
+            (*w)["上传速度时钟"].set_interval(0);
+            (*w)["上传按钮"].set_enabled(true);
+            if ((*w)["选择框2"].checked()) c.shell().shut_down();
+            return;
+        }
+        if (!step.task) return;
+        const TaskId id = step.task->id;
+        const UploadEntry& e = step.task->entry;
+        (*w)["标签49"].set_caption(GBK("状态：文件开始上传..."));
+        (*w)["进度条"].set_position(0);
+        (*w)["上传速度时钟"].set_interval(0);
+        (*w)["文件路径编辑框"].set_text(e.path);
+
+        if (transfer::path_kind(e.path) != transfer::PathKind::file || !readable(e.path)) {
+            fail_upload(c, *w, id, GBK("文件无法读取，上传失败！"));
+            continue;
+        }
+        std::int64_t size = transfer::file_size_of(e.path);
+        (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
+        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id)) {
+            continue;
+        }
+        (*w)["日志编辑框"].append_text(GBK("开始上传文件") + e.path + "\r\n");
+
+        // The user's own file goes out under the remote name: no copy on the way.
+        std::string remote = transfer::remote_name_for(e.path);
+        auto& p = c.transfers().upload_params;
+        p.mode_flags = engine::kModeUpload;
+        std::string user = (*w)["用户名编辑框"].text();
+        std::string password = (*w)["密码编辑框"].text();
+        p.user_name = user.empty() ? "anonymous" : user;
+        p.password = password.empty() ? engine::kAnonymousPassword : password;
+        p.connections = 1;
+        p.transfer_type = 3;
+        p.local_path = e.path;
+        p.url = transfer::ftp_upload_url(c.hosts().ftp_host, remote);
+        p.timeout_1 = p.timeout_2 = p.timeout_3 = 5000;
+        p.send_chunk = 20480;
+        p.message_callback = [](const std::string&, int) {};
+        p.event_callback = [&c, id](int code, engine::TaskId, std::int64_t, std::int64_t,
+                                    engine::TaskId) {
+            if (code == engine::kEventEnded) {
+                c.program().start_worker([&c, id] { on_upload_ended(c, id); });
+            }
+            return code == engine::kEventAskExistingRemote ? 1 : 0;
+        };
+        (*w)["上传速度时钟"].set_interval(1000);
+        engine::FtpUpload* object = q.fresh_object(id, e.path);
+        if (!object || !object->start(p)) {
+            fail_upload(c, *w, id, GBK("无法启动上传任务"));
+            continue;
+        }
+        return;
+    }
+}
+
+void on_upload_ended(Client& c, TaskId id) {
+    auto w = c.main_window();
+    auto& q = c.transfers().uploads;
+    auto task = q.find(id);
+    if (!w || !task || !task->object) return;
+    engine::FtpUpload* object = task->object;
+    object->wait_idle(5000);
+    engine::Outcome outcome = object->outcome();
+    object->finish();
+    if (task) {
+        const std::string& path = task->entry.path;
+        c.transfers().last_upload_folder.set(transfer::folder_part_of(path));
+        if (outcome.result != engine::Outcome::Result::success) {
+            // A transfer that did not finish is never registered.
+            fail_upload(
+                c, *w, id,
+                outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
+        } else {
+            // All of it has arrived; only the registration is left.
+            (*w)["进度条"].set_position(100);
+            (*w)["标签46"].set_caption(GBK("进度：100%"));
+            std::string answer = web_request_text(
+                c.hosts().web_url(transfer::register_upload_path(c.session().account_key(),
+                                                                 task->entry.folder_id)),
+                "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)));
+            auto reg = transfer::parse_registration(answer);
+            if (!reg.created) {
+                fail_upload(c, *w, id, GBK("上传失败，文件被使用中！"));
+            } else {
+                (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));
+                record_upload(c, *w, id, path, transfer::file_size_of(path), reg.new_id,
+                              GBK("常规上传"));
+            }
+        }
+    }
+    (*w)["标签46"].set_caption(GBK("进度：0%"));
+    (*w)["标签47"].set_caption(GBK("上传速度：0KB"));
+    run_next_upload(c);
+}
+
+}  // namespace
+
+void add_upload_files(Client& c) {
+    auto w = c.main_window();
+    if ((*w)["组合框8"].current() != 0) {
+        add_upload_folder(c);
+        return;
+    }
+    // The chooser opens where the last upload came from.
+    auto paths = c.program().choose_files(GBK("请选择文件"), GBK("所有文件（*.*）") + "|*",
+                                          c.transfers().last_upload_folder.get());
+    for (const auto& path : paths) {
+        if (transfer::path_kind(path) == transfer::PathKind::folder) continue;
+        if (transfer::under_upload_limit(transfer::file_size_of(path))) add_row(c, *w, path);
+    }
+}
+
+void add_upload_files_menu(Client& c) {
+    (*c.main_window())["组合框8"].set_current(0);
+    add_upload_files(c);
+}
+
+void add_upload_folder(Client& c) {
+    auto w = c.main_window();
+    std::string folder = c.prompts().choose_folder(GBK("请选择一个文件夹"));
+    if (folder.empty()) return;
+    add_folder_files(c, *w, folder);
+}
+
+void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
+    auto w = c.main_window();
+    for (const auto& path : paths) {
+        auto kind = transfer::path_kind(path);
+        switch (transfer::decide_dropped(path, kind, transfer::file_size_of(path))) {
+        case transfer::DropAction::add_file: add_row(c, *w, path); break;
+        case transfer::DropAction::add_folder: add_folder_files(c, *w, path); break;
+        case transfer::DropAction::skip: break;
+        }
+    }
+    start_uploads(c);
+}
+
+void show_upload_target(Client& c) {
+    storage::set_upload_target_from_tree(c, true);
+}
+
+void start_uploads(Client& c) {
+    auto w = c.main_window();
+    auto& q = c.transfers().uploads;
+    if (q.size() == 0) return;
+    if (!q.begin_run()) return;
+    (*w)["上传按钮"].set_enabled(false);
+    c.program().start_worker([&c] { run_next_upload(c); });
+}
+
+void update_upload_progress(Client& c) {
+    auto w = c.main_window();
+    auto& q = c.transfers().uploads;
+    engine::FtpUpload* object = nullptr;
+    std::string path;
+    q.with_running([&](const transfer::UploadQueue::Task& task) {
+        object = task.object;
+        path = task.local_path;
+    });
+    // An ended transfer counts nothing more; its end shows the last figures.
+    if (!w || !object || object->outcome().result != engine::Outcome::Result::none) return;
+    std::int64_t sent = object->bytes_sent();
+    std::int64_t size = transfer::file_size_of(path);
+    int percent = size > 0 ? static_cast<int>(std::lround(static_cast<double>(sent) * 100.0 /
+                                                          static_cast<double>(size)))
+                           : 0;
+    if (percent > 100) percent = 100;
+    (*w)["进度条"].set_position(percent);
+    (*w)["标签46"].set_caption(GBK("进度：") + std::to_string(percent) + "%");
+    std::int64_t recent = engine::FtpUpload::sent_since_last_query();
+    (*w)["标签47"].set_caption(GBK("上传速度：") + std::to_string(recent / 1024) + "KB");
+}
+
+void delete_upload_task(Client& c) {
+    auto w = c.main_window();
+    ui::Control& queue = (*w)["超级列表框6"];
+    int sel = queue.current();
+    if (sel < 0 || sel >= queue.row_count()) return;
+    TaskId id = queue.row_value(sel);
+    if (c.transfers().uploads.remove(id) == transfer::RemoveResult::running) {
+        c.program().message_box(GBK("该任务正在执行中，暂时无法删除。"));
+        return;
+    }
+    queue.delete_row_of(id);
+}
+
+void clear_upload_tasks(Client& c) {
+    auto w = c.main_window();
+    auto running = c.transfers().uploads.clear();
+    ui::Control& queue = (*w)["超级列表框6"];
+    for (const auto& row : queue.rows()) {
+        if (!running || row.value != *running) queue.delete_row_of(row.value);
+    }
+    // The running upload is ended too; its end removes its row without registering it.
+    if (running) {
+        if (auto task = c.transfers().uploads.find(*running); task && task->object)
+            task->object->finish();
+    }
+}
+
+}  // namespace qorvel

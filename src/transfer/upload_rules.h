@@ -1,0 +1,60 @@
+// What the upload queue accepts and how it names things: pure decisions, with
+// the file system asked only by the functions that say so.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qorvel::transfer {
+
+// Files of 1024 MB or more are not taken from the chooser or a drop.
+inline constexpr std::int64_t kUploadLimitBytes = 1024LL * 1048576;
+bool under_upload_limit(std::int64_t bytes);
+
+// The text after the first dot of the file's name is not "", "php" or "asp"
+// (exact). A name without a dot passes.
+bool upload_extension_allowed(const std::string& path);
+
+enum class PathKind { file, folder, missing };
+// Asks the file system (links followed).
+PathKind path_kind(const std::string& path);
+// Size in bytes; -1 when it cannot be read.
+std::int64_t file_size_of(const std::string& path);
+
+enum class DropAction { add_file, add_folder, skip };
+// A dropped path: folders add their files, files pass the limit and the name rule.
+DropAction decide_dropped(const std::string& path, PathKind kind, std::int64_t bytes);
+
+// The regular files directly inside a folder (no sub-folders), by name.
+std::vector<std::string> files_of_folder(const std::string& folder);
+
+// The part after the last "/" (the whole text without one).
+std::string file_name_of(const std::string& path);
+// Up to and including the last "/" (empty without one).
+std::string folder_part_of(const std::string& path);
+
+// Column "大小" of an upload row: bytes / 1048576 with its fraction, then "M".
+std::string upload_size_text(std::int64_t bytes);
+// Column "大小" of a finished upload: bytes / 1024 with its fraction, then "KB".
+std::string completed_size_text(std::int64_t bytes);
+
+// The name the file travels under on the FTP server.
+std::string remote_name_for(const std::string& path);
+// "ftp://" + host + ":1678/" + remote name.
+std::string ftp_upload_url(const std::string& ftp_host, const std::string& remote_name);
+
+// The service's answer to an instant upload or a registration.
+struct Registration {
+    bool created = false;  // "INSERT INTO `wenjian`" was in the answer
+    long long new_id = 0;  // digits between the first "xxxx" and the next "x"
+};
+Registration parse_registration(const std::string& answer);
+
+// Addresses and bodies of the two registration requests.
+std::string instant_upload_path(const std::string& account_key, long long folder_id,
+                                const std::string& md5_hex);
+std::string register_upload_path(const std::string& account_key, long long folder_id);
+std::string registration_body(const std::string& file_name);
+
+}  // namespace qorvel::transfer

@@ -1,0 +1,635 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <boost/regex.hpp>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "e2e/road.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "support/engine_peers.h"
+#include "transfer/digest.h"
+#include "transfer/engine/engine.h"
+#include "transfer/upload_rules.h"
+
+namespace qorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::hosts_of;
+using test::Road;
+using ui::Event;
+namespace fs = std::filesystem;
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void write_bytes(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+struct Listed {
+    long long id;
+    std::string name, size;  // GBK
+};
+
+class TransferRoads : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        test::ServiceInstanceOptions o;
+        // The client always sends to port 1678, so every test process (ctest runs them side
+        // by side) takes an address of its own.
+        int pid = static_cast<int>(::getpid());
+        o.host =
+            "127.10." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
+        o.ftp_port = 1678;
+        service_ = new test::ServiceInstance(o);
+        ready_ = service_->start();
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
+
+    // Logs a fresh client in; its save folder is its own Downloads folder.
+    std::unique_ptr<Road> signed_in(const std::string& account, const std::string& password,
+                                    ServiceHosts hosts = hosts_of(*service_)) {
+        auto r = std::make_unique<Road>(hosts);
+        EXPECT_TRUE(r->start());
+        r->log_in(account, password, false);
+        // The after-login set-up ends by enabling the time-stamped log; it resets the tree.
+        EXPECT_TRUE(r->wait(
+            [&] { return r->logged_in() && r->client_.timestamped_log_enabled.load(); }, 20s));
+        save_ = r->home_.path() / "Downloads";
+        fs::create_directories(save_);
+        r->call([&] { r->main()["编辑框49"].set_text(save_.string() + "/"); });
+        return r;
+    }
+
+    // The rows of the file list as the browser shows them.
+    static std::vector<Listed> listed(Road& r) {
+        std::vector<Listed> out;
+        r.call([&] {
+            for (const auto& row : r.main()["超级列表框1"].rows())
+                out.push_back({row.value, row.cells.at(0), row.cells.at(1)});
+        });
+        return out;
+    }
+    static bool browser_idle(Road& r) {
+        return r.wait([&] {
+            return r.client_.browser().first_load_done() && !r.client_.browser().busy() &&
+                   r.main()["树型框1"].enabled() && r.main()["超级列表框1"].row_count() > 0;
+        });
+    }
+    // The first visit to the browser page loads the default folder.
+    std::vector<Listed> show_root(Road& r) {
+        r.call([&] {
+            r.main()["选择夹1"].set_current(1);
+            r.program_.raise(r.main(), "选择夹1", Event::page_changed);
+        });
+        if (!browser_idle(r)) ADD_FAILURE() << "the browser never became idle" << lists_shown(r);
+        return listed(r);
+    }
+    static int row_named(const std::vector<Listed>& rows, const std::string& utf8) {
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].name == utf8_to_gbk(utf8)) return static_cast<int>(i);
+        return -1;
+    }
+    // What the service hands out for a file, fetched independently of the client.
+    static std::string served(const std::string& file_id, const std::string& password, bool vip) {
+        auto h = hosts_of(*service_);
+        std::string page = web_get(h.web_url("/ym.php?pid=" + file_id + "&srmm=" + password));
+        std::string link = text_between(page, "bsmzdyd", "<");
+        return web_get("http://" + (vip ? h.files3 : h.files2) + "/up/" + link);
+    }
+    // Selects rows, answers the folder chooser with the default folder, clicks 下载.
+    void download_rows(Road& r, const std::vector<int>& rows) {
+        r.call([&] {
+            r.main()["超级列表框1"].set_selection(rows, rows.empty() ? -1 : rows[0]);
+            r.program_.raise(r.main(), "按钮38", Event::clicked);
+        });
+    }
+    // The lists as shown, for a failure that only shows under load.
+    static std::string lists_shown(Road& r) {
+        std::string out;
+        r.call([&] {
+            for (const char* name : {"超级列表框1", "超级列表框2", "超级列表框3"}) {
+                const auto rows = r.main()[name].rows();
+                out += std::string("\n") + name + " (" + std::to_string(rows.size()) + " rows):";
+                for (size_t i = 0; i < rows.size() && i < 8; ++i) {
+                    out += "\n  " + std::to_string(rows[i].value);
+                    for (const auto& cell : rows[i].cells) out += " | " + gbk_to_utf8(cell);
+                }
+            }
+        });
+        return out;
+    }
+    bool queue_idle(Road& r) {
+        bool idle = r.wait(
+            [&] {
+                return r.client_.transfers().downloads.running() == std::nullopt &&
+                       !r.client_.transfers().downloads.run_active();
+            },
+            30s);
+        if (!idle) ADD_FAILURE() << "the download queue never became idle" << lists_shown(r);
+        return idle;
+    }
+
+    static test::ServiceInstance* service_;
+    static bool ready_;
+    fs::path save_;
+};
+test::ServiceInstance* TransferRoads::service_ = nullptr;
+bool TransferRoads::ready_ = false;
+
+TEST_F(TransferRoads,
+       MemberQueueDownloadsByteExactFromHost3WithLinkFilesAndTheShutDownAfterTheLast) {
+    auto h = hosts_of(*service_);
+    h.files2 = "127.0.0.1:1";  // a member never asks file host 2
+    auto r = signed_in("demo", "demo123", h);
+    auto rows = show_root(*r);
+    int readme = row_named(rows, "使用说明.txt"), big = row_named(rows, "大文件.bin"),
+        empty = row_named(rows, "空文件.txt"), link = row_named(rows, "外部链接.zip");
+    ASSERT_GE(readme, 0);
+    ASSERT_GE(big, 0);
+    ASSERT_GE(empty, 0);
+    ASSERT_GE(link, 0);
+    r->call([&] { r->main()["选择框3"].set_checked(true); });
+
+    download_rows(*r, {big, link});
+    // Queued while the run is in progress: joins it, no second run.
+    download_rows(*r, {readme, empty});
+    ASSERT_TRUE(queue_idle(*r));
+
+    auto expect_file = [&](int row) {
+        std::string got = read_bytes(save_ / text_to_path(rows[row].name));
+        EXPECT_EQ(got, served(std::to_string(rows[row].id), "8888", true))
+            << gbk_to_utf8(rows[row].name);
+    };
+    expect_file(big);
+    expect_file(readme);
+    expect_file(empty);
+    EXPECT_FALSE(read_bytes(save_ / text_to_path(rows[readme].name)).empty());
+    r->call([&] {
+        ui::Window& w = r->main();
+        EXPECT_EQ(w["超级列表框2"].row_count(), 0);
+        ui::Control& done = w["超级列表框3"];
+        ASSERT_EQ(done.row_count(), 4);
+        // Rows are queued in list order and finish newest first.
+        int last = std::max(readme, empty);
+        EXPECT_EQ(done.cell(0, 0), rows[last].name);
+        EXPECT_EQ(done.cell(0, 1), save_.string() + "/" + rows[last].name);
+        EXPECT_EQ(w["选择夹2"].page_title(1), GBK("已完成(4)"));
+        EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(0)"));
+        EXPECT_TRUE(w["按钮28"].enabled());
+    });
+    // The link-only entry became a link file, never a queued row.
+    auto actions = r->shell_.actions();
+    int shortcuts = 0, shutdowns = 0;
+    for (const auto& a : actions) {
+        if (a.kind == "shortcut") {
+            ++shortcuts;
+            EXPECT_EQ(a.a, save_.string() + "/" + rows[link].name + ".desktop");
+            EXPECT_EQ(a.b, "http://www.example.com/qorvel/demo.zip");
+        }
+        if (a.kind == "shut_down") ++shutdowns;
+    }
+    EXPECT_EQ(shortcuts, 1);
+    EXPECT_EQ(shutdowns, 1) << "once, after the last row";
+}
+
+TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorStopTheQueue) {
+    auto h = hosts_of(*service_);
+    h.files3 = "127.0.0.1:1";  // a non-member never asks file host 3
+    auto r = signed_in("guest", "guest123", h);
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    // Rows the service knows nothing of (no link in the answer) around a real one, while
+    // the progress timer ticks far faster than its second: no tick may overwrite a failure.
+    const int gone = 6;
+    r->call([&] {
+        ui::Control& files = r->main()["超级列表框1"];
+        for (int i = 0; i < gone; ++i) {
+            int row = files.insert_row(files.row_count(), "gone" + std::to_string(i) + ".bin",
+                                       987654 + i);
+            files.set_cell(row, 1, "1KB");
+        }
+    });
+    std::vector<int> queued;
+    for (int i = 0; i < gone; ++i) {
+        queued.push_back(static_cast<int>(rows.size()) + i);
+        if (i == gone / 2) queued.push_back(sample);
+    }
+    std::atomic<bool> ticking{true};
+    std::thread ticker([&] {
+        for (int i = 0; i < 20000 && ticking; ++i) {
+            r->call([&] { r->program_.raise(r->main(), "时钟5", Event::tick); });
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    download_rows(*r, queued);
+    bool idle = queue_idle(*r);
+    ticking = false;
+    ticker.join();
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(read_bytes(save_ / text_to_path(rows[sample].name)),
+              served(std::to_string(rows[sample].id), "0", false));
+    EXPECT_FALSE(fs::exists(save_ / "gone0.bin"));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), gone) << "the failed rows stay and say so";
+        for (int i = 0; i < gone; ++i) {
+            EXPECT_EQ(q.cell(i, 0), "gone" + std::to_string(i) + ".bin");
+            EXPECT_EQ(q.cell(i, 2), GBK("失败"));
+            EXPECT_EQ(q.cell(i, 4), GBK("无法取得文件的下载地址"));
+        }
+        EXPECT_EQ(r->main()["超级列表框3"].row_count(), 1);
+        // Idle now: a failed row can be deleted.
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), gone - 1);
+    });
+}
+
+TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) {
+    auto r = signed_in("guest", "guest123");
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    fs::path target = save_ / text_to_path(rows[sample].name);
+    std::string fresh = served(std::to_string(rows[sample].id), "0", false);
+
+    // 同名更改: the old file stays, the new one gets a number in front.
+    write_bytes(target, "old");
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), "old");
+    std::string renamed;
+    r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
+    std::string prefix = renamed.substr(save_.string().size() + 1, 5);
+    EXPECT_GE(std::stoi(prefix), 10000);
+    EXPECT_LE(std::stoi(prefix), 50000);
+    EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
+
+    // 同名覆盖 with a download that fails on the file host: the old file is untouched.
+    std::string md5 = *transfer::file_md5_hex(text_to_path(renamed));
+    fs::path blob = service_->data_dir() / "data" / "blobs" / md5.substr(0, 2) / md5;
+    ASSERT_TRUE(fs::exists(blob));
+    fs::path aside = blob.string() + ".aside";
+    fs::rename(blob, aside);
+    r->call([&] { r->main()["组合框6"].set_current(0); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    fs::rename(aside, blob);
+    EXPECT_EQ(read_bytes(target), "old");
+    for (const auto& e : fs::directory_iterator(save_))
+        EXPECT_EQ(e.path().filename().string().find(".qorvel-"), std::string::npos)
+            << "nothing left behind: " << e.path();
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_NE(q.cell(0, 4), "");
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+    });
+
+    // 同名覆盖 that succeeds replaces the old file.
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), fresh);
+}
+
+TEST_F(TransferRoads, WholeFolderDownloadQueuesEveryFileOfTheFolder) {
+    auto r = signed_in("demo", "demo123");
+    show_root(*r);
+    int item = 0;
+    r->call([&] {
+        for (const auto& i : r->main()["树型框1"].tree_items())
+            if (i.text == GBK("分页测试")) item = i.id;
+        ASSERT_NE(item, 0);
+        r->main()["树型框1"].set_current(item);
+        r->program_.raise(r->main(), "树型框1", Event::current_item_changed);
+    });
+    ASSERT_TRUE(browser_idle(*r));
+    r->call([&] { r->program_.raise(r->main(), "按钮47", Event::clicked); });
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == 45; }, 60s));
+    ASSERT_TRUE(queue_idle(*r));
+    auto rows = listed(*r);
+    ASSERT_EQ(rows.size(), 45u) << "one list of the whole folder, not a page";
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(save_)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 45);
+    for (size_t i : {size_t(0), size_t(44)})
+        EXPECT_EQ(read_bytes(save_ / text_to_path(rows[i].name)),
+                  served(std::to_string(rows[i].id), "8888", true));
+    r->call([&] {
+        EXPECT_EQ(r->main()["选择夹2"].page_title(1), GBK("已完成(45)"));
+        EXPECT_EQ(r->main()["选择夹1"].current(), 2) << "the download page is shown";
+    });
+}
+
+// Uploads: a retry wait of 50 ms and 3 attempts keep refused connections short.
+class UploadRoads : public TransferRoads {
+  protected:
+    void SetUp() override {
+        TransferRoads::SetUp();
+        auto s = engine::engine_settings();
+        s.retry_wait_ms = 50;
+        s.max_attempts = 3;
+        engine::set_engine_settings(s);
+    }
+    // A file of its own content, so the service holds no copy before the test.
+    static std::string unique_content(size_t size) {
+        static int n = 0;
+        std::string s = "upload " + std::to_string(::getpid()) + " " + std::to_string(++n) + " " +
+                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        s.resize(size, 'u');
+        for (size_t i = 64; i < size; ++i) s[i] = static_cast<char>((i * 7919 + n) >> 3);
+        return s;
+    }
+    void drop(Road& r, const std::vector<std::string>& paths) {
+        r.call([&] {
+            ui::EventArgs a;
+            a.files = paths;
+            r.program_.raise(r.main(), "拖放对象1", Event::files_dropped, a);
+        });
+    }
+    bool upload_idle(Road& r) {
+        return r.wait([&] { return !r.client_.transfers().uploads.run_active(); }, 30s);
+    }
+};
+
+TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigestWithoutFtp) {
+    auto r = signed_in("demo", "demo123");
+    fs::path local = r->home_.path() / "notes.txt";
+    std::string content = unique_content(300 * 1024);
+    write_bytes(local, content);
+    drop(*r, {local.string()});
+    ASSERT_TRUE(upload_idle(*r));
+    long long new_id = 0;
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 1) << gbk_to_utf8(w["标签49"].caption());
+        EXPECT_EQ(done.cell(0, 0), local.string());
+        EXPECT_EQ(done.cell(0, 1), "300KB");
+        EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
+        new_id = std::stoll(done.cell(0, 2));
+        EXPECT_EQ(w["超级列表框1"].cell(0, 0), "notes.txt") << "the new file on top of the list";
+        EXPECT_EQ(w["超级列表框1"].row_value(0), new_id);
+        EXPECT_EQ(w["超级列表框6"].row_count(), 0);
+        EXPECT_EQ(w["标签49"].caption(), GBK("状态：文件上传完成！"));
+        EXPECT_EQ(w["选择夹3"].page_title(1), GBK("最近已完成(1)"));
+        EXPECT_TRUE(w["上传按钮"].enabled());
+    });
+    EXPECT_EQ(served(std::to_string(new_id), "8888", true), content);
+
+    // Another client whose FTP host does not answer: the digest alone must do.
+    auto h = hosts_of(*service_);
+    h.ftp_host = "127.0.10.62";  // nothing listens there
+    auto again = signed_in("demo", "demo123", h);
+    fs::path copy = again->home_.path() / "copy.txt", empty = again->home_.path() / "nothing.txt";
+    write_bytes(copy, content);
+    write_bytes(empty, "");
+    again->call([&] { again->main()["选择框1"].set_checked(true); });
+    drop(*again, {copy.string(), empty.string()});
+    ASSERT_TRUE(upload_idle(*again));
+    again->call([&] {
+        ui::Window& w = again->main();
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 2) << gbk_to_utf8(w["标签49"].caption());
+        EXPECT_EQ(done.cell(0, 0), empty.string()) << "the empty file's digest is known";
+        EXPECT_EQ(done.cell(0, 3), GBK("极速秒传"));
+        EXPECT_EQ(done.cell(1, 0), copy.string());
+        EXPECT_EQ(done.cell(1, 3), GBK("极速秒传"));
+        EXPECT_EQ(w["标签49"].caption(), GBK("状态：上传完成！文件为极速秒传！"));
+        EXPECT_EQ(w["日志编辑框"].text().find(GBK("开始上传文件")), std::string::npos);
+    });
+}
+
+TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
+    auto h = hosts_of(*service_);
+    h.ftp_host = "127.0.10.62";  // nothing listens there
+    auto r = signed_in("demo", "demo123", h);
+    fs::path dir = r->home_.path() / "up";
+    fs::create_directories(dir / "site.v2" / "deeper");
+    auto sparse = [&](const std::string& name, std::int64_t size) {
+        write_bytes(dir / name, "");
+        fs::resize_file(dir / name, size);
+        return (dir / name).string();
+    };
+    std::string at_limit = sparse("at_limit.iso", transfer::kUploadLimitBytes);
+    std::string below = sparse("below.iso", transfer::kUploadLimitBytes - 1);
+    write_bytes(dir / "site.v2" / "index.php", "<?php");
+    write_bytes(dir / "site.v2" / "page.html", "<p>");
+    write_bytes(dir / "Makefile", "all:");
+
+    // The dialog: the limit applies, nothing starts.
+    r->prompts_.push_files({at_limit, below});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    // A folder: every file directly inside, no filter.
+    r->prompts_.push_folder((dir / "site.v2").string());
+    r->call([&] { r->program_.raise(r->main(), "上传菜单/添加文件夹", Event::chosen); });
+    std::vector<std::string> paths;
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        for (int i = 0; i < q.row_count(); ++i) paths.push_back(q.cell(i, 0));
+        EXPECT_EQ(q.cell(0, 3), transfer::upload_size_text(transfer::kUploadLimitBytes - 1));
+        EXPECT_EQ(q.cell(0, 2), "0");
+        EXPECT_TRUE(r->main()["上传按钮"].enabled()) << "adding by dialog does not start";
+        // Idle: a waiting row can be deleted, then the whole queue is cleared.
+        q.set_current(0);
+        r->program_.raise(r->main(), "上传菜单/删除该上传任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 2);
+        r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 0);
+    });
+    EXPECT_EQ(paths, (std::vector<std::string>{below, (dir / "site.v2" / "index.php").string(),
+                                               (dir / "site.v2" / "page.html").string()}));
+    EXPECT_EQ(r->client_.transfers().uploads.size(), 0u);
+
+    // A drop: a folder with a dot is a folder, a file without one a file; "php" is refused.
+    drop(*r, {(dir / "site.v2").string(), (dir / "Makefile").string(),
+              (dir / "site.v2" / "index.php").string(), at_limit});
+    ASSERT_TRUE(upload_idle(*r));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        std::vector<std::string> got;
+        for (int i = 0; i < q.row_count(); ++i) got.push_back(q.cell(i, 0));
+        EXPECT_EQ(got, (std::vector<std::string>{(dir / "site.v2" / "index.php").string(),
+                                                 (dir / "site.v2" / "page.html").string(),
+                                                 (dir / "Makefile").string()}));
+        // No FTP server answered: every row failed, none was registered.
+        for (int i = 0; i < q.row_count(); ++i)
+            EXPECT_EQ(q.cell(i, 3).rfind(GBK("失败："), 0), 0u) << i;
+        EXPECT_EQ(r->main()["超级列表框4"].row_count(), 0);
+    });
+}
+
+TEST_F(UploadRoads,
+       AVanishedFileARefusedStartAndARefusedRegistrationFailTheirRowsAndTheQueueGoesOn) {
+    auto r = signed_in("demo", "demo123");
+    fs::path gone = r->home_.path() / "gone.txt", kept = r->home_.path() / "kept.txt",
+             refused = r->home_.path() / "refused.txt";
+    write_bytes(gone, "soon gone");
+    write_bytes(kept, unique_content(10 * 1024));
+    write_bytes(refused, unique_content(10 * 1024));
+    // A name the engine refuses to put into an address: that row fails at its start.
+    fs::path odd = r->home_.path() / "odd\x01name.txt";
+    write_bytes(odd, "odd");
+    r->prompts_.push_files({gone.string(), odd.string(), kept.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    // The third row goes to a folder the account does not have.
+    r->call([&] {
+        ui::Control& tree = r->main()["树型框1"];
+        int item = tree.add_tree_item(0, "missing", 99999);
+        tree.set_current(item);
+    });
+    r->prompts_.push_files({refused.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    fs::remove(gone);
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    ASSERT_TRUE(upload_idle(*r));
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& q = w["超级列表框6"];
+        ASSERT_EQ(q.row_count(), 3);
+        EXPECT_EQ(q.cell(0, 0), gone.string());
+        EXPECT_EQ(q.cell(0, 3), GBK("失败：文件无法读取，上传失败！"));
+        EXPECT_EQ(q.cell(1, 0), odd.string());
+        EXPECT_EQ(q.cell(1, 3), GBK("失败：无法启动上传任务"));
+        EXPECT_EQ(q.cell(2, 0), refused.string());
+        EXPECT_EQ(q.cell(2, 3), GBK("失败：上传失败，文件被使用中！"));
+        ui::Control& done = w["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 1);
+        EXPECT_EQ(done.cell(0, 0), kept.string());
+        EXPECT_EQ(done.cell(0, 3), GBK("常规上传"));
+    });
+    // The file chooser opens where the last upload came from.
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    auto folders = r->prompts_.file_chooser_folders();
+    ASSERT_EQ(folders.size(), 3u);
+    EXPECT_EQ(folders[0], "");
+    EXPECT_EQ(folders[2], r->home_.path().string() + "/");
+}
+
+// A file host that sends part of a file and holds the connection until told,
+// then drops it; later connections get 404. Keeps a download in flight without
+// a clock.
+class HeldFileHost {
+  public:
+    static constexpr int kSent = 64 * 1024;
+    HeldFileHost()
+        : server_([this](int fd, int index) {
+              test::read_until(fd, "\r\n\r\n");
+              if (index > 0) {
+                  std::string no = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                  test::write_all(fd, no);
+                  ::close(fd);
+                  return;
+              }
+              std::string head =
+                  "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\nAccept-Ranges: bytes\r\n\r\n";
+              test::write_all(fd, head + std::string(kSent, 'h'));
+              for (int i = 0; i < 3000 && !released_.load(); ++i) std::this_thread::sleep_for(10ms);
+              ::close(fd);
+          }) {}
+    ~HeldFileHost() { release(); }
+    void release() { released_ = true; }
+    int connections() const { return server_.connections(); }
+    std::string address() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+
+  private:
+    std::atomic<bool> released_{false};
+    test::ScriptedServer server_;
+};
+
+class HeldDownloads : public UploadRoads {
+  protected:
+    // A guest whose file host 2 is the held host, with the sample queued twice.
+    std::unique_ptr<Road> in_flight(HeldFileHost& held, std::vector<Listed>& rows, int& sample) {
+        auto h = hosts_of(*service_);
+        h.files2 = held.address();
+        auto r = signed_in("guest", "guest123", h);
+        rows = show_root(*r);
+        sample = row_named(rows, "样例数据.bin");
+        EXPECT_GE(sample, 0);
+        download_rows(*r, {sample});
+        download_rows(*r, {sample});
+        EXPECT_TRUE(r->wait([&] {
+            bool moved = false;
+            r->client_.transfers().downloads.with_running(
+                [&](const auto& t) { moved = t.object->bytes_received() >= HeldFileHost::kSent; });
+            return moved;
+        }));
+        return r;
+    }
+};
+
+TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndTheQueueGoesOn) {
+    HeldFileHost held;
+    std::vector<Listed> rows;
+    int sample = -1;
+    auto r = in_flight(held, rows, sample);
+    r->call([&] { r->program_.raise(r->main(), "时钟5", Event::tick); });
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框2"].cell(0, 2) == "6%"; }));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        EXPECT_EQ(q.cell(0, 4), "64KB") << "the bytes of the last tick";
+        EXPECT_EQ(q.cell(1, 2), "") << "only the top row shows progress";
+        q.set_current(0);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 2);
+        EXPECT_TRUE(test::asked(r->prompts_, "该任务正在执行中，暂时无法删除。"));
+        q.set_current(1);
+        r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+        EXPECT_EQ(q.row_count(), 1);
+    });
+    // Queued again during the run; then the host goes away mid-file.
+    download_rows(*r, {sample});
+    held.release();
+    ASSERT_TRUE(queue_idle(*r));
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 2);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(q.cell(i, 2), GBK("失败")) << i;
+            EXPECT_NE(q.cell(i, 4), "") << i;
+        }
+        EXPECT_EQ(r->main()["超级列表框3"].row_count(), 0) << "nothing looks finished";
+        EXPECT_TRUE(r->main()["按钮28"].enabled());
+    });
+    EXPECT_FALSE(fs::exists(save_ / text_to_path(rows[sample].name)));
+}
+
+TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndRemovesItsFile) {
+    HeldFileHost held;
+    std::vector<Listed> rows;
+    int sample = -1;
+    auto r = in_flight(held, rows, sample);
+    r->prompts_.push_answer(kAnswerNo);
+    EXPECT_FALSE(r->call([&] { return r->client_.confirm_exit_downloads(); }));
+    EXPECT_TRUE(r->client_.transfers().downloads.running());
+    r->prompts_.push_answer(kAnswerYes);
+    EXPECT_TRUE(r->call([&] { return r->client_.confirm_exit_downloads(); }));
+    EXPECT_TRUE(test::asked(r->prompts_,
+                            "发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。"));
+    ASSERT_TRUE(queue_idle(*r));
+    for (const auto& e : fs::directory_iterator(save_)) ADD_FAILURE() << "left: " << e.path();
+    EXPECT_EQ(held.connections(), 1) << "the waiting row did not start after the stop";
+}
+
+}  // namespace
+}  // namespace qorvel

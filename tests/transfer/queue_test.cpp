@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "transfer/queues.h"
+
+namespace qorvel::transfer {
+namespace {
+
+DownloadEntry entry(const std::string& name) {
+    return DownloadEntry{name, "1KB", "7", ""};
+}
+
+TEST(DownloadQueueScheduler, RunsTheTopWaitingRowOneAtATimeAndEndsTheRunWhenNothingWaits) {
+    DownloadQueue q;
+    TaskId a = q.add(entry("a")), b = q.add(entry("b"));
+    EXPECT_FALSE(q.next().task) << "nothing runs before a run begins";
+    ASSERT_TRUE(q.begin_run());
+    EXPECT_FALSE(q.begin_run()) << "a second start joins the run in progress";
+
+    auto first = q.next();
+    ASSERT_TRUE(first.task);
+    EXPECT_EQ(first.task->id, a);
+    EXPECT_FALSE(q.next().task) << "a second task while the first runs";
+    TaskId c = q.add(entry("c"));  // queued during the run: joins it, after b
+
+    EXPECT_TRUE(q.complete(a));
+    auto second = q.next();
+    ASSERT_TRUE(second.task);
+    EXPECT_EQ(second.task->id, b);
+    EXPECT_TRUE(q.fail(b, "404"));
+    auto third = q.next();
+    ASSERT_TRUE(third.task);
+    EXPECT_EQ(third.task->id, c) << "a failed row is not tried again";
+    EXPECT_TRUE(q.complete(c));
+
+    auto end = q.next();
+    EXPECT_FALSE(end.task);
+    EXPECT_TRUE(end.run_ended);
+    EXPECT_FALSE(q.run_active());
+    ASSERT_EQ(q.size(), 1u) << "the failed row stays, with its reason";
+    EXPECT_EQ(q.tasks()[0].state, RowState::failed);
+    EXPECT_EQ(q.tasks()[0].failure, "404");
+    EXPECT_TRUE(q.begin_run()) << "a new run can begin";
+}
+
+TEST(DownloadQueueScheduler, TheRunningRowCannotBeDeletedAWaitingOneCanAndIdsAreNeverReused) {
+    DownloadQueue q;
+    TaskId a = q.add(entry("a")), b = q.add(entry("b"));
+    q.begin_run();
+    q.next();
+    EXPECT_EQ(q.remove(a), RemoveResult::running);
+    EXPECT_EQ(q.remove(b), RemoveResult::removed);
+    EXPECT_EQ(q.remove(b), RemoveResult::unknown);
+    EXPECT_FALSE(q.complete(b)) << "only the running task completes";
+    EXPECT_FALSE(q.fail(b, "x"));
+    TaskId c = q.add(entry("c"));
+    EXPECT_GT(c, b);
+    // Ending a task that is no longer known changes nothing.
+    EXPECT_TRUE(q.complete(a));
+    EXPECT_FALSE(q.complete(a));
+    EXPECT_EQ(q.next().task->id, c);
+}
+
+TEST(DownloadQueueScheduler, HaltAndClearStartNothingMore) {
+    UploadQueue q;
+    TaskId a = q.add(UploadEntry{"/x/a", "f", 0, "1M"});
+    q.add(UploadEntry{"/x/b", "f", 0, "1M"});
+    q.begin_run();
+    q.next();
+    EXPECT_EQ(q.clear(), a) << "clear hands back the running task to stop";
+    EXPECT_EQ(q.size(), 1u);
+    q.halt();
+    q.complete(a);
+    q.add(UploadEntry{"/x/c", "f", 0, "1M"});
+    auto step = q.next();
+    EXPECT_FALSE(step.task) << "a halted queue starts nothing";
+    EXPECT_FALSE(step.run_ended);
+}
+
+TEST(DownloadQueueScheduler, ThreadsFinishingAndAddingNeverRunTwoTasksAtOnce) {
+    DownloadQueue q;
+    for (int i = 0; i < 200; ++i) q.add(entry("f" + std::to_string(i)));
+    q.begin_run();
+    std::atomic<int> running{0}, most{0}, done{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int spins = 0; spins < 200000 && done.load() < 200; ++spins) {
+                auto step = q.next();
+                if (!step.task) continue;
+                int now = ++running;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                --running;
+                q.complete(step.task->id);
+                ++done;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(done.load(), 200);
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(q.size(), 0u);
+}
+
+}  // namespace
+}  // namespace qorvel::transfer

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "net/charset.h"
+#include "support/process.h"
+#include "transfer/digest.h"
+#include "transfer/download_rules.h"
+#include "transfer/upload_rules.h"
+
+namespace qorvel::transfer {
+namespace {
+
+namespace fs = std::filesystem;
+
+void write(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string md5sum_of(const fs::path& p) {
+    std::string cmd = "md5sum '" + p.string() + "'";
+    FILE* f = ::popen(cmd.c_str(), "r");
+    char buf[64] = {};
+    size_t n = f ? std::fread(buf, 1, 32, f) : 0;
+    if (f) ::pclose(f);
+    return std::string(buf, n);
+}
+
+TEST(FileDigest, MatchesMd5sumAcrossPieceBoundariesAndRefusesWhatCannotBeRead) {
+    test::TempDir dir("qorvel-digest");
+    write(dir.path() / "empty", "");
+    EXPECT_EQ(file_md5_hex(dir.path() / "empty"), "d41d8cd98f00b204e9800998ecf8427e");
+    write(dir.path() / "abc", "abc");
+    EXPECT_EQ(file_md5_hex(dir.path() / "abc"), "900150983cd24fb0d6963f7d28e17f72");
+
+    // Three pieces and a bit, with content that differs in every piece.
+    std::string big((3 << 20) + 17, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    write(dir.path() / "big", big);
+    auto digest = file_md5_hex(dir.path() / "big");
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(*digest, md5sum_of(dir.path() / "big"));
+
+    EXPECT_FALSE(file_md5_hex(dir.path() / "missing"));
+    EXPECT_FALSE(file_md5_hex(dir.path())) << "a folder is not a file of zero bytes";
+}
+
+TEST(UploadAdding, SizeLimitNameRuleAndWhatTheFileSystemSays) {
+    test::TempDir dir("qorvel-adding");
+    const std::string base = dir.path().string() + "/";
+    // Sparse files: the limit is read from the size, not from the blocks.
+    fs::path at_limit = dir.path() / "at_limit.bin", below = dir.path() / "below.bin";
+    write(at_limit, "");
+    write(below, "");
+    fs::resize_file(at_limit, kUploadLimitBytes);
+    fs::resize_file(below, kUploadLimitBytes - 1);
+    EXPECT_EQ(file_size_of(at_limit.string()), kUploadLimitBytes);
+    EXPECT_EQ(decide_dropped(at_limit.string(), PathKind::file, kUploadLimitBytes),
+              DropAction::skip);
+    EXPECT_EQ(decide_dropped(below.string(), PathKind::file, kUploadLimitBytes - 1),
+              DropAction::add_file);
+
+    // The name rule: the text after the first dot of the name, exactly.
+    EXPECT_FALSE(upload_extension_allowed(base + "index.php"));
+    EXPECT_FALSE(upload_extension_allowed(base + "page.asp"));
+    EXPECT_FALSE(upload_extension_allowed(base + "trailing."));
+    EXPECT_TRUE(upload_extension_allowed(base + "report.final.php"));
+    EXPECT_TRUE(upload_extension_allowed(base + "INDEX.PHP"));
+    EXPECT_TRUE(upload_extension_allowed(base + "README"));
+    EXPECT_TRUE(upload_extension_allowed("/srv/site.php/notes.txt"))
+        << "a folder's dot is not the name's";
+
+    // A folder with a dot in its name is a folder; a file without a dot is a file.
+    fs::create_directories(dir.path() / "photos.2024" / "inner");
+    write(dir.path() / "photos.2024" / "b.jpg", "b");
+    write(dir.path() / "photos.2024" / "a.jpg", "a");
+    write(dir.path() / "Makefile", "all:");
+    EXPECT_EQ(path_kind(base + "photos.2024"), PathKind::folder);
+    EXPECT_EQ(path_kind(base + "Makefile"), PathKind::file);
+    EXPECT_EQ(path_kind(base + "gone"), PathKind::missing);
+    EXPECT_EQ(decide_dropped(base + "Makefile", PathKind::file, 4), DropAction::add_file);
+    EXPECT_EQ(decide_dropped(base + "photos.2024", PathKind::folder, -1), DropAction::add_folder);
+    EXPECT_EQ(decide_dropped(base + "gone", PathKind::missing, -1), DropAction::skip);
+    EXPECT_EQ(files_of_folder(base + "photos.2024"),
+              (std::vector<std::string>{base + "photos.2024/a.jpg", base + "photos.2024/b.jpg"}))
+        << "files only, no sub-folders";
+
+    EXPECT_EQ(upload_size_text(1048576), "1M");
+    EXPECT_EQ(upload_size_text(1572864), "1.5M");
+    EXPECT_EQ(completed_size_text(1536), "1.5KB");
+}
+
+TEST(UploadNaming, RemoteNameAddressAndRegistrationAnswers) {
+    EXPECT_EQ(remote_name_for("/home/u/a b.txt"), "a b.txt.qrvllswj");
+    EXPECT_EQ(ftp_upload_url("127.0.0.9", remote_name_for("/x/r.zip")),
+              "ftp://127.0.0.9:1678/r.zip.qrvllswj");
+    EXPECT_EQ(folder_part_of("/home/u/a.txt"), "/home/u/");
+    EXPECT_EQ(file_name_of("plain"), "plain");
+
+    auto ok = parse_registration("INSERT INTO `wenjian` (`id`) VALUES xxxx42x");
+    EXPECT_TRUE(ok.created);
+    EXPECT_EQ(ok.new_id, 42);
+    EXPECT_FALSE(parse_registration("2").created);
+    EXPECT_FALSE(parse_registration("insert into `wenjian` xxxx5x").created) << "case-sensitive";
+    auto no_id = parse_registration("INSERT INTO `wenjian` done");
+    EXPECT_TRUE(no_id.created);
+    EXPECT_EQ(no_id.new_id, 0);
+
+    // A name with the form's delimiters stays one field.
+    EXPECT_EQ(registration_body("R&D=1.txt"), "wjdl=R%26D%3D1.txt");
+    EXPECT_EQ(instant_upload_path("k1", 3, "d41d8cd98f00b204e9800998ecf8427e"),
+              "/jsmc.php?bsm=k1&mlid=3&md5=d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(DownloadDecisions, LinkMarkersHostsAndProgress) {
+    EXPECT_EQ(storage_link("<span>bsmzdydab12cd</span>"), "ab12cd");
+    EXPECT_FALSE(storage_link("<h3>x</h3>")) << "no marker: no address made up";
+    EXPECT_FALSE(storage_link("bsmzdydab12")) << "no end marker";
+    EXPECT_FALSE(storage_link("bsmzdyd<"));
+    ServiceHosts h;
+    h.files2 = "127.0.0.1:2";
+    h.files3 = "127.0.0.1:3";
+    EXPECT_EQ(download_url(h, true, "L"), "http://127.0.0.1:3/up/L");
+    EXPECT_EQ(download_url(h, false, "L"), "http://127.0.0.1:2/up/L");
+    EXPECT_EQ(storage_link_path("12", "0"), "/ym.php?pid=12&srmm=0");
+
+    EXPECT_EQ(progress_text(50, 200), "25%");
+    EXPECT_EQ(progress_text(10, 0), "0%") << "size not known yet";
+    EXPECT_EQ(progress_text(10, -1), "0%");
+    EXPECT_EQ(progress_text(300, 200), "100%");
+    EXPECT_EQ(speed_text(2047), "1KB");
+    EXPECT_EQ(folder_text("/home/u//dl"), "/home/u/dl/");
+    EXPECT_EQ(folder_text("/"), "/");
+    EXPECT_EQ(folder_text(""), "");
+}
+
+TEST(DownloadDecisions, ServiceNamesStayInsideTheFolder) {
+    EXPECT_EQ(safe_local_name("../../.bashrc"), ".._.._.bashrc");
+    EXPECT_EQ(safe_local_name("/etc/passwd"), "_etc_passwd");
+    EXPECT_EQ(safe_local_name("a\nb"), "a_b");
+    EXPECT_FALSE(safe_local_name(""));
+    EXPECT_FALSE(safe_local_name("."));
+    EXPECT_FALSE(safe_local_name(".."));
+    // Two-byte characters keep their bytes, backslash trail bytes included.
+    std::string gbk = GBK("表格.xls");  // 表 is 0xB1 0xED, 格 ends in 0xF1
+    EXPECT_EQ(safe_local_name(gbk), gbk);
+    std::string with_5c = std::string("\x81\x5c", 2) + "x";
+    EXPECT_EQ(safe_local_name(with_5c), with_5c);
+}
+
+TEST(DownloadDecisions, SameNamePolicies) {
+    std::set<std::string> taken{"/d/a.txt", "/d/10000a.txt"};
+    auto exists = [&](const std::string& p) { return taken.count(p) > 0; };
+    int next = 10000;
+    auto random = [&] { return next++; };
+
+    auto fresh = plan_target("/d/", "b.txt", 0, exists, random);
+    EXPECT_EQ(fresh.final_path, "/d/b.txt");
+    EXPECT_EQ(fresh.replaces, "");
+
+    auto overwrite = plan_target("/d/", "a.txt", 0, exists, random);
+    EXPECT_EQ(overwrite.final_path, "/d/a.txt");
+    EXPECT_EQ(overwrite.replaces, "/d/a.txt") << "replaced after the new file is complete";
+
+    auto renamed = plan_target("/d/", "a.txt", 1, exists, random);
+    EXPECT_EQ(renamed.final_path, "/d/10001a.txt") << "a taken number is skipped";
+    EXPECT_EQ(renamed.replaces, "");
+
+    auto all_taken = plan_target(
+        "/d/", "a.txt", 1, [](const std::string&) { return true; }, random);
+    EXPECT_FALSE(all_taken.ok);
+}
+
+}  // namespace
+}  // namespace qorvel::transfer

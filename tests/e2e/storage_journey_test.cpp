@@ -26,12 +26,6 @@
 namespace qorvel {
 namespace {
 
-struct Step {
-    const char* what;
-    std::function<bool()> ready;
-    std::function<void()> act;
-};
-
 QTreeWidgetItem* find_item(QTreeWidget* tree, const QString& text) {
     auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.front();
@@ -70,7 +64,7 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
         return false;
     };
 
-    std::vector<Step> steps = {
+    std::vector<test::JourneyStep> steps = {
         {"login window shown", [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
          [&] {
              auto* account = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框1"));
@@ -144,19 +138,9 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
          }},
     };
 
-    size_t next = 0;
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        if (next < steps.size() && steps[next].ready()) steps[next++].act();
-    });
-    driver.start(20);
-    program.post([&client] { start_client(client); });
-    QElapsedTimer clock;
-    clock.start();
-    while (next < steps.size() && clock.elapsed() < 60000)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    driver.stop();
-    EXPECT_EQ(next, steps.size()) << "stuck at: " << (next < steps.size() ? steps[next].what : "");
+    std::string stuck =
+        test::run_journey(steps, [&] { program.post([&client] { start_client(client); }); });
+    EXPECT_EQ(stuck, "") << "stuck at that step";
     program.shutdown();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -30,12 +30,6 @@
 namespace qorvel {
 namespace {
 
-struct Step {
-    const char* what;
-    std::function<bool()> ready;
-    std::function<void()> act;
-};
-
 TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) {
     test::ServiceInstanceOptions o;
     // Uploads go to port 1678, so this process takes an address of its own.
@@ -70,7 +64,7 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
     auto list = [&](const char* name) { return qobject_cast<QTreeWidget*>(main_widget(name)); };
     auto tabs = [&] { return qobject_cast<QTabWidget*>(main_widget("选择夹1")); };
 
-    std::vector<Step> steps = {
+    std::vector<test::JourneyStep> steps = {
         {"login window shown", [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
          [&] {
              auto* account = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框1"));
@@ -134,18 +128,8 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
          }},
     };
 
-    size_t next = 0;
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        if (next < steps.size() && steps[next].ready()) steps[next++].act();
-    });
-    driver.start(20);
-    program.post([&client] { start_client(client); });
-    QElapsedTimer clock;
-    clock.start();
-    while (next < steps.size() && clock.elapsed() < 60000)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    driver.stop();
+    std::string stuck =
+        test::run_journey(steps, [&] { program.post([&client] { start_client(client); }); });
     // What the window showed when a step never came, for a failure that only shows under load.
     auto dump = [&] {
         std::string out;
@@ -163,8 +147,7 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
         if (auto* t = tabs()) out += "\npage " + std::to_string(t->currentIndex());
         return out;
     };
-    EXPECT_EQ(next, steps.size()) << "stuck at: " << (next < steps.size() ? steps[next].what : "")
-                                  << dump();
+    EXPECT_EQ(stuck, "") << "stuck at that step" << (stuck.empty() ? "" : dump());
     program.shutdown();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "net/charset.h"
+#include "qt_main.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/translations.h"
 #include "ui/qt/window_view.h"
@@ -24,15 +25,7 @@
 namespace qorvel::ui::qt {
 namespace {
 
-bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::spin_until;
 
 // Processes this process has started (WebEngine's helpers among them).
 int child_processes() {

@@ -23,16 +23,7 @@
 namespace qorvel::ui::qt {
 namespace {
 
-// Processes events until pred holds (bounded).
-bool spin_until(const std::function<bool()>& pred, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::spin_until;
 
 class QtLayer : public ::testing::Test {
   protected:

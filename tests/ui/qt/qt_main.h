@@ -1,9 +1,16 @@
-// A gtest main with a QApplication, for the offscreen widget tests.
+// A gtest main with a QApplication, and the event-loop helpers of the
+// offscreen widget tests.
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 #define QORVEL_QT_TEST_MAIN                                             \
     int main(int argc, char** argv) {                                   \
@@ -18,3 +25,44 @@
         ::testing::InitGoogleTest(&argc, argv);                         \
         return RUN_ALL_TESTS();                                         \
     }
+
+namespace qorvel::test {
+
+// Processes events until pred holds (bounded).
+inline bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// One step of a journey through the widgets: once ready() holds, act() runs.
+struct JourneyStep {
+    const char* what;
+    std::function<bool()> ready;
+    std::function<void()> act;
+};
+
+// Runs the steps in order from the event loop, polling every 20 ms, after start() has been
+// posted; returns what the journey was waiting for when the time ran out, or "" when all ran.
+inline std::string run_journey(std::vector<JourneyStep>& steps, const std::function<void()>& start,
+                               int ms = 60000) {
+    size_t next = 0;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (next < steps.size() && steps[next].ready()) steps[next++].act();
+    });
+    driver.start(20);
+    start();
+    QElapsedTimer clock;
+    clock.start();
+    while (next < steps.size() && clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    driver.stop();
+    return next < steps.size() ? steps[next].what : "";
+}
+
+}  // namespace qorvel::test

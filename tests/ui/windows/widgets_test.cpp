@@ -23,15 +23,7 @@
 namespace qorvel::windows {
 namespace {
 
-bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::spin_until;
 
 QString caption_of(QWidget* w) {
     if (auto* x = qobject_cast<QAbstractButton*>(w)) return x->text();

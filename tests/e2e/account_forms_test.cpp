@@ -31,23 +31,18 @@ std::vector<std::string> gbk_list(std::initializer_list<const char*> utf8) {
     return out;
 }
 
-class AccountForms : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
+class AccountForms : public test::SharedServiceSuite<AccountForms> {
+  public:
+    static test::ServiceInstanceOptions service_options() {
         test::ServiceInstanceOptions o;
         o.host = "127.0.0.43";
-        // The whole suite shares one service and one address: its deliberate
-        // wrong passwords must not add up to the guessing slow-down.
-        o.extra_args = {"--failures-free", "1000"};
-        service_ = new test::ServiceInstance(o);
-        ready_ = service_->start();
+        return guessing_free(o);
     }
-    static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
-    }
+
+  protected:
     void SetUp() override {
-        ASSERT_TRUE(ready_) << test::read_file(service_->log_file());
+        SharedServiceSuite::SetUp();
+        if (HasFatalFailure()) return;
         // Forwards to the service's web host and keeps what was sent.
         relay_ = std::make_unique<test::RecordingServer>(
             [](const test::RecordedRequest& rq) {
@@ -88,12 +83,8 @@ class AccountForms : public ::testing::Test {
         r.program_.post_event(w, button, Event::clicked);
     }
 
-    static test::ServiceInstance* service_;
-    static bool ready_;
     std::unique_ptr<test::RecordingServer> relay_;
 };
-test::ServiceInstance* AccountForms::service_ = nullptr;
-bool AccountForms::ready_ = false;
 
 TEST_F(AccountForms, NewAccountWithDelimitersInEveryValueRegistersOnceAndLogsIn) {
     Road r(hosts());

@@ -17,29 +17,18 @@ using test::hosts_of;
 using test::Road;
 using ui::Event;
 
-class LoginRoads : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
+class LoginRoads : public test::SharedServiceSuite<LoginRoads> {
+  public:
+    static test::ServiceInstanceOptions service_options() {
         test::ServiceInstanceOptions o;
         o.host = "127.0.0.41";
-        // The whole suite shares one service and one address: its deliberate
-        // wrong passwords must not add up to the guessing slow-down.
-        o.extra_args = {"--failures-free", "1000"};
-        service_ = new test::ServiceInstance(o);
-        ready_ = service_->start();
+        return guessing_free(o);
     }
-    static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
+
+  protected:
     static ServiceHosts hosts() { return hosts_of(*service_); }
     static std::string log() { return test::read_file(service_->log_file()); }
-    static test::ServiceInstance* service_;
-    static bool ready_;
 };
-test::ServiceInstance* LoginRoads::service_ = nullptr;
-bool LoginRoads::ready_ = false;
 
 TEST_F(LoginRoads, FirstStartShowsAnEmptyLoginWindowAndACurrentVersion) {
     Road r(hosts());

@@ -2,6 +2,8 @@
 // a person drives the desktop program, from an empty home folder.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -93,5 +95,31 @@ inline bool asked(const ui::ScriptedPrompts& p, const std::string& utf8) {
         if (a.text == utf8_to_gbk(utf8)) return true;
     return false;
 }
+
+// A suite whose tests share one reference service, started once for the suite
+// (a service per test would cost seconds). Suite::service_options() says how.
+template <class Suite>
+class SharedServiceSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        service_ = new ServiceInstance(Suite::service_options());
+        ready_ = service_->start();
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(ready_) << read_file(service_->log_file()); }
+
+    // Suites that send wrong passwords on purpose share one address: those must not
+    // add up to the service's guessing slow-down.
+    static ServiceInstanceOptions guessing_free(ServiceInstanceOptions o) {
+        o.extra_args.insert(o.extra_args.end(), {"--failures-free", "1000"});
+        return o;
+    }
+
+    static inline ServiceInstance* service_ = nullptr;
+    static inline bool ready_ = false;
+};
 
 }  // namespace qorvel::test

@@ -17,19 +17,15 @@ using namespace std::chrono_literals;
 using test::StorageRoad;
 using ui::Event;
 
-class StorageRoads : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
+class StorageRoads : public test::SharedServiceSuite<StorageRoads> {
+  public:
+    static test::ServiceInstanceOptions service_options() {
         test::ServiceInstanceOptions o;
         o.host = "127.0.0.42";
-        service_ = new test::ServiceInstance(o);
-        ready_ = service_->start();
+        return o;
     }
-    static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
+
+  protected:
     // A fresh service per test would cost seconds; changes use names of their own.
     std::unique_ptr<StorageRoad> logged_in(const char* account = "demo",
                                            const char* password = "demo123") {
@@ -37,11 +33,7 @@ class StorageRoads : public ::testing::Test {
         EXPECT_TRUE(r->start_and_log_in(account, password));
         return r;
     }
-    static test::ServiceInstance* service_;
-    static bool ready_;
 };
-test::ServiceInstance* StorageRoads::service_ = nullptr;
-bool StorageRoads::ready_ = false;
 
 TEST_F(StorageRoads, FirstVisitLoadsTheRootOnceAndTheTreeWalksDownAndBack) {
     auto r = logged_in();

@@ -38,9 +38,9 @@ struct Listed {
     std::string name, size;  // GBK
 };
 
-class TransferRoads : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
+class TransferRoads : public test::SharedServiceSuite<TransferRoads> {
+  public:
+    static test::ServiceInstanceOptions service_options() {
         test::ServiceInstanceOptions o;
         // The client always sends to port 1678, so every test process (ctest runs them side
         // by side) takes an address of its own.
@@ -48,15 +48,10 @@ class TransferRoads : public ::testing::Test {
         o.host =
             "127.10." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
         o.ftp_port = 1678;
-        service_ = new test::ServiceInstance(o);
-        ready_ = service_->start();
+        return o;
     }
-    static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(ready_) << test::read_file(service_->log_file()); }
 
+  protected:
     // Logs a fresh client in; its save folder is its own Downloads folder.
     std::unique_ptr<Road> signed_in(const std::string& account, const std::string& password,
                                     ServiceHosts hosts = hosts_of(*service_)) {
@@ -141,12 +136,8 @@ class TransferRoads : public ::testing::Test {
         return idle;
     }
 
-    static test::ServiceInstance* service_;
-    static bool ready_;
     fs::path save_;
 };
-test::ServiceInstance* TransferRoads::service_ = nullptr;
-bool TransferRoads::ready_ = false;
 
 TEST_F(TransferRoads,
        MemberQueueDownloadsByteExactFromHost3WithLinkFilesAndTheShutDownAfterTheLast) {

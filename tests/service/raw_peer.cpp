@@ -7,31 +7,16 @@
 
 #include <cstdio>
 
+#include "support/engine_peers.h"
+
 namespace qorvel::test {
 
 int connect_from(const std::string& host, int port, const std::string& source, int timeout_s) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = connect_loopback(host, port, source);
     if (fd < 0) return -1;
     timeval tv{timeout_s, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (!source.empty()) {
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
     return fd;
 }
 

@@ -154,6 +154,7 @@ int listen_loopback(int& port) {
 
 int connect_loopback(const std::string& host, int port, const std::string& source) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     if (!source.empty()) {
         sockaddr_in from{};
         from.sin_family = AF_INET;

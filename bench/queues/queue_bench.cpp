@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
         setenv("TMPDIR", "/dev/shm", 1);
     std::fprintf(stderr, "working in %s\n", fs::temp_directory_path().c_str());
     test::ServiceInstanceOptions o;
-    int pid = static_cast<int>(::getpid());
-    o.host = "127.12." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
+    o.host = test::process_loopback_address();
     o.ftp_port = 1678;
     test::ServiceInstance service(o);
     if (!service.start()) return 1;

@@ -33,8 +33,7 @@ namespace {
 TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) {
     test::ServiceInstanceOptions o;
     // Uploads go to port 1678, so this process takes an address of its own.
-    int pid = static_cast<int>(::getpid());
-    o.host = "127.11." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
+    o.host = test::process_loopback_address();
     o.ftp_port = 1678;
     test::ServiceInstance service(o);
     ASSERT_TRUE(service.start());
@@ -50,7 +49,7 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
     std::filesystem::path save = home.path() / "Downloads";
     std::filesystem::create_directories(save);
     std::filesystem::path local = home.path() / "journey.txt";
-    std::ofstream(local, std::ios::binary) << "journey " << pid << " " << ::time(nullptr);
+    std::ofstream(local, std::ios::binary) << "journey " << ::getpid() << " " << ::time(nullptr);
     Client client(program, shell, test::hosts_of(service),
                   ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
 

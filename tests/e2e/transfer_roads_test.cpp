@@ -44,9 +44,7 @@ class TransferRoads : public test::SharedServiceSuite<TransferRoads> {
         test::ServiceInstanceOptions o;
         // The client always sends to port 1678, so every test process (ctest runs them side
         // by side) takes an address of its own.
-        int pid = static_cast<int>(::getpid());
-        o.host =
-            "127.10." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
+        o.host = test::process_loopback_address();
         o.ftp_port = 1678;
         return o;
     }

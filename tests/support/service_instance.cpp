@@ -9,6 +9,13 @@
 
 namespace qorvel::test {
 
+std::string process_loopback_address() {
+    // Process ids have at most 22 bits: 127.64.0.0 to 127.127.255.255.
+    auto pid = static_cast<unsigned>(::getpid());
+    return "127." + std::to_string(64 + ((pid >> 16) & 63)) + "." +
+           std::to_string((pid >> 8) & 255) + "." + std::to_string(pid & 255);
+}
+
 namespace fs = std::filesystem;
 
 std::string ServiceInstance::binary() {

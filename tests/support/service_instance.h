@@ -64,6 +64,11 @@ class ServiceInstance {
 };
 
 // Demo accounts created by --seed-demo.
+// A loopback address of this process's own, for a service whose FTP port is
+// fixed (the client always uploads to 1678): every live process id maps to
+// another address, so test processes run side by side.
+std::string process_loopback_address();
+
 inline constexpr const char* kDemoMember = "demo";
 inline constexpr const char* kDemoMemberPassword = "demo123";
 inline constexpr const char* kDemoMemberAccessPassword = "8888";

@@ -258,56 +258,45 @@ int Control::append_rows(std::vector<Row> rows) {
 }
 int Control::find_row(long long value) const {
     std::lock_guard lock(mutex_);
+    return row_of_locked(value);
+}
+int Control::row_of_locked(long long value) const {
     for (size_t i = 0; i < rows_.size(); ++i)
         if (rows_[i].value == value) return static_cast<int>(i);
     return -1;
 }
+bool Control::set_cell_locked(int row, int column, const std::string& gbk, bool& changed) {
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0) return false;
+    auto& cells = rows_[row].cells;
+    if (static_cast<int>(cells.size()) <= column) cells.resize(column + 1);
+    if (cells[column] != gbk) {
+        cells[column] = gbk;
+        changed = true;
+    }
+    return true;
+}
+bool Control::erase_row_locked(int row) {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    rows_.erase(rows_.begin() + row);
+    if (current_ == row)
+        current_ = -1;
+    else if (current_ > row)
+        --current_;
+    return true;
+}
 bool Control::set_cell(int row, int column, const std::string& gbk) {
     bool ok = false;
-    QV_CHANGE(kItems, {
-        if (row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0) {
-            auto& cells = rows_[row].cells;
-            if (static_cast<int>(cells.size()) <= column) cells.resize(column + 1);
-            if (cells[column] != gbk) {
-                cells[column] = gbk;
-                changed_ = true;
-            }
-            ok = true;
-        }
-    });
+    QV_CHANGE(kItems, { ok = set_cell_locked(row, column, gbk, changed_); });
     return ok;
 }
 bool Control::set_cell_of(long long value, int column, const std::string& gbk) {
     bool ok = false;
-    QV_CHANGE(kItems, {
-        for (auto& row : rows_) {
-            if (row.value != value || column < 0) continue;
-            if (static_cast<int>(row.cells.size()) <= column) row.cells.resize(column + 1);
-            if (row.cells[column] != gbk) {
-                row.cells[column] = gbk;
-                changed_ = true;
-            }
-            ok = true;
-            break;
-        }
-    });
+    QV_CHANGE(kItems, { ok = set_cell_locked(row_of_locked(value), column, gbk, changed_); });
     return ok;
 }
 bool Control::delete_row_of(long long value) {
     bool ok = false;
-    QV_CHANGE(kItems | kCurrent, {
-        for (size_t i = 0; i < rows_.size(); ++i) {
-            if (rows_[i].value != value) continue;
-            int row = static_cast<int>(i);
-            rows_.erase(rows_.begin() + row);
-            if (current_ == row)
-                current_ = -1;
-            else if (current_ > row)
-                --current_;
-            ok = changed_ = true;
-            break;
-        }
-    });
+    QV_CHANGE(kItems | kCurrent, { ok = changed_ = erase_row_locked(row_of_locked(value)); });
     return ok;
 }
 std::string Control::cell(int row, int column) const {
@@ -329,16 +318,7 @@ long long Control::row_value(int row) const {
 }
 bool Control::delete_row(int row) {
     bool ok = false;
-    QV_CHANGE(kItems | kCurrent, {
-        if (row >= 0 && row < static_cast<int>(rows_.size())) {
-            rows_.erase(rows_.begin() + row);
-            if (current_ == row)
-                current_ = -1;
-            else if (current_ > row)
-                --current_;
-            ok = changed_ = true;
-        }
-    });
+    QV_CHANGE(kItems | kCurrent, { ok = changed_ = erase_row_locked(row); });
     return ok;
 }
 void Control::clear_rows() {

@@ -237,6 +237,10 @@ class Control {
   private:
     void notify(unsigned changes);
     void delete_subtree_locked(int id);
+    // Row helpers for callers that hold the lock.
+    int row_of_locked(long long value) const;
+    bool set_cell_locked(int row, int column, const std::string& gbk, bool& changed);
+    bool erase_row_locked(int row);
 
     const std::string name_;
     const Kind kind_;

@@ -244,6 +244,20 @@ TEST(ControlModel, ListViewTreeAndTabOperations) {
     EXPECT_EQ(list.current(), -1);
     EXPECT_TRUE(list.selected_rows().empty());
 
+    // By item value: the row is found wherever it has moved to.
+    Control queue("超级列表框2", Kind::list_view);
+    for (long long id : {41, 42, 43}) queue.insert_row(-1, std::to_string(id), id);
+    queue.set_current(2);
+    EXPECT_TRUE(queue.delete_row_of(41));
+    EXPECT_EQ(queue.current(), 1);
+    EXPECT_TRUE(queue.set_cell_of(43, 2, "50%"));
+    EXPECT_EQ(queue.cell(1, 2), "50%");
+    EXPECT_FALSE(queue.set_cell_of(41, 2, "gone")) << "a deleted row takes no more writes";
+    EXPECT_FALSE(queue.delete_row_of(41));
+    EXPECT_TRUE(queue.delete_row_of(43));
+    EXPECT_EQ(queue.current(), -1);
+    EXPECT_EQ(queue.find_row(42), 0);
+
     Control multi("m", Kind::list_view);
     multi.set_multi_select();
     for (int i = 0; i < 4; ++i) multi.insert_row(-1, std::to_string(i));

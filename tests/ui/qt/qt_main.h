@@ -53,6 +53,9 @@ inline std::string run_journey(std::vector<JourneyStep>& steps, const std::funct
     size_t next = 0;
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {
+        // A window opened by the last step may still have its first model changes posted to
+        // the view; the user would see them before acting, so the step does too.
+        QCoreApplication::sendPostedEvents();
         if (next < steps.size() && steps[next].ready()) steps[next++].act();
     });
     driver.start(20);

@@ -32,7 +32,10 @@ namespace qorvel::test {
 inline bool spin_until(const std::function<bool()>& pred, int ms = 5000) {
     QElapsedTimer t;
     t.start();
-    while (!pred()) {
+    for (;;) {
+        // Model changes posted to a view during the last round are taken before looking.
+        QCoreApplication::sendPostedEvents();
+        if (pred()) break;
         if (t.elapsed() > ms) return false;
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }

@@ -2,26 +2,14 @@
 // the reference service: log in, open the browser page, pick a folder in the
 // tree, pick page 2, create a folder through its window. Catches faults
 // between the models and the widgets that the headless roads cannot see.
-#include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
-#include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
-#include <functional>
-#include <string>
 #include <vector>
 
-#include "app/client_windows.h"
-#include "e2e/storage_road.h"
-#include "ui/qt/qt_backend.h"
-#include "ui/qt/qt_main.h"
-#include "ui/qt/window_view.h"
+#include "e2e/journey.h"
 
 namespace qorvel {
 namespace {
@@ -34,55 +22,30 @@ QTreeWidgetItem* find_item(QTreeWidget* tree, const QString& text) {
 TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
     test::ServiceInstanceOptions o;
     o.host = "127.0.0.43";
-    test::ServiceInstance service(o);
-    ASSERT_TRUE(service.start());
+    test::Journey j(o);
+    ASSERT_TRUE(j.start());
+    Client& client = j.client();
+    ui::Program& program = j.program;
 
-    ui::qt::QtBackend backend;
-    ui::ScriptedPrompts prompts;
-    ui::Program program(backend, prompts);
-    ui::qt::install_web_pump(program);
-    test::ShellRecorder shell;
-    test::TempDir home("qorvel-journey-home");
-    std::filesystem::create_directories(home.path() / "Documents");
-    std::filesystem::create_directories(home.path() / "Desktop");
-    Client client(program, shell, test::hosts_of(service),
-                  ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
-
-    auto widget = [&](const char* window_id, const char* name) -> QWidget* {
-        auto w = program.find(window_id);
-        if (!w || !w->alive()) return nullptr;
-        auto* view = backend.view(*w);
-        return view ? view->widget(name) : nullptr;
+    auto widget = [&](const char* window_id, const char* name) {
+        return j.widget(window_id, name);
     };
-    auto main_widget = [&](const char* name) { return widget(windows::kMainWindow, name); };
+    auto main_widget = [&](const char* name) { return j.main_widget(name); };
     auto tree = [&] { return qobject_cast<QTreeWidget*>(main_widget("树型框1")); };
     auto files = [&] { return qobject_cast<QTreeWidget*>(main_widget("超级列表框1")); };
     auto combo = [&] { return qobject_cast<QComboBox*>(main_widget("组合框1")); };
     auto asked = [&](const char* utf8) {
-        for (const auto& a : prompts.asked())
+        for (const auto& a : j.prompts.asked())
             if (a.text == utf8_to_gbk(utf8)) return true;
         return false;
     };
 
-    std::vector<test::JourneyStep> steps = {
-        {"login window shown", [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
-         [&] {
-             auto* account = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框1"));
-             auto* password = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框2"));
-             QTest::keyClicks(account, "demo");
-             QTest::keyClicks(password, "demo123");
-             QTest::mouseClick(widget(windows::kLoginWindow, "按钮1"), Qt::LeftButton);
-         }},
-        {"main window after login",
-         [&] {
-             auto* tabs = main_widget("选择夹1");
-             return tabs && tabs->isVisible() && client.timestamped_log_enabled.load() && tree() &&
-                    tree()->topLevelItemCount() == 1;
-         },
-         [&] { qobject_cast<QTabWidget*>(main_widget("选择夹1"))->setCurrentIndex(1); }},
+    std::vector<test::JourneyStep> steps = j.log_in("demo", "demo123");
+    std::vector<test::JourneyStep> browse = {
         {"root folder and its files shown",
          [&] {
-             return tree()->topLevelItem(0)->childCount() == 3 &&
+             return tree()->topLevelItemCount() == 1 &&
+                    tree()->topLevelItem(0)->childCount() == 3 &&
                     files()->topLevelItemCount() == 4 && tree()->isEnabled();
          },
          [&] {
@@ -138,11 +101,8 @@ TEST(StorageJourney, LogInBrowsePageTwoAndCreateAFolderThroughTheWidgets) {
          }},
     };
 
-    std::string stuck =
-        test::run_journey(steps, [&] { program.post([&client] { start_client(client); }); });
-    EXPECT_EQ(stuck, "") << "stuck at that step";
-    program.shutdown();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    steps.insert(steps.end(), browse.begin(), browse.end());
+    EXPECT_EQ(j.run(steps), "") << "stuck at that step";
 }
 
 }  // namespace

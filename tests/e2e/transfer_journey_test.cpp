@@ -1,31 +1,16 @@
 // One journey through the real Qt widgets, offscreen and in-process, against
 // the reference service: log in, select a file and download it, add a local
 // file and upload it, each through the widgets a person uses.
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QInputMethodEvent>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
-#include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/client_windows.h"
-#include "e2e/storage_road.h"
-#include "transfer/digest.h"
-#include "ui/qt/qt_backend.h"
-#include "ui/qt/qt_main.h"
-#include "ui/qt/window_view.h"
+#include "e2e/journey.h"
 
 namespace qorvel {
 namespace {
@@ -35,46 +20,21 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
     // Uploads go to port 1678, so this process takes an address of its own.
     o.host = test::process_loopback_address();
     o.ftp_port = 1678;
-    test::ServiceInstance service(o);
-    ASSERT_TRUE(service.start());
-
-    ui::qt::QtBackend backend;
-    ui::ScriptedPrompts prompts;
-    ui::Program program(backend, prompts);
-    ui::qt::install_web_pump(program);
-    test::ShellRecorder shell;
-    test::TempDir home("qorvel-journey-home");
-    std::filesystem::create_directories(home.path() / "Documents");
-    std::filesystem::create_directories(home.path() / "Desktop");
-    std::filesystem::path save = home.path() / "Downloads";
+    test::Journey j(o);
+    ASSERT_TRUE(j.start());
+    Client& client = j.client();
+    ui::ScriptedPrompts& prompts = j.prompts;
+    std::filesystem::path save = j.home.path() / "Downloads";
     std::filesystem::create_directories(save);
-    std::filesystem::path local = home.path() / "journey.txt";
+    std::filesystem::path local = j.home.path() / "journey.txt";
     std::ofstream(local, std::ios::binary) << "journey " << ::getpid() << " " << ::time(nullptr);
-    Client client(program, shell, test::hosts_of(service),
-                  ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
 
-    auto widget = [&](const char* window_id, const char* name) -> QWidget* {
-        auto w = program.find(window_id);
-        if (!w || !w->alive()) return nullptr;
-        auto* view = backend.view(*w);
-        return view ? view->widget(name) : nullptr;
-    };
-    auto main_widget = [&](const char* name) { return widget(windows::kMainWindow, name); };
+    auto main_widget = [&](const char* name) { return j.main_widget(name); };
     auto list = [&](const char* name) { return qobject_cast<QTreeWidget*>(main_widget(name)); };
-    auto tabs = [&] { return qobject_cast<QTabWidget*>(main_widget("选择夹1")); };
+    auto tabs = [&] { return j.tabs(); };
 
-    std::vector<test::JourneyStep> steps = {
-        {"login window shown", [&] { return widget(windows::kLoginWindow, "编辑框1") != nullptr; },
-         [&] {
-             auto* account = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框1"));
-             auto* password = qobject_cast<QLineEdit*>(widget(windows::kLoginWindow, "编辑框2"));
-             QTest::keyClicks(account, "demo");
-             QTest::keyClicks(password, "demo123");
-             QTest::mouseClick(widget(windows::kLoginWindow, "按钮1"), Qt::LeftButton);
-         }},
-        {"main window after login",
-         [&] { return tabs() && tabs()->isVisible() && client.timestamped_log_enabled.load(); },
-         [&] { tabs()->setCurrentIndex(1); }},
+    std::vector<test::JourneyStep> steps = j.log_in("demo", "demo123");
+    std::vector<test::JourneyStep> transfer = {
         {"root files shown",
          // The page's controls come back after the load, through queued view updates.
          [&] {
@@ -127,8 +87,8 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
          }},
     };
 
-    std::string stuck =
-        test::run_journey(steps, [&] { program.post([&client] { start_client(client); }); });
+    steps.insert(steps.end(), transfer.begin(), transfer.end());
+    std::string stuck = j.run(steps);
     // What the window showed when a step never came, for a failure that only shows under load.
     auto dump = [&] {
         std::string out;
@@ -147,8 +107,6 @@ TEST(TransferJourney, DownloadASelectedFileAndUploadALocalOneThroughTheWidgets) 
         return out;
     };
     EXPECT_EQ(stuck, "") << "stuck at that step" << (stuck.empty() ? "" : dump());
-    program.shutdown();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMenu>
@@ -161,7 +162,9 @@ int QtPrompts::message_box(const std::string& text, MessageButtons buttons) {
 }
 
 std::string QtPrompts::choose_folder(const std::string& title) {
-    QString dir = QFileDialog::getExistingDirectory(nullptr, to_qt(title));
+    // Opens at the user's home, as the desktop's own chooser does, not in whatever folder
+    // the program was started from.
+    QString dir = QFileDialog::getExistingDirectory(nullptr, to_qt(title), QDir::homePath());
     if (dir.isEmpty()) return {};
     return path_to_text(std::filesystem::path(dir.toStdString()));
 }
@@ -174,9 +177,11 @@ std::vector<std::string> QtPrompts::choose_files(const std::string& title,
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
-    QStringList files = QFileDialog::getOpenFileNames(
-        nullptr, to_qt(title), QString::fromStdString(text_to_path(initial_folder).string()),
-        filters.join(";;"));
+    QString start = initial_folder.empty()
+                        ? QDir::homePath()
+                        : QString::fromStdString(text_to_path(initial_folder).string());
+    QStringList files =
+        QFileDialog::getOpenFileNames(nullptr, to_qt(title), start, filters.join(";;"));
     std::vector<std::string> out;
     for (const QString& f : files)
         out.push_back(path_to_text(std::filesystem::path(f.toStdString())));

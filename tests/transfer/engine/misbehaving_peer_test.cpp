@@ -49,6 +49,12 @@ class MisbehavingPeerTest : public ::testing::Test {
         return p;
     }
 
+    // An upload of content, written to "up.bin", to the scripted FTP server.
+    TaskParam upload(const ScriptedServer& ftp, const std::string& content) {
+        test::write_file(dir_.path() / "up.bin", content);
+        return param("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin", "up.bin");
+    }
+
     Outcome finish(TransferObject& t) {
         EXPECT_TRUE(t.wait_idle(30000)) << rec_.log();
         EXPECT_EQ(rec_.count(kEventEnded), 1) << rec_.log();
@@ -243,9 +249,7 @@ TEST_F(MisbehavingPeerTest, RefusedLoginIsRetriedThenFails) {
         FtpScript each = script;
         each.run(fd);
     });
-    test::write_file(dir_.path() / "up.bin", "data");
-    TaskParam p = param("ftp://127.0.0.1:" + std::to_string(server.port()) + "/up.bin");
-    p.local_path = path_to_text(dir_.path() / "up.bin");
+    TaskParam p = upload(server, "data");
     FtpUpload u;
     ASSERT_TRUE(u.start(p));
     Outcome o = finish(u);
@@ -477,10 +481,8 @@ TEST_F(RetryLimitTest, RetriesWithoutProgressEndWithTheLastError) {
         std::lock_guard lock(first_mutex);
         if (index == 0) first_received = each.received;
     });
-    test::write_file(dir_.path() / "up.bin", body_);
     EngineRecorder rec;
-    TaskParam p = param("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin");
-    p.local_path = path_to_text(dir_.path() / "up.bin");
+    TaskParam p = upload(ftp, body_);
     p.timeout_3 = 300;
     rec.attach(p);
     FtpUpload u;
@@ -546,10 +548,8 @@ TEST_F(MisbehavingPeerTest, TricklingHeadsAndRepliesMeetADeadline) {
         each.run(fd);
         if (index == 0) first_welcome = each.welcome_sent;
     });
-    test::write_file(dir_.path() / "up.bin", "data");
     EngineRecorder rec;
-    TaskParam up = param("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/up.bin");
-    up.local_path = path_to_text(dir_.path() / "up.bin");
+    TaskParam up = upload(ftp, "data");
     up.timeout_3 = 300;
     rec.attach(up);
     FtpUpload u;
@@ -631,9 +631,7 @@ TEST_F(MisbehavingPeerTest, ActiveModeTakesTheDataConnectionOnlyFromTheServer) {
     script.intruder = "127.0.0.2";
     ScriptedServer server([&](int fd, int) { script.run(fd); });
     std::string data = test::random_bytes(200000, 41);
-    test::write_file(dir_.path() / "up.bin", data);
-    TaskParam p = param("ftp://127.0.0.1:" + std::to_string(server.port()) + "/up.bin");
-    p.local_path = path_to_text(dir_.path() / "up.bin");
+    TaskParam p = upload(server, data);
     FtpUpload u;
     ASSERT_TRUE(u.start(p));
     Outcome o = finish(u);

@@ -115,9 +115,8 @@ void run_next_download(Client& c) {
     if (!w) return;
     auto& q = c.transfers().downloads;
     for (;;) {
-        auto step = q.next();
+        auto step = q.next([&] { (*w)["按钮28"].set_enabled(true); });
         if (step.run_ended) {
-            (*w)["按钮28"].set_enabled(true);
             if ((*w)["选择框3"].checked()) c.shell().shut_down();
             return;
         }
@@ -238,12 +237,11 @@ void queue_listed_files(Client& c) {
 void start_downloads(Client& c) {
     auto w = c.main_window();
     auto& q = c.transfers().downloads;
-    if (!q.begin_run()) return;  // a run is in progress; new rows join it
-    (*w)["按钮28"].set_enabled(false);
+    // A run in progress takes new rows along.
+    if (!q.begin_run([&] { (*w)["按钮28"].set_enabled(false); })) return;
     if (q.size() == 0) {
-        q.next();  // ends the run
+        q.next([&] { (*w)["按钮28"].set_enabled(true); });  // ends the run
         c.program().message_box(GBK("没有下载任务！"));
-        (*w)["按钮28"].set_enabled(true);
         return;
     }
     c.program().start_worker([&c] { run_next_download(c); });

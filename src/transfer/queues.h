@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,10 +64,12 @@ class TransferQueue {
     }
 
     // Starts a run unless one is in progress; true when the caller must start the runner.
-    bool begin_run() {
+    // begun() runs under the queue's lock (see next()).
+    bool begin_run(const std::function<void()>& begun = {}) {
         std::lock_guard lock(mutex_);
         if (active_) return false;
         active_ = true;
+        if (begun) begun();
         return true;
     }
     // Ends the run without starting anything more (the program is closing).
@@ -84,8 +87,11 @@ class TransferQueue {
         bool run_ended = false;    // nothing left: this call ended the run
     };
     // The scheduler: the first waiting row becomes the running task. Nothing
-    // starts while another task runs; with no waiting row the run ends.
-    Step next() {
+    // starts while another task runs; with no waiting row the run ends, and
+    // ended() runs under the queue's lock, as begun() does when a run begins: a
+    // start button given back by the end of one run can then never land after
+    // the next run has taken it.
+    Step next(const std::function<void()>& ended = {}) {
         std::lock_guard lock(mutex_);
         if (!active_) return {};
         for (auto& t : tasks_) {
@@ -98,6 +104,7 @@ class TransferQueue {
             }
         }
         active_ = false;
+        if (ended) ended();
         return {std::nullopt, true};
     }
 

@@ -100,10 +100,11 @@ void run_next_upload(Client& c) {
     auto& q = c.transfers().uploads;
     for (;;) {
         set_queue_caption(*w);
-        auto step = q.next();
-        if (step.run_ended) {
+        auto step = q.next([&] {
             (*w)["上传速度时钟"].set_interval(0);
             (*w)["上传按钮"].set_enabled(true);
+        });
+        if (step.run_ended) {
             if ((*w)["选择框2"].checked()) c.shell().shut_down();
             return;
         }
@@ -248,8 +249,7 @@ void start_uploads(Client& c) {
     auto w = c.main_window();
     auto& q = c.transfers().uploads;
     if (q.size() == 0) return;
-    if (!q.begin_run()) return;
-    (*w)["上传按钮"].set_enabled(false);
+    if (!q.begin_run([&] { (*w)["上传按钮"].set_enabled(false); })) return;
     c.program().start_worker([&c] { run_next_upload(c); });
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -105,6 +106,42 @@ TEST(DownloadQueueScheduler, ThreadsFinishingAndAddingNeverRunTwoTasksAtOnce) {
     EXPECT_EQ(done.load(), 200);
     EXPECT_EQ(most.load(), 1);
     EXPECT_EQ(q.size(), 0u);
+}
+
+// The runner ends a run on its thread while the window thread begins the next one
+// for a row just added: the start button given back by the end must never land
+// after the next run has taken it, however slow that window update is.
+TEST(DownloadQueueScheduler, ARunsEndNeverGivesTheButtonBackAfterTheNextRunTookIt) {
+    DownloadQueue q;
+    std::atomic<bool> enabled{true}, ending{false};
+    auto run_to_end = [&] {
+        for (int i = 0; i < 10; ++i) {
+            auto step = q.next([&] {
+                ending = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                enabled = true;
+            });
+            if (!step.task) return;
+            q.complete(step.task->id);
+        }
+    };
+    for (int round = 0; round < 20; ++round) {
+        ending = false;
+        q.add(entry("r"));
+        ASSERT_TRUE(q.begin_run([&] { enabled = false; }));
+        std::thread runner(run_to_end);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!ending && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        q.add(entry("m"));
+        bool began = q.begin_run([&] { enabled = false; });
+        runner.join();
+        EXPECT_TRUE(began) << "the first run had ended";
+        EXPECT_FALSE(enabled.load()) << "round " << round << ": a run with its button given back";
+        run_to_end();
+        ASSERT_FALSE(q.run_active());
+        ASSERT_EQ(q.size(), 0u);
+        EXPECT_TRUE(enabled.load());
+    }
 }
 
 }  // namespace

@@ -32,14 +32,19 @@ TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
     HeadlessRunner runner(backend, program);
     runner.call([&] { program.open(w, false); });
 
-    std::atomic<bool> reader_done{false};
+    std::atomic<bool> reader_done{false}, reader_stopped{false};
     std::atomic<int> reads{0};
-    // The window thread keeps reading rows and cells while the workers write.
+    // The window thread keeps reading rows and cells while the workers write; each tick
+    // posts the next or says that the reading has stopped, so that the test never ends
+    // (and frees read_tick) under a tick still on its way.
     std::function<void()> read_tick = [&] {
         int n = list.row_count();
         for (int i = 0; i < n; ++i) (void)list.cell(i, 1);
         (void)label.caption();
-        if (reads.fetch_add(1) < 2000 && !reader_done) program.post(read_tick);
+        if (reads.fetch_add(1) < 2000 && !reader_done)
+            program.post(read_tick);
+        else
+            reader_stopped = true;
     };
     program.post(read_tick);
 
@@ -56,6 +61,7 @@ TEST(EngineThreads, WorkersWriteControlsWhileTheWindowThreadReads) {
         });
     ASSERT_TRUE(runner.wait_until([&] { return program.running_workers() == 0; }, 10s));
     reader_done = true;
+    ASSERT_TRUE(runner.wait_until([&] { return reader_stopped.load(); }, 10s));
     EXPECT_EQ(list.row_count(), kWorkers * (kRows - kRows / 50));
     EXPECT_EQ(log.text().size(), size_t(kWorkers * kRows)) << "appends were lost";
     EXPECT_GE(notified.load(), kWorkers * kRows);

@@ -97,8 +97,10 @@ void fetch_file_list(Client& c, ui::Window& w) {
     if (settings.answered)
         b.set_access_password(read_access_password(utf8_to_gbk(bytes_to_text(settings.body)),
                                                    w[names::kPasswordMarker].text()));
-    finish_list_load(c, w, text::kLoaded);
+    // The upload target follows before the controls come back, so that an upload
+    // started the moment they do goes to this folder.
     if (w[names::kSetUploadCheck].checked()) set_upload_target_from_tree(c, false);
+    finish_list_load(c, w, text::kLoaded);
     if (whole && c.folder_listed_for_download) c.folder_listed_for_download();
 }
 

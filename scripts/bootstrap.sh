@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git clang-format
+  build-essential cmake ninja-build pkg-config git clang-format ccache
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-webengine-dev libqt6svg6
   qt6-translations-l10n

@@ -32,7 +32,7 @@ std::string closing_head(const std::string& head) {
     return out + "Connection: close\r\n\r\n";
 }
 
-std::string exchange(const std::string& host_port, const std::string& request) {
+std::string ask_service(const std::string& host_port, const std::string& request) {
     size_t colon = host_port.rfind(':');
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -70,7 +70,7 @@ RecordingServer::Responder forward_to(const std::string& host_port,
         for (int i = 0; hold && hold->load() && i < 2000; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (cut && cut->load()) return std::string();
-        std::string answer = exchange(host_port, closing_head(r.head) + r.body);
+        std::string answer = ask_service(host_port, closing_head(r.head) + r.body);
         if (answer.empty()) return RecordingServer::answer(502, "");
         return answer;
     };

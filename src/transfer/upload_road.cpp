@@ -147,8 +147,7 @@ void run_next_upload(Client& c) {
         std::int64_t size = stamp->size;
         (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
         if (q.drop_cancelled(id)) continue;
-        if ((*w)["选择框1"].checked() &&
-            try_instant_upload(c, *w, id, e.path, e.folder_id, size)) {
+        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id, size)) {
             continue;
         }
         if (q.drop_cancelled(id)) continue;
@@ -214,10 +213,10 @@ void on_upload_ended(Client& c, TaskId id) {
             (*w)["标签46"].set_caption(GBK("进度：100%"));
             if (!now || *now != began) {
                 fail_upload(c, *w, id, GBK("上传失败：") + engine::msg::file_changed());
-            } else if (auto reg = post_registration(
-                           c.hosts().web_url(transfer::register_upload_path(
-                               c.session().account_key(), task->entry.folder_id)),
-                           path);
+            } else if (auto reg =
+                           post_registration(c.hosts().web_url(transfer::register_upload_path(
+                                                 c.session().account_key(), task->entry.folder_id)),
+                                             path);
                        !reg.created) {
                 fail_upload(c, *w, id, GBK("上传失败，文件被使用中！"));
             } else {
@@ -274,8 +273,8 @@ void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
     for (const auto& dropped : paths) {
         auto kind = transfer::path_kind(dropped);
         // A folder keeps the path it was dropped by; a file is judged as what it is.
-        const std::string path = kind == transfer::PathKind::file ? chosen_file_path(dropped)
-                                                                  : dropped;
+        const std::string path =
+            kind == transfer::PathKind::file ? chosen_file_path(dropped) : dropped;
         switch (transfer::decide_dropped(path, kind, transfer::file_size_of(path))) {
         case transfer::DropAction::add_file: add_row(c, *w, path); break;
         case transfer::DropAction::add_folder: add_folder_files(c, *w, path, report); break;

@@ -43,8 +43,8 @@ std::int64_t file_size_of(const std::string& path) {
 }
 
 std::string real_path_of(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(text_to_path(path).c_str(), nullptr),
-                                                      &std::free);
+    std::unique_ptr<char, decltype(&std::free)> real(
+        ::realpath(text_to_path(path).c_str(), nullptr), &std::free);
     return real ? path_to_text(std::filesystem::path(real.get())) : std::string();
 }
 
@@ -57,7 +57,8 @@ std::optional<FileStamp> regular_file_stamp(const std::string& path) {
     if (!ok) return std::nullopt;
     FileStamp s;
     s.size = static_cast<std::int64_t>(st.st_size);
-    s.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    s.modified_ns =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return s;
 }
 
@@ -113,8 +114,7 @@ std::vector<std::string> adding_log_lines(const AddingReport& report) {
     for (const auto& p : report.name_refused)
         lines.push_back(GBK("文件类型不允许上传，未添加：") + p);
     if (report.links_skipped > 0)
-        lines.push_back(GBK("已跳过 ") + std::to_string(report.links_skipped) +
-                        GBK(" 个符号链接"));
+        lines.push_back(GBK("已跳过 ") + std::to_string(report.links_skipped) + GBK(" 个符号链接"));
     return lines;
 }
 

@@ -49,8 +49,8 @@ FolderFiles files_of_folder(const std::string& folder);
 // What adding by chooser, folder or drop left out, for the upload page.
 struct AddingReport {
     int links_skipped = 0;
-    std::vector<std::string> too_large;      // paths at or over the limit
-    std::vector<std::string> name_refused;   // paths refused by the name rule
+    std::vector<std::string> too_large;     // paths at or over the limit
+    std::vector<std::string> name_refused;  // paths refused by the name rule
 };
 // The status line's text (GBK, after "状态："); empty when nothing was left out.
 std::string adding_summary(const AddingReport& report);

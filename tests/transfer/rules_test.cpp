@@ -6,9 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 
 #include "net/charset.h"

@@ -8,10 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "transfer/engine/local_file.h"
+
 namespace qorvel::transfer {
 
 std::optional<std::string> file_md5_hex(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = engine::open_regular_file(path);
     if (fd < 0) return std::nullopt;
     struct Closer {
         int fd;

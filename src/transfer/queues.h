@@ -46,6 +46,7 @@ struct QueuedTask {
     std::string failure;       // why a failed row failed (GBK)
     Object* object = nullptr;  // its engine object once started; the queue owns it
     std::string local_path;    // the file the engine writes or reads (GB18030 text)
+    bool cancelled = false;    // cleared away while running: its end only drops it
 };
 
 template <class Entry, class Object>
@@ -146,19 +147,33 @@ class TransferQueue {
     }
 
     // Drops every row that is not running; returns the running task's id, if any,
-    // so the caller can stop it.
-    std::optional<TaskId> clear() {
+    // so the caller can stop it. cancel_running marks that task cancelled: it
+    // stays until its runner drops it, so nothing else starts meanwhile.
+    std::optional<TaskId> clear(bool cancel_running = false) {
         std::lock_guard lock(mutex_);
         std::optional<TaskId> running;
         std::deque<Task> keep;
         for (auto& t : tasks_) {
             if (t.state == RowState::running) {
                 running = t.id;
+                if (cancel_running) t.cancelled = true;
                 keep.push_back(std::move(t));
             }
         }
         tasks_ = std::move(keep);
         return running;
+    }
+
+    // Removes the running task if it was cancelled; true when it was.
+    bool drop_cancelled(TaskId id) {
+        std::lock_guard lock(mutex_);
+        for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
+            if (it->id == id && it->state == RowState::running && it->cancelled) {
+                tasks_.erase(it);
+                return true;
+            }
+        }
+        return false;
     }
 
     std::optional<Task> find(TaskId id) const {

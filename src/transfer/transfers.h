@@ -7,6 +7,7 @@
 
 #include "transfer/engine/task_param.h"
 #include "transfer/queues.h"
+#include "transfer/upload_rules.h"
 
 namespace qorvel::transfer {
 
@@ -39,6 +40,7 @@ class Transfers {
     // Only the runner that holds a queue's running task touches its record.
     engine::TaskParam download_params;
     engine::TaskParam upload_params;
+    FileStamp upload_stamp;  // the running upload's file as it was when it started
 
     LockedText chosen_save_folder;  // the folder picked by the last download action
     LockedText last_upload_folder;  // where the file chooser opens

@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cmath>
 
 #include "net/charset.h"
@@ -8,6 +5,7 @@
 #include "net/web.h"
 #include "storage/roads.h"
 #include "transfer/digest.h"
+#include "transfer/engine/messages.h"
 #include "transfer/roads.h"
 #include "transfer/upload_rules.h"
 
@@ -39,18 +37,33 @@ void add_row(Client& c, ui::Window& w, const std::string& path) {
     set_queue_caption(w);
 }
 
-void add_folder_files(Client& c, ui::Window& w, const std::string& folder) {
-    for (const auto& path : transfer::files_of_folder(folder)) add_row(c, w, path);
+void add_folder_files(Client& c, ui::Window& w, const std::string& folder,
+                      transfer::AddingReport& report) {
+    auto found = transfer::files_of_folder(folder);
+    for (const auto& path : found.paths) add_row(c, w, path);
+    report.links_skipped += found.links_skipped;
 }
 
-bool readable(const std::string& path) {
-    int fd = ::open(text_to_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+// Says what adding left out, in the status line and the log.
+void show_adding_report(ui::Window& w, const transfer::AddingReport& report) {
+    std::string summary = transfer::adding_summary(report);
+    if (summary.empty()) return;
+    w["标签49"].set_caption(GBK("状态：") + summary);
+    for (const auto& line : transfer::adding_log_lines(report))
+        w["日志编辑框"].append_text(line + "\r\n");
+}
+
+// A file picked on its own through a link is the user's choice: it goes as the
+// file the link names, shown by its real path, which the upload then opens
+// without following links. A path that does not resolve stays as given.
+std::string chosen_file_path(const std::string& path) {
+    std::string real = transfer::real_path_of(path);
+    return real.empty() ? path : real;
 }
 
 void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
+    // A row cleared away while it ran leaves nothing behind.
+    if (c.transfers().uploads.drop_cancelled(id)) return;
     c.transfers().uploads.fail(id, why);
     w["标签49"].set_caption(GBK("状态：") + why);
     w["超级列表框6"].set_cell_of(id, 3, GBK("失败：") + why);
@@ -76,16 +89,24 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     set_queue_caption(w);
 }
 
+// Instant upload and registration: only a whole 200 answer can create the file.
+transfer::Registration post_registration(const std::string& url, const std::string& path) {
+    std::string head;
+    bool answered = false;
+    std::string body = WebSession::process().request(
+        url, "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)), &head,
+        &answered);
+    return transfer::parse_registration(bytes_to_text(body),
+                                        answered ? transfer::answer_status(head) : 0);
+}
+
 bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
-                        long long folder_id) {
+                        long long folder_id, std::int64_t size) {
     auto digest = transfer::file_md5_hex(text_to_path(path));
     if (!digest) return false;
-    std::int64_t size = transfer::file_size_of(path);
-    std::string answer = web_request_text(
-        c.hosts().web_url(
-            transfer::instant_upload_path(c.session().account_key(), folder_id, *digest)),
-        "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)));
-    auto reg = transfer::parse_registration(answer);
+    auto reg = post_registration(c.hosts().web_url(transfer::instant_upload_path(
+                                     c.session().account_key(), folder_id, *digest)),
+                                 path);
     if (!reg.created) return false;
     w["标签49"].set_caption(GBK("状态：上传完成！文件为极速秒传！"));
     record_upload(c, w, id, path, size, reg.new_id, GBK("极速秒传"));
@@ -116,15 +137,20 @@ void run_next_upload(Client& c) {
         (*w)["上传速度时钟"].set_interval(0);
         (*w)["文件路径编辑框"].set_text(e.path);
 
-        if (transfer::path_kind(e.path) != transfer::PathKind::file || !readable(e.path)) {
+        // Opened without following a link or waiting on a FIFO.
+        auto stamp = transfer::regular_file_stamp(e.path);
+        if (!stamp) {
             fail_upload(c, *w, id, GBK("文件无法读取，上传失败！"));
             continue;
         }
-        std::int64_t size = transfer::file_size_of(e.path);
+        c.transfers().upload_stamp = *stamp;
+        std::int64_t size = stamp->size;
         (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
-        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id)) {
+        if (q.drop_cancelled(id)) continue;
+        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id, size)) {
             continue;
         }
+        if (q.drop_cancelled(id)) continue;
         (*w)["日志编辑框"].append_text(GBK("开始上传文件") + e.path + "\r\n");
 
         // The user's own file goes out under the remote name: no copy on the way.
@@ -168,7 +194,9 @@ void on_upload_ended(Client& c, TaskId id) {
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
     object->finish();
-    if (task) {
+    if (q.drop_cancelled(id)) {
+        // Cleared away while it ran: not registered, no row left.
+    } else if (task) {
         const std::string& path = task->entry.path;
         c.transfers().last_upload_folder.set(transfer::folder_part_of(path));
         if (outcome.result != engine::Outcome::Result::success) {
@@ -177,20 +205,23 @@ void on_upload_ended(Client& c, TaskId id) {
                 c, *w, id,
                 outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
         } else {
-            // All of it has arrived; only the registration is left.
+            // All of it has arrived; only the registration is left, for the file
+            // as it was when the upload began.
+            const transfer::FileStamp began = c.transfers().upload_stamp;
+            auto now = transfer::regular_file_stamp(path);
             (*w)["进度条"].set_position(100);
             (*w)["标签46"].set_caption(GBK("进度：100%"));
-            std::string answer = web_request_text(
-                c.hosts().web_url(transfer::register_upload_path(c.session().account_key(),
-                                                                 task->entry.folder_id)),
-                "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)));
-            auto reg = transfer::parse_registration(answer);
-            if (!reg.created) {
+            if (!now || *now != began) {
+                fail_upload(c, *w, id, GBK("上传失败：") + engine::msg::file_changed());
+            } else if (auto reg =
+                           post_registration(c.hosts().web_url(transfer::register_upload_path(
+                                                 c.session().account_key(), task->entry.folder_id)),
+                                             path);
+                       !reg.created) {
                 fail_upload(c, *w, id, GBK("上传失败，文件被使用中！"));
             } else {
                 (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));
-                record_upload(c, *w, id, path, transfer::file_size_of(path), reg.new_id,
-                              GBK("常规上传"));
+                record_upload(c, *w, id, path, began.size, reg.new_id, GBK("常规上传"));
             }
         }
     }
@@ -210,10 +241,16 @@ void add_upload_files(Client& c) {
     // The chooser opens where the last upload came from.
     auto paths = c.program().choose_files(GBK("请选择文件"), GBK("所有文件（*.*）") + "|*",
                                           c.transfers().last_upload_folder.get());
-    for (const auto& path : paths) {
+    transfer::AddingReport report;
+    for (const auto& chosen : paths) {
+        std::string path = chosen_file_path(chosen);
         if (transfer::path_kind(path) == transfer::PathKind::folder) continue;
-        if (transfer::under_upload_limit(transfer::file_size_of(path))) add_row(c, *w, path);
+        if (transfer::under_upload_limit(transfer::file_size_of(path)))
+            add_row(c, *w, path);
+        else
+            report.too_large.push_back(path);
     }
+    show_adding_report(*w, report);
 }
 
 void add_upload_files_menu(Client& c) {
@@ -225,19 +262,28 @@ void add_upload_folder(Client& c) {
     auto w = c.main_window();
     std::string folder = c.prompts().choose_folder(GBK("请选择一个文件夹"));
     if (folder.empty()) return;
-    add_folder_files(c, *w, folder);
+    transfer::AddingReport report;
+    add_folder_files(c, *w, folder, report);
+    show_adding_report(*w, report);
 }
 
 void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
     auto w = c.main_window();
-    for (const auto& path : paths) {
-        auto kind = transfer::path_kind(path);
+    transfer::AddingReport report;
+    for (const auto& dropped : paths) {
+        auto kind = transfer::path_kind(dropped);
+        // A folder keeps the path it was dropped by; a file is judged as what it is.
+        const std::string path =
+            kind == transfer::PathKind::file ? chosen_file_path(dropped) : dropped;
         switch (transfer::decide_dropped(path, kind, transfer::file_size_of(path))) {
         case transfer::DropAction::add_file: add_row(c, *w, path); break;
-        case transfer::DropAction::add_folder: add_folder_files(c, *w, path); break;
+        case transfer::DropAction::add_folder: add_folder_files(c, *w, path, report); break;
+        case transfer::DropAction::too_large: report.too_large.push_back(path); break;
+        case transfer::DropAction::name_refused: report.name_refused.push_back(path); break;
         case transfer::DropAction::skip: break;
         }
     }
+    show_adding_report(*w, report);
     start_uploads(c);
 }
 
@@ -291,12 +337,12 @@ void delete_upload_task(Client& c) {
 
 void clear_upload_tasks(Client& c) {
     auto w = c.main_window();
-    auto running = c.transfers().uploads.clear();
+    // The running task stays in the queue, cancelled, until its runner drops it.
+    auto running = c.transfers().uploads.clear(true);
     ui::Control& queue = (*w)["超级列表框6"];
-    for (const auto& row : queue.rows()) {
-        if (!running || row.value != *running) queue.delete_row_of(row.value);
-    }
-    // The running upload is ended too; its end removes its row without registering it.
+    for (const auto& row : queue.rows()) queue.delete_row_of(row.value);
+    set_queue_caption(*w);
+    // The running upload is ended too and never registered.
     if (running) {
         if (auto task = c.transfers().uploads.find(*running); task && task->object)
             task->object->finish();

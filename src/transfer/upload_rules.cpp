@@ -1,14 +1,18 @@
 #include "transfer/upload_rules.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "net/charset.h"
 #include "net/form.h"
 #include "net/text.h"
+#include "transfer/engine/local_file.h"
 
 namespace qorvel::transfer {
 
@@ -38,30 +42,80 @@ std::int64_t file_size_of(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+std::string real_path_of(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(
+        ::realpath(text_to_path(path).c_str(), nullptr), &std::free);
+    return real ? path_to_text(std::filesystem::path(real.get())) : std::string();
+}
+
+std::optional<FileStamp> regular_file_stamp(const std::string& path) {
+    int fd = engine::open_regular_file(text_to_path(path));
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    FileStamp s;
+    s.size = static_cast<std::int64_t>(st.st_size);
+    s.modified_ns =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
 DropAction decide_dropped(const std::string& path, PathKind kind, std::int64_t bytes) {
     switch (kind) {
     case PathKind::folder: return DropAction::add_folder;
     case PathKind::file:
-        return under_upload_limit(bytes) && upload_extension_allowed(path) ? DropAction::add_file
-                                                                           : DropAction::skip;
+        if (!under_upload_limit(bytes)) return DropAction::too_large;
+        if (!upload_extension_allowed(path)) return DropAction::name_refused;
+        return DropAction::add_file;
     case PathKind::missing: break;
     }
     return DropAction::skip;
 }
 
-std::vector<std::string> files_of_folder(const std::string& folder) {
-    std::vector<std::string> names;
+FolderFiles files_of_folder(const std::string& folder) {
+    FolderFiles found;
     std::error_code ec;
     std::filesystem::directory_iterator it(text_to_path(folder), ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code kind_ec;
-        if (it->is_regular_file(kind_ec)) names.push_back(path_to_text(it->path().filename()));
+        if (it->is_symlink(kind_ec)) {
+            ++found.links_skipped;
+        } else if (!kind_ec && it->is_regular_file(kind_ec)) {
+            found.paths.push_back(path_to_text(it->path().filename()));
+        }
     }
-    std::sort(names.begin(), names.end());
+    std::sort(found.paths.begin(), found.paths.end());
     std::string base = folder;
     if (base.empty() || base.back() != '/') base += '/';
-    for (auto& n : names) n = base + n;
-    return names;
+    for (auto& n : found.paths) n = base + n;
+    return found;
+}
+
+std::string adding_summary(const AddingReport& report) {
+    std::vector<std::string> parts;
+    if (!report.too_large.empty())
+        parts.push_back(GBK("有") + std::to_string(report.too_large.size()) +
+                        GBK("个文件超过1024M，未添加"));
+    if (!report.name_refused.empty())
+        parts.push_back(GBK("有") + std::to_string(report.name_refused.size()) +
+                        GBK("个文件的类型不允许上传，未添加"));
+    if (report.links_skipped > 0)
+        parts.push_back(GBK("已跳过 ") + std::to_string(report.links_skipped) + GBK(" 个符号链接"));
+    std::string text;
+    for (const auto& p : parts) text += (text.empty() ? "" : GBK("，")) + p;
+    return text;
+}
+
+std::vector<std::string> adding_log_lines(const AddingReport& report) {
+    std::vector<std::string> lines;
+    for (const auto& p : report.too_large) lines.push_back(GBK("文件超过1024M，未添加：") + p);
+    for (const auto& p : report.name_refused)
+        lines.push_back(GBK("文件类型不允许上传，未添加：") + p);
+    if (report.links_skipped > 0)
+        lines.push_back(GBK("已跳过 ") + std::to_string(report.links_skipped) + GBK(" 个符号链接"));
+    return lines;
 }
 
 std::string file_name_of(const std::string& path) {
@@ -90,9 +144,23 @@ std::string ftp_upload_url(const std::string& ftp_host, const std::string& remot
     return "ftp://" + ftp_host + ":1678/" + remote_name;
 }
 
-Registration parse_registration(const std::string& answer) {
+int answer_status(const std::string& head) {
+    // "HTTP/1.x NNN": the code right after the first space.
+    if (head.compare(0, 5, "HTTP/") != 0) return 0;
+    auto space = head.find(' ');
+    if (space == std::string::npos || head.size() < space + 4) return 0;
+    int code = 0;
+    for (std::size_t i = space + 1; i < space + 4; ++i) {
+        if (head[i] < '0' || head[i] > '9') return 0;
+        code = code * 10 + (head[i] - '0');
+    }
+    if (head.size() > space + 4 && head[space + 4] != ' ' && head[space + 4] != '\r') return 0;
+    return code;
+}
+
+Registration parse_registration(const std::string& answer, int status) {
     Registration r;
-    r.created = answer.find("INSERT INTO `wenjian`") != std::string::npos;
+    r.created = status == 200 && answer.find("INSERT INTO `wenjian`") != std::string::npos;
     if (r.created) r.new_id = text_to_int(text_between(answer, "xxxx", "x"));
     return r;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,40 @@ enum class PathKind { file, folder, missing };
 PathKind path_kind(const std::string& path);
 // Size in bytes; -1 when it cannot be read.
 std::int64_t file_size_of(const std::string& path);
+// The path with every link resolved (realpath); empty when it does not resolve.
+std::string real_path_of(const std::string& path);
 
-enum class DropAction { add_file, add_folder, skip };
+// A regular file as read from its open descriptor (links not followed, a FIFO
+// never waited on); what an upload compares before it registers the file.
+struct FileStamp {
+    std::int64_t size = -1;
+    std::int64_t modified_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> regular_file_stamp(const std::string& path);
+
+enum class DropAction { add_file, add_folder, skip, too_large, name_refused };
 // A dropped path: folders add their files, files pass the limit and the name rule.
 DropAction decide_dropped(const std::string& path, PathKind kind, std::int64_t bytes);
 
-// The regular files directly inside a folder (no sub-folders), by name.
-std::vector<std::string> files_of_folder(const std::string& folder);
+// The regular files directly inside a folder (no sub-folders), by name. Links
+// are counted, never taken: a link could carry any file of the user's out.
+struct FolderFiles {
+    std::vector<std::string> paths;
+    int links_skipped = 0;
+};
+FolderFiles files_of_folder(const std::string& folder);
+
+// What adding by chooser, folder or drop left out, for the upload page.
+struct AddingReport {
+    int links_skipped = 0;
+    std::vector<std::string> too_large;     // paths at or over the limit
+    std::vector<std::string> name_refused;  // paths refused by the name rule
+};
+// The status line's text (GBK, after "状态："); empty when nothing was left out.
+std::string adding_summary(const AddingReport& report);
+// One log line (GBK, without line end) per file left out, then the links.
+std::vector<std::string> adding_log_lines(const AddingReport& report);
 
 // The part after the last "/" (the whole text without one).
 std::string file_name_of(const std::string& path);
@@ -44,12 +72,17 @@ std::string remote_name_for(const std::string& path);
 // "ftp://" + host + ":1678/" + remote name.
 std::string ftp_upload_url(const std::string& ftp_host, const std::string& remote_name);
 
-// The service's answer to an instant upload or a registration.
+// The status code of an answer's header block ("HTTP/1.1 200 OK"); 0 without one.
+int answer_status(const std::string& head);
+
+// The service's answer to an instant upload or a registration. Only a whole
+// answer with status 200 can say created: an error page may echo anything.
 struct Registration {
-    bool created = false;  // "INSERT INTO `wenjian`" was in the answer
+    bool created = false;  // status 200 and "INSERT INTO `wenjian`" in the answer
     long long new_id = 0;  // digits between the first "xxxx" and the next "x"
 };
-Registration parse_registration(const std::string& answer);
+// status: the answer's status, 0 when no whole answer arrived.
+Registration parse_registration(const std::string& answer, int status);
 
 // Addresses and bodies of the two registration requests.
 std::string instant_upload_path(const std::string& account_key, long long folder_id,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,8 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "support/engine_peers.h"
+#include "support/forwarding.h"
+#include "support/recording_server.h"
 #include "transfer/digest.h"
 #include "transfer/engine/engine.h"
 #include "transfer/upload_rules.h"
@@ -358,6 +361,44 @@ class UploadRoads : public TransferRoads {
     bool upload_idle(Road& r) {
         return r.wait([&] { return !r.client_.transfers().uploads.run_active(); }, 30s);
     }
+    // The service's web host behind a relay that records every request and
+    // answers what script gives (an empty answer: forwarded to the service).
+    std::unique_ptr<test::RecordingServer> relay(
+        std::function<std::string(const test::RecordedRequest&)> script = {}) {
+        auto forward = test::forward_to(hosts_of(*service_).web);
+        return std::make_unique<test::RecordingServer>(
+            [script, forward](const test::RecordedRequest& rq) {
+                std::string answer = script ? script(rq) : std::string();
+                return answer.empty() ? forward(rq) : answer;
+            },
+            service_->host());
+    }
+    static int requests_to(const test::RecordingServer& web, const std::string& path) {
+        int n = 0;
+        for (const auto& rq : web.requests()) n += rq.target().rfind(path, 0) == 0;
+        return n;
+    }
+    // Sends slowly (64 KB a second), so a test can act while a file is on its way.
+    static void send_slowly(Road& r) { r.client_.transfers().upload_params.rate_limit = 64 << 10; }
+    static bool sending(Road& r) {
+        return r.wait([&] {
+            bool moving = false;
+            r.client_.transfers().uploads.with_running(
+                [&](const auto& t) { moving = t.object->bytes_sent() > 0; });
+            return moving;
+        });
+    }
+    static std::vector<std::string> column(Road& r, const char* list, int col) {
+        std::vector<std::string> out;
+        r.call([&] {
+            ui::Control& l = r.main()[list];
+            for (int i = 0; i < l.row_count(); ++i) out.push_back(l.cell(i, col));
+        });
+        return out;
+    }
+    static std::string log_text(Road& r) {
+        return r.call([&] { return r.main()["日志编辑框"].text(); });
+    }
 };
 
 TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigestWithoutFtp) {
@@ -512,6 +553,156 @@ TEST_F(UploadRoads,
     ASSERT_EQ(folders.size(), 3u);
     EXPECT_EQ(folders[0], "");
     EXPECT_EQ(folders[2], r->home_.path().string() + "/");
+}
+
+// A link in a dropped or chosen folder could carry any of the user's files out
+// under an innocent name; a link picked alone is the user's choice.
+TEST_F(UploadRoads, FolderLinksAreSkippedAndSaidAndALinkPickedAloneSendsItsFileByItsRealPath) {
+    auto r = signed_in("demo", "demo123");
+    fs::path dir = r->home_.path() / "drop", secret = r->home_.path() / "id_rsa";
+    fs::create_directories(dir);
+    const std::string key = unique_content(20 * 1024), plain = unique_content(12 * 1024);
+    write_bytes(secret, key);
+    write_bytes(dir / "plain.txt", plain);
+    fs::create_symlink(secret, dir / "notes.txt");
+    fs::create_symlink(r->home_.path(), dir / "home");
+    drop(*r, {dir.string()});
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(column(*r, "超级列表框4", 0),
+              (std::vector<std::string>{(dir / "plain.txt").string()}));
+    EXPECT_EQ(column(*r, "超级列表框6", 0), std::vector<std::string>{});
+    EXPECT_NE(log_text(*r).find(GBK("已跳过 2 个符号链接")), std::string::npos);
+    // The same through the folder chooser, nothing started: the status says it.
+    r->prompts_.push_folder(dir.string());
+    r->call([&] { r->program_.raise(r->main(), "上传菜单/添加文件夹", Event::chosen); });
+    r->call([&] {
+        EXPECT_EQ(r->main()["标签49"].caption(), GBK("状态：已跳过 2 个符号链接"));
+        EXPECT_EQ(r->main()["超级列表框6"].row_count(), 1);
+        r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen);
+    });
+
+    // Picked alone, the link goes as the file it names, shown by its real path.
+    const std::string real = fs::canonical(secret).string();
+    r->prompts_.push_files({(dir / "notes.txt").string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    EXPECT_EQ(column(*r, "超级列表框6", 0), std::vector<std::string>{real});
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    ASSERT_TRUE(upload_idle(*r));
+    long long new_id = 0;
+    r->call([&] {
+        ui::Control& done = r->main()["超级列表框4"];
+        ASSERT_EQ(done.row_count(), 2) << gbk_to_utf8(r->main()["标签49"].caption());
+        EXPECT_EQ(done.cell(0, 0), real);
+        new_id = std::stoll(done.cell(0, 2));
+        EXPECT_EQ(r->main()["超级列表框1"].cell(0, 0), "id_rsa");
+    });
+    EXPECT_TRUE(served(std::to_string(new_id), "8888", true) == key);
+}
+
+TEST_F(UploadRoads, AFileLeftOutForItsSizeOrItsNameIsSaid) {
+    auto h = hosts_of(*service_);
+    h.ftp_host = "127.0.10.62";  // nothing listens there
+    auto r = signed_in("demo", "demo123", h);
+    fs::path big = r->home_.path() / "big.iso", page = r->home_.path() / "index.php";
+    write_bytes(big, "");
+    fs::resize_file(big, transfer::kUploadLimitBytes);
+    write_bytes(page, "<?php");
+    r->prompts_.push_files({big.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    r->call(
+        [&] { EXPECT_EQ(r->main()["标签49"].caption(), GBK("状态：有1个文件超过1024M，未添加")); });
+    drop(*r, {page.string(), big.string()});
+    r->call([&] {
+        EXPECT_EQ(r->main()["超级列表框6"].row_count(), 0);
+        EXPECT_EQ(r->main()["标签49"].caption(),
+                  GBK("状态：有1个文件超过1024M，未添加，有1个文件的类型不允许上传，未添加"));
+    });
+    std::string log = log_text(*r);
+    EXPECT_NE(log.find(GBK("文件超过1024M，未添加：") + big.string()), std::string::npos);
+    EXPECT_NE(log.find(GBK("文件类型不允许上传，未添加：") + page.string()), std::string::npos);
+}
+
+// The service holds neither version of a file rewritten or grown on its way.
+TEST_F(UploadRoads, AFileChangedDuringTheSendFailsItsRowAndNothingIsRegistered) {
+    auto web = relay();
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("demo", "demo123", h);
+    send_slowly(*r);
+    for (bool grow : {true, false}) {
+        fs::path local = r->home_.path() / (grow ? "grown.bin" : "rewritten.bin");
+        write_bytes(local, unique_content(128 * 1024));
+        drop(*r, {local.string()});
+        ASSERT_TRUE(sending(*r));
+        {
+            std::ofstream out(local, grow ? std::ios::binary | std::ios::app
+                                          : std::ios::binary | std::ios::in | std::ios::out);
+            out << std::string(4096, 'x');
+        }
+        ASSERT_TRUE(upload_idle(*r));
+    }
+    EXPECT_EQ(column(*r, "超级列表框6", 3),
+              std::vector<std::string>(2, GBK("失败：上传失败：文件在上传中被改动")));
+    EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 0);
+}
+
+// A FIFO in place of a file fails at once; clearing during a send takes the
+// running row away too, and its upload is never registered.
+TEST_F(UploadRoads, AFifoFailsPromptlyAndClearingDuringASendLeavesNoRowAndRegistersNothing) {
+    auto web = relay();
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("demo", "demo123", h);
+    send_slowly(*r);
+    fs::path swapped = r->home_.path() / "swapped.bin", slow = r->home_.path() / "slow.bin",
+             next = r->home_.path() / "next.bin";
+    write_bytes(swapped, "soon a pipe");
+    write_bytes(slow, unique_content(256 * 1024));
+    write_bytes(next, unique_content(1024));
+    r->prompts_.push_files({swapped.string(), slow.string(), next.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    fs::remove(swapped);
+    ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
+    auto began = std::chrono::steady_clock::now();
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    ASSERT_TRUE(sending(*r));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+    EXPECT_EQ(column(*r, "超级列表框6", 3).at(0), GBK("失败：文件无法读取，上传失败！"));
+    r->call([&] { r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen); });
+    EXPECT_EQ(column(*r, "超级列表框6", 0), std::vector<std::string>{});
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(column(*r, "超级列表框6", 0), std::vector<std::string>{});
+    EXPECT_EQ(r->client_.transfers().uploads.size(), 0u);
+    EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 0);
+    r->call([&] {
+        EXPECT_EQ(r->main()["选择夹3"].page_title(0), GBK("客户端上传(0)"));
+        EXPECT_TRUE(r->main()["上传按钮"].enabled());
+    });
+}
+
+// An error page that echoes the marker is no verdict, for instant upload and
+// registration alike.
+TEST_F(UploadRoads, AnErrorAnswerCarryingTheMarkerIsNeverASuccess) {
+    auto web = relay([](const test::RecordedRequest& rq) {
+        if (rq.target().rfind("/jsmc.php", 0) != 0 && rq.target().rfind("/tjwj.php", 0) != 0)
+            return std::string();
+        return test::RecordingServer::answer(500, "INSERT INTO `wenjian` xxxx77x");
+    });
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("demo", "demo123", h);
+    fs::path local = r->home_.path() / "echoed.txt";
+    write_bytes(local, unique_content(2048));
+    r->call([&] { r->main()["选择框1"].set_checked(true); });
+    drop(*r, {local.string()});
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(requests_to(*web, "/jsmc.php"), 1);
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 1);
+    EXPECT_EQ(column(*r, "超级列表框6", 3),
+              std::vector<std::string>{GBK("失败：上传失败，文件被使用中！")});
+    EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
 }
 
 // A file host that sends part of a file and holds the connection until told,

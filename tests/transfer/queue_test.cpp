@@ -81,6 +81,24 @@ TEST(DownloadQueueScheduler, HaltAndClearStartNothingMore) {
     EXPECT_FALSE(step.run_ended);
 }
 
+TEST(DownloadQueueScheduler, AClearedRunningTaskHoldsTheQueueUntilItsRunnerDropsIt) {
+    UploadQueue q;
+    TaskId a = q.add(UploadEntry{"/x/a", "f", 0, "1M"});
+    q.add(UploadEntry{"/x/b", "f", 0, "1M"});
+    q.begin_run();
+    q.next();
+    EXPECT_FALSE(q.drop_cancelled(a)) << "only a cancelled task is dropped";
+    EXPECT_EQ(q.clear(true), a);
+    TaskId c = q.add(UploadEntry{"/x/c", "f", 0, "1M"});
+    EXPECT_FALSE(q.next().task) << "nothing starts beside the stopping task";
+    EXPECT_TRUE(q.drop_cancelled(a));
+    EXPECT_FALSE(q.find(a));
+    auto step = q.next();
+    ASSERT_TRUE(step.task);
+    EXPECT_EQ(step.task->id, c);
+    EXPECT_FALSE(q.drop_cancelled(c)) << "a task added after the clear is not cancelled";
+}
+
 TEST(DownloadQueueScheduler, ThreadsFinishingAndAddingNeverRunTwoTasksAtOnce) {
     DownloadQueue q;
     for (int i = 0; i < 200; ++i) q.add(entry("f" + std::to_string(i)));

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 
 #include "net/charset.h"
@@ -50,6 +54,25 @@ TEST(FileDigest, MatchesMd5sumAcrossPieceBoundariesAndRefusesWhatCannotBeRead) {
     EXPECT_FALSE(file_md5_hex(dir.path())) << "a folder is not a file of zero bytes";
 }
 
+// A FIFO would hold a reader until some writer came; a link could name any file.
+TEST(FileDigest, AFifoIsRefusedAtOnceAndALinkIsNotFollowed) {
+    test::TempDir dir("qorvel-digest");
+    fs::path fifo = dir.path() / "swapped";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto digest = std::async(std::launch::async, [&] { return file_md5_hex(fifo); });
+    if (digest.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+        ADD_FAILURE() << "the digest waits on a FIFO";
+        // A writer that comes and goes lets the reader see the end.
+        int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) ::close(w);
+    }
+    EXPECT_FALSE(digest.get());
+
+    write(dir.path() / "secret", "abc");
+    fs::create_symlink(dir.path() / "secret", dir.path() / "notes.txt");
+    EXPECT_FALSE(file_md5_hex(dir.path() / "notes.txt"));
+}
+
 TEST(UploadAdding, SizeLimitNameRuleAndWhatTheFileSystemSays) {
     test::TempDir dir("qorvel-adding");
     const std::string base = dir.path().string() + "/";
@@ -61,7 +84,7 @@ TEST(UploadAdding, SizeLimitNameRuleAndWhatTheFileSystemSays) {
     fs::resize_file(below, kUploadLimitBytes - 1);
     EXPECT_EQ(file_size_of(at_limit.string()), kUploadLimitBytes);
     EXPECT_EQ(decide_dropped(at_limit.string(), PathKind::file, kUploadLimitBytes),
-              DropAction::skip);
+              DropAction::too_large);
     EXPECT_EQ(decide_dropped(below.string(), PathKind::file, kUploadLimitBytes - 1),
               DropAction::add_file);
 
@@ -86,9 +109,59 @@ TEST(UploadAdding, SizeLimitNameRuleAndWhatTheFileSystemSays) {
     EXPECT_EQ(decide_dropped(base + "Makefile", PathKind::file, 4), DropAction::add_file);
     EXPECT_EQ(decide_dropped(base + "photos.2024", PathKind::folder, -1), DropAction::add_folder);
     EXPECT_EQ(decide_dropped(base + "gone", PathKind::missing, -1), DropAction::skip);
-    EXPECT_EQ(files_of_folder(base + "photos.2024"),
+    EXPECT_EQ(decide_dropped(base + "index.php", PathKind::file, 5), DropAction::name_refused);
+    EXPECT_EQ(files_of_folder(base + "photos.2024").paths,
               (std::vector<std::string>{base + "photos.2024/a.jpg", base + "photos.2024/b.jpg"}))
         << "files only, no sub-folders";
+}
+
+TEST(UploadAdding, FolderLinksAreCountedNotTakenAndAPickedLinkResolvesToItsFile) {
+    test::TempDir dir("qorvel-adding");
+    fs::create_directories(dir.path() / "drop" / "sub");
+    write(dir.path() / "id_rsa", "secret");
+    write(dir.path() / "drop" / "plain.txt", "plain");
+    fs::create_symlink(dir.path() / "id_rsa", dir.path() / "drop" / "notes.txt");
+    fs::create_symlink(dir.path() / "drop" / "sub", dir.path() / "drop" / "more");
+    fs::create_symlink(dir.path() / "nowhere", dir.path() / "drop" / "dangling");
+    const std::string drop = (dir.path() / "drop").string();
+    auto found = files_of_folder(drop);
+    EXPECT_EQ(found.paths, (std::vector<std::string>{drop + "/plain.txt"}));
+    EXPECT_EQ(found.links_skipped, 3);
+
+    EXPECT_EQ(real_path_of(drop + "/notes.txt"), fs::canonical(dir.path() / "id_rsa").string());
+    EXPECT_EQ(real_path_of(drop + "/dangling"), "");
+
+    // The stamp is read from the file itself: never through a link, never a FIFO.
+    auto stamp = regular_file_stamp(drop + "/plain.txt");
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->size, 5);
+    EXPECT_FALSE(regular_file_stamp(drop + "/notes.txt"));
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(regular_file_stamp((dir.path() / "fifo").string())) << "returned at once";
+    // A rewrite of the same size still changes the stamp.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000, 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (drop + "/plain.txt").c_str(), times, 0), 0);
+    auto touched = regular_file_stamp(drop + "/plain.txt");
+    ASSERT_TRUE(touched);
+    EXPECT_EQ(touched->modified_ns, 1000000000005LL);
+    EXPECT_NE(*touched, *stamp);
+}
+
+TEST(UploadAdding, WhatWasLeftOutIsSaid) {
+    EXPECT_EQ(adding_summary({}), "");
+    EXPECT_TRUE(adding_log_lines({}).empty());
+    AddingReport r;
+    r.links_skipped = 2;
+    EXPECT_EQ(adding_summary(r), GBK("已跳过 2 个符号链接"));
+    r.too_large = {"/u/big.iso"};
+    r.name_refused = {"/u/a.php", "/u/b.asp"};
+    EXPECT_EQ(adding_summary(r), GBK("有1个文件超过1024M，未添加，有2个文件的类型不允许上传，"
+                                     "未添加，已跳过 2 个符号链接"));
+    EXPECT_EQ(adding_log_lines(r),
+              (std::vector<std::string>{GBK("文件超过1024M，未添加：") + "/u/big.iso",
+                                        GBK("文件类型不允许上传，未添加：") + "/u/a.php",
+                                        GBK("文件类型不允许上传，未添加：") + "/u/b.asp",
+                                        GBK("已跳过 2 个符号链接")}));
 
     EXPECT_EQ(upload_size_text(1048576), "1M");
     EXPECT_EQ(upload_size_text(1572864), "1.5M");
@@ -102,14 +175,25 @@ TEST(UploadNaming, RemoteNameAddressAndRegistrationAnswers) {
     EXPECT_EQ(folder_part_of("/home/u/a.txt"), "/home/u/");
     EXPECT_EQ(file_name_of("plain"), "plain");
 
-    auto ok = parse_registration("INSERT INTO `wenjian` (`id`) VALUES xxxx42x");
+    auto ok = parse_registration("INSERT INTO `wenjian` (`id`) VALUES xxxx42x", 200);
     EXPECT_TRUE(ok.created);
     EXPECT_EQ(ok.new_id, 42);
-    EXPECT_FALSE(parse_registration("2").created);
-    EXPECT_FALSE(parse_registration("insert into `wenjian` xxxx5x").created) << "case-sensitive";
-    auto no_id = parse_registration("INSERT INTO `wenjian` done");
+    EXPECT_FALSE(parse_registration("2", 200).created);
+    EXPECT_FALSE(parse_registration("insert into `wenjian` xxxx5x", 200).created)
+        << "case-sensitive";
+    auto no_id = parse_registration("INSERT INTO `wenjian` done", 200);
     EXPECT_TRUE(no_id.created);
     EXPECT_EQ(no_id.new_id, 0);
+    // An error page or no whole answer says nothing, whatever it echoes.
+    for (int status : {0, 201, 302, 404, 500})
+        EXPECT_FALSE(parse_registration("INSERT INTO `wenjian` xxxx7x", status).created) << status;
+
+    EXPECT_EQ(answer_status("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n"), 200);
+    EXPECT_EQ(answer_status("HTTP/1.0 500\r\n\r\n"), 500);
+    EXPECT_EQ(answer_status("HTTP/1.1 2000 OK\r\n"), 0);
+    EXPECT_EQ(answer_status("HTTP/1.1 20"), 0);
+    EXPECT_EQ(answer_status("Xyz 200 OK\r\n"), 0);
+    EXPECT_EQ(answer_status(""), 0);
 
     // A name with the form's delimiters stays one field.
     EXPECT_EQ(registration_body("R&D=1.txt"), "wjdl=R%26D%3D1.txt");

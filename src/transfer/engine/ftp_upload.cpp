@@ -12,6 +12,7 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "transfer/engine/ftp_reply.h"
+#include "transfer/engine/local_file.h"
 #include "transfer/engine/messages.h"
 #include "transfer/engine/steps.h"
 #include "transfer/engine/task.h"
@@ -79,14 +80,27 @@ class FtpSender {
             t_->error(msg::bad_url());
             return false;
         }
-        fd_ = ::open(text_to_path(p_.local_path).c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = open_regular_file(text_to_path(p_.local_path));
         struct stat st {};
-        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
             t_->error(fill(msg::open_failed(), {p_.local_path}));
             return false;
         }
         file_size_ = st.st_size;
+        opened_ = st;
         return true;
+    }
+
+    // A file written to while it was sent left the server with neither version.
+    bool unchanged() const {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 && st.st_size == opened_.st_size &&
+               st.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
+               st.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
+    }
+    Step changed() {
+        t_->error(msg::file_changed());
+        return Step::fatal;
     }
 
     Step attempt() {
@@ -267,6 +281,7 @@ class FtpSender {
             if (data_.send_file(fd_, pos, static_cast<std::size_t>(piece), p_.send_timeout_ms()) !=
                 IoStatus::ok) {
                 if (t_->stopping()) return Step::fatal;
+                if (!unchanged()) return changed();
                 t_->error(msg::upload_broken());
                 return Step::retry;
             }
@@ -297,6 +312,7 @@ class FtpSender {
             t_->error(msg::upload_broken());
             return Step::retry;
         }
+        if (!unchanged()) return changed();
         {
             std::lock_guard lock(t_->mutex_);
             t_->upload_complete = true;
@@ -315,6 +331,7 @@ class FtpSender {
     FtpReplyLines lines_;
     std::string remote_name_;
     int fd_ = -1;
+    struct stat opened_ {};  // the file as it was opened
     std::int64_t file_size_ = 0;
     std::int64_t sent_now_ = 0;
     bool active_mode_ = false;

@@ -35,6 +35,19 @@ bool allocate(int fd, std::int64_t length) {
 
 }  // namespace
 
+int open_regular_file(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std::int64_t length) {
     close();
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -10,6 +10,11 @@
 
 namespace qorvel::engine {
 
+// Opens a file to read only when it is a regular file: never through a link
+// at its last component, never blocking on a FIFO or device (the type is read
+// from the open descriptor, which then blocks as usual). -1 otherwise.
+int open_regular_file(const std::filesystem::path& path);
+
 class LocalFile {
   public:
     enum class Created { ok, exists, error };

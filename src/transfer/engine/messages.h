@@ -24,6 +24,7 @@ inline const std::string& retry_in() { return GBK("等待%d秒后重试"); }
 inline const std::string& too_many_attempts() { return GBK("超过尝试次数"); }
 inline const std::string& sending() { return GBK("开始发送数据"); }
 inline const std::string& upload_broken() { return GBK("上传出现异常"); }
+inline const std::string& file_changed() { return GBK("文件在上传中被改动"); }
 inline const std::string& unsupported_reply() { return GBK("不支持的响应"); }
 inline const std::string& data_channel_error() { return GBK("设置数据通道错误"); }
 inline const std::string& trying_active() { return GBK("尝试主动模式连接"); }

@@ -1,12 +1,15 @@
 // FTP uploads against a real pure-ftpd on loopback, passive and active.
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -189,6 +192,61 @@ TEST_F(FtpUploadTest, MissingLocalFileFails) {
     EXPECT_EQ(o.result, Result::failed);
     EXPECT_EQ(o.message, utf8_to_gbk("打开文件失败，请检查磁盘是否存在 " + gbk_to_utf8(missing) +
                                      " 这个文件"));
+}
+
+// The file is read where it is: a link is not followed, and a FIFO swapped in
+// for the file fails at once instead of holding the task until a writer comes.
+TEST_F(FtpUploadTest, ALinkOrAFifoInPlaceOfTheFileFailsAtOnce) {
+    test::write_file(dir_.path() / "id_rsa", "secret");
+    fs::create_symlink(dir_.path() / "id_rsa", dir_.path() / "notes.txt");
+    ASSERT_EQ(::mkfifo((dir_.path() / "swapped.bin").c_str(), 0600), 0);
+    for (const char* local : {"notes.txt", "swapped.bin"}) {
+        EngineRecorder rec;
+        TaskParam p = param(dir_.path() / local, remote(".bin"));
+        rec.attach(p);
+        FtpUpload u;
+        ASSERT_TRUE(u.start(p));
+        if (!u.wait_idle(3000)) {
+            ADD_FAILURE() << local << " holds the task";
+            // A writer that comes and goes lets a waiting open return.
+            int w = ::open((dir_.path() / local).c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) ::close(w);
+            ASSERT_TRUE(u.wait_idle(30000));
+        }
+        EXPECT_EQ(u.outcome().result, Result::failed) << local << rec.log();
+        EXPECT_FALSE(rec.said("STOR " + uploaded_.back(), 1)) << local;
+    }
+    EXPECT_FALSE(fs::exists(test::PureFtpdPeer::home() / uploaded_[0]));
+}
+
+// A file written to during the send leaves the server with neither version:
+// grown, or rewritten in place at the same size, it fails the task.
+TEST_F(FtpUploadTest, AFileChangedWhileItIsSentFails) {
+    const std::string data = test::random_bytes(128 << 10, 14);
+    for (bool grow : {true, false}) {
+        test::write_file(dir_.path() / "live.bin", data);
+        EngineRecorder rec;
+        TaskParam p = param(dir_.path() / "live.bin", remote(".bin"));
+        rec.attach(p);
+        // A second's worth a piece: the second piece waits out a pause.
+        p.rate_limit = 64 << 10;
+        FtpUpload u;
+        ASSERT_TRUE(u.start(p));
+        for (int i = 0; i < 500 && u.bytes_sent() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_GT(u.bytes_sent(), 0) << rec.log();
+        {
+            std::ofstream out(dir_.path() / "live.bin",
+                              grow ? std::ios::binary | std::ios::app
+                                   : std::ios::binary | std::ios::in | std::ios::out);
+            out << std::string(4096, 'x');
+        }
+        ASSERT_TRUE(u.wait_idle(30000));
+        Outcome o = u.outcome();
+        EXPECT_EQ(o.result, Result::failed) << grow << rec.log();
+        EXPECT_EQ(o.message, utf8_to_gbk("文件在上传中被改动")) << grow;
+        EXPECT_EQ(rec.count(kEventEnded), 1);
+    }
 }
 
 TEST_F(FtpUploadTest, FinishCalledFromTheEndEventDoesNotHang) {

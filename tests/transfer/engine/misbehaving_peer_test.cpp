@@ -776,3 +776,94 @@ TEST_F(MisbehavingPeerTest, TwoDifferentContentLengthsFailTheAttempt) {
 
 }  // namespace
 }  // namespace qorvel::engine
+
+namespace qorvel::engine {
+namespace {
+
+// Names on disk: a user's own "x.part" is neither overwritten nor in the way,
+// a name of 253 bytes fits with its partial file, and a file that cannot be
+// created says why instead of blaming the disk.
+TEST_F(MisbehavingPeerTest, PartialFilesNeverClashNorOverflowTheName) {
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, head_200(body_.size()) + body_);
+        ::close(fd);
+    });
+    test::write_file(dir_.path() / "x.part", "mine");
+    test::write_file(dir_.path() / "x.1.part", "mine too");
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(server), "x")));
+        Outcome o = finish(d);
+        ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+        EXPECT_EQ(rec_.count(kEventLocalFileExists), 0);
+        EXPECT_EQ(o.local_path, path_to_text(dir_.path() / "x"));
+        EXPECT_TRUE(test::read_file(dir_.path() / "x") == body_);
+        EXPECT_EQ(test::read_file(dir_.path() / "x.part"), "mine");
+        EXPECT_EQ(test::read_file(dir_.path() / "x.1.part"), "mine too");
+        EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"x", "x.1.part", "x.part"}));
+    }
+    const std::string long_name = std::string(249, 'n') + ".bin";
+    {
+        EngineRecorder rec;
+        TaskParam p = param(url(server), long_name);
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+        EXPECT_TRUE(test::read_file(dir_.path() / long_name) == body_);
+        EXPECT_EQ(names_in(dir_.path()).size(), 4u);
+    }
+    EngineRecorder rec;
+    TaskParam p = param(url(server), "no-such-folder/y.bin");
+    rec.attach(p);
+    Download d;
+    ASSERT_TRUE(d.start(p));
+    ASSERT_TRUE(d.wait_idle(30000));
+    EXPECT_EQ(d.outcome().result, Result::failed);
+    EXPECT_EQ(d.outcome().message, utf8_to_gbk("无法创建文件：文件夹不存在")) << rec.log();
+}
+
+// A file created under the final name while downloading: the caller is asked
+// again and the download finishes under a free name; the other file stays.
+// Refused, nothing is left and the reason says so.
+TEST_F(MisbehavingPeerTest, ANameTakenWhileDownloadingIsAskedForAgain) {
+    std::atomic<bool> go{false};
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, head_200(body_.size()) + body_.substr(0, 1000));
+        for (int i = 0; i < 500 && !go.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        write_all(fd, body_.substr(1000));
+        ::close(fd);
+    });
+    for (int answer : {kExistsAutoRename, kExistsGiveUp}) {
+        go = false;
+        EngineRecorder rec;
+        rec.answer = [&](int code) { return code == kEventLocalFileExists ? answer : 0; };
+        TaskParam p = param(url(server), "taken.bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(wait_for_bytes(d));
+        test::write_file(dir_.path() / "taken.bin", "not ours");
+        go = true;
+        ASSERT_TRUE(d.wait_idle(30000));
+        EXPECT_EQ(rec.count(kEventLocalFileExists), 1) << rec.log();
+        EXPECT_EQ(test::read_file(dir_.path() / "taken.bin"), "not ours");
+        if (answer == kExistsAutoRename) {
+            ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+            EXPECT_EQ(d.outcome().local_path, path_to_text(dir_.path() / "taken(1).bin"));
+            EXPECT_TRUE(test::read_file(dir_.path() / "taken(1).bin") == body_);
+            fs::remove(dir_.path() / "taken(1).bin");
+        } else {
+            EXPECT_EQ(d.outcome().result, Result::failed);
+            EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{"taken.bin"});
+        }
+        fs::remove(dir_.path() / "taken.bin");
+    }
+}
+
+}  // namespace
+}  // namespace qorvel::engine

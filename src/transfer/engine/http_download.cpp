@@ -448,11 +448,13 @@ class HttpConnection {
                                                  got, p_.receive_timeout_ms());
                 if (st == IoStatus::ok) stored = store(pos, buffer_.data(), got);
                 // A close ends a body of unknown length, unless it is our own stop.
-                if (st == IoStatus::closed && t_->length_unknown && !t_->stopping()) {
+                if (st == IoStatus::closed && !t_->stopping()) {
                     std::lock_guard lock(t_->mutex_);
                     if (t_->generation != generation_) return Step::handed_back;
-                    finish_unknown_length();
-                    return Step::done;
+                    if (t_->length_unknown) {
+                        finish_unknown_length();
+                        return Step::done;
+                    }
                 }
                 if (st != IoStatus::ok) return lost(st);
             }

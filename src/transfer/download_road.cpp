@@ -1,4 +1,6 @@
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <system_error>
 
@@ -107,7 +109,15 @@ void fail_download(Client& c, ui::Window& w, TaskId id, const std::string& why) 
     queue.set_cell_of(id, 4, why);
 }
 
-void on_download_ended(Client& c, TaskId id, const std::string& final_path);
+// How a running download ends up: where the file must go, and whether the
+// road refused a name (no user was asked, so the row says the name was taken).
+struct Placement {
+    std::string final_path;
+    bool replace = false;  // "同名覆盖": the finished file replaces what holds final_path
+    std::atomic<bool> refused{false};
+};
+
+void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& placement);
 
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
 void run_next_download(Client& c) {
@@ -137,31 +147,42 @@ void run_next_download(Client& c) {
             continue;
         }
         std::string base = e.folder.empty() ? default_save_folder(*w) : e.folder;
-        auto plan =
-            transfer::plan_target(base, *name, (*w)["组合框6"].current(), exists, random_prefix);
+        const int policy = (*w)["组合框6"].current();
+        auto plan = transfer::plan_target(base, *name, policy, exists, random_prefix);
         if (!plan.ok) {
             fail_download(c, *w, id, GBK("没有可用的文件名"));
             continue;
         }
         // An old file of the same name is replaced only once the new one is complete.
-        std::string target = plan.replaces.empty()
-                                 ? plan.final_path
-                                 : base + ".qorvel-" + std::to_string(id) + "-" + *name;
+        std::string target =
+            plan.replaces.empty() ? plan.final_path : base + transfer::replacement_name(*name, id);
+        auto placement = std::make_shared<Placement>();
+        placement->final_path = plan.final_path;
+        placement->replace = policy == static_cast<int>(transfer::SameName::overwrite);
 
+        engine::Download* object = q.fresh_object(id, target);
         auto& p = c.transfers().download_params;
         p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
         p.local_path = target;
         p.rate_limit = 0;
-        p.event_callback = [&c, id, final_path = plan.final_path](int code, engine::TaskId,
-                                                                  std::int64_t, std::int64_t,
-                                                                  engine::TaskId) {
+        p.event_callback = [&c, id, object, placement, base, name = *name, policy](
+                               int code, engine::TaskId, std::int64_t, std::int64_t,
+                               engine::TaskId) {
             if (code == engine::kEventEnded) {
                 c.program().start_worker(
-                    [&c, id, final_path] { on_download_ended(c, id, final_path); });
+                    [&c, id, placement] { on_download_ended(c, id, placement); });
             }
-            return 1;
+            if (code != engine::kEventLocalFileExists) return 0;
+            // A file took the name after the plan (at the start or while downloading):
+            // the row's same-name rule decides again.
+            auto to = transfer::retarget(base, name, policy, id, exists, random_prefix);
+            if (!to) {
+                placement->refused = true;
+                return engine::kExistsGiveUp;
+            }
+            object->choose_local_path(*to);
+            return engine::kExistsCallerRenamed;
         };
-        engine::Download* object = q.fresh_object(id, target);
         (*w)["超级列表框2"].set_cell_of(id, 2, "0%");
         if (!object || !object->start(p)) {
             fail_download(c, *w, id, GBK("无法启动下载任务"));
@@ -171,7 +192,7 @@ void run_next_download(Client& c) {
     }
 }
 
-void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
+void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& placement) {
     auto w = c.main_window();
     auto& q = c.transfers().downloads;
     auto task = q.find(id);
@@ -179,19 +200,26 @@ void on_download_ended(Client& c, TaskId id, const std::string& final_path) {
     engine::Download* object = task->object;
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
-    const std::string& written = task->local_path;
     ui::Control& queue = (*w)["超级列表框2"];
-    std::error_code ec;
+    std::string final_path = outcome.local_path;
 
-    if (outcome.result == engine::Outcome::Result::success && written != final_path) {
-        std::filesystem::rename(text_to_path(written), text_to_path(final_path), ec);
-        if (ec) outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0};
+    if (outcome.result == engine::Outcome::Result::success && placement->replace &&
+        outcome.local_path != placement->final_path) {
+        final_path = placement->final_path;
+        std::error_code ec;
+        std::filesystem::rename(text_to_path(outcome.local_path), text_to_path(final_path), ec);
+        if (ec) {
+            // The finished file is ours and hidden: it must not stay behind.
+            std::filesystem::remove(text_to_path(outcome.local_path), ec);
+            outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0, {}};
+        }
     }
     if (outcome.result != engine::Outcome::Result::success) {
         // The engine has removed its partial file; an old file of the same name stays as it was.
         std::string why = outcome.result == engine::Outcome::Result::stopped ? GBK("已停止")
-                          : outcome.message.empty()                          ? GBK("下载失败")
-                                                                             : outcome.message;
+                          : placement->refused.load() ? GBK("文件名已被占用")
+                          : outcome.message.empty()   ? GBK("下载失败")
+                                                      : outcome.message;
         fail_download(c, *w, id, why);
     } else {
         q.complete(id);
@@ -253,11 +281,7 @@ void update_download_progress(Client& c) {
     ui::Control& queue = (*w)["超级列表框2"];
     c.transfers().downloads.with_running([&](const transfer::DownloadQueue::Task& task) {
         std::int64_t done = task.object->bytes_received();
-        std::error_code ec;
-        // The engine writes into the partial file until the download is complete.
-        auto size =
-            std::filesystem::file_size(text_to_path(engine::partial_name(task.local_path)), ec);
-        std::int64_t total = ec ? -1 : static_cast<std::int64_t>(size);
+        std::int64_t total = task.object->total_bytes();
         queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
         queue.set_cell_of(task.id, 4, transfer::speed_text(task.object->recent_bytes()));
     });
@@ -286,11 +310,9 @@ bool stop_download_for_exit(Client& c) {
     auto& q = c.transfers().downloads;
     q.halt();  // the stop below must not start the next row
     if (auto task = q.running(); task && task->object) {
-        std::string resume;
-        task->object->stop_and_save(resume);
-        // What stop-and-save kept for a resume; the final name never existed.
-        std::error_code ec;
-        std::filesystem::remove(text_to_path(engine::partial_name(task->local_path)), ec);
+        // A stop removes the partial file (whatever its name) before the task ends.
+        task->object->stop();
+        task->object->wait_idle(5000);
     }
     return true;
 }

@@ -1,5 +1,8 @@
 #include "transfer/download_rules.h"
 
+#include <vector>
+
+#include "net/charset.h"
 #include "net/form.h"
 #include "net/text.h"
 
@@ -60,6 +63,36 @@ TargetPlan plan_target(const std::string& folder, const std::string& name, int p
     }
     plan.replaces = plan.final_path;
     return plan;
+}
+
+std::string replacement_name(const std::string& name, std::uint64_t id) {
+    constexpr std::size_t kNameMax = 255;
+    std::string prefix = ".qorvel-" + std::to_string(id) + "-";
+    // Whole characters only: drop from the end until the name fits on disk.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        starts.push_back(i);
+        if (is_gbk_lead(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ++i;
+    }
+    std::size_t keep = name.size();
+    for (std::size_t i = starts.size();
+         i > 0 && text_to_path(prefix + name.substr(0, keep)).native().size() > kNameMax;)
+        keep = starts[--i];
+    return prefix + name.substr(0, keep);
+}
+
+std::optional<std::string> retarget(const std::string& folder, const std::string& name, int policy,
+                                    std::uint64_t id,
+                                    const std::function<bool(const std::string&)>& exists,
+                                    const std::function<int()>& random) {
+    if (policy == static_cast<int>(SameName::rename)) {
+        auto plan = plan_target(folder, name, policy, exists, random);
+        if (!plan.ok) return std::nullopt;
+        return plan.final_path;
+    }
+    std::string hidden = folder + replacement_name(name, id);
+    if (exists(hidden)) return std::nullopt;
+    return hidden;
 }
 
 std::string progress_text(std::int64_t done, std::int64_t size) {

@@ -39,6 +39,20 @@ TargetPlan plan_target(const std::string& folder, const std::string& name, int p
                        const std::function<bool(const std::string&)>& exists,
                        const std::function<int()>& random);
 
+// The hidden name a "同名覆盖" download is written to before it replaces the
+// old file: ".qorvel-<id>-" and as much of the name as fits in a file name's
+// 255 bytes on disk.
+std::string replacement_name(const std::string& name, std::uint64_t id);
+
+// Where a download goes when its name was taken after it was planned (a file
+// appeared meanwhile): "同名覆盖" writes to the hidden name and replaces the file
+// after success, as the user chose; "同名更改" takes another numbered name.
+// Nothing when no free name is left.
+std::optional<std::string> retarget(const std::string& folder, const std::string& name, int policy,
+                                    std::uint64_t id,
+                                    const std::function<bool(const std::string&)>& exists,
+                                    const std::function<int()>& random);
+
 // Progress cell: whole percent of size, "0%" while the size is unknown.
 std::string progress_text(std::int64_t done, std::int64_t size);
 // Speed cell: whole kilobytes of the last second.

@@ -811,5 +811,100 @@ TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndRemovesItsFile) {
     EXPECT_EQ(held.connections(), 1) << "the waiting row did not start after the stop";
 }
 
+// Sends the head and the first bytes of its content, the rest once released.
+class PausedFileHost {
+  public:
+    static constexpr std::size_t kFirst = 64 * 1024;
+    PausedFileHost()
+        : content_(test::random_bytes(512 * 1024, 77)), server_([this](int fd, int) {
+              test::read_until(fd, "\r\n\r\n");
+              test::write_all(
+                  fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content_.size()) +
+                          "\r\n\r\n" + content_.substr(0, kFirst));
+              for (int i = 0; i < 3000 && !released_.load(); ++i) std::this_thread::sleep_for(10ms);
+              test::write_all(fd, content_.substr(kFirst));
+              ::close(fd);
+          }) {}
+    ~PausedFileHost() { release(); }
+    void release() { released_ = true; }
+    const std::string& content() const { return content_; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+
+  private:
+    std::string content_;
+    std::atomic<bool> released_{false};
+    test::ScriptedServer server_;
+};
+
+// A user's own "name.part" neither blocks the download nor is touched; a file
+// that takes the name while downloading stays, and with "同名更改" the download
+// ends under a numbered name.
+TEST_F(HeldDownloads, ANameTakenWhileDownloadingEndsUnderAFreeNameAndAUsersPartialFileStays) {
+    PausedFileHost host;
+    auto h = hosts_of(*service_);
+    h.files2 = host.address();
+    auto r = signed_in("guest", "guest123", h);
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    fs::path target = save_ / text_to_path(rows[sample].name);
+    fs::path users_part = target.string() + ".part";
+    write_bytes(users_part, "mine");
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(r->wait([&] {
+        bool moved = false;
+        r->client_.transfers().downloads.with_running([&](const auto& t) {
+            moved = t.object->bytes_received() >= std::int64_t(PausedFileHost::kFirst);
+        });
+        return moved;
+    })) << lists_shown(*r);
+    write_bytes(target, "not ours");
+    host.release();
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), "not ours");
+    EXPECT_EQ(read_bytes(users_part), "mine");
+    std::string placed;
+    r->call([&] {
+        ASSERT_EQ(r->main()["超级列表框3"].row_count(), 1) << lists_shown(*r);
+        placed = r->main()["超级列表框3"].cell(0, 1);
+    });
+    ASSERT_GT(placed.size(), save_.string().size() + 6);
+    int prefix = std::stoi(placed.substr(save_.string().size() + 1, 5));
+    EXPECT_GE(prefix, 10000);
+    EXPECT_LE(prefix, 50000);
+    EXPECT_TRUE(read_bytes(text_to_path(placed)) == host.content());
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(save_)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 3) << "the other file, the user's partial file and ours";
+}
+
+// "同名覆盖" over something a file cannot replace (a folder with files): the
+// row fails and says so, and the finished hidden file does not stay behind.
+TEST_F(TransferRoads, AReplacementThatCannotHappenLeavesNoHiddenFile) {
+    auto r = signed_in("guest", "guest123");
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    fs::path target = save_ / text_to_path(rows[sample].name);
+    fs::create_directories(target);
+    write_bytes(target / "inside", "kept");
+    r->call([&] { r->main()["组合框6"].set_current(0); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target / "inside"), "kept");
+    for (const auto& e : fs::directory_iterator(save_))
+        EXPECT_EQ(e.path(), target) << "left behind: " << e.path();
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_EQ(q.cell(0, 4), GBK("无法替换同名文件"));
+    });
+}
+
 }  // namespace
 }  // namespace qorvel

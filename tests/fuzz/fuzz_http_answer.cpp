@@ -50,6 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK((h.range_start < 0) == (h.range_total < 0));
         FUZZ_CHECK(h.range_start < 0 || h.range_start < h.range_total);
         FUZZ_CHECK(h.location.find('\n') == std::string::npos);
+        // A second, different Content-Length makes the head unreadable.
+        if (h.length >= 0) {
+            HttpHead twice;
+            std::string more =
+                std::string(text) + "\nContent-Length: " + std::to_string(h.length + 1);
+            FUZZ_CHECK(!parse_http_head(more, twice));
+        }
     }
 
     std::int64_t start = -5, total = -5;

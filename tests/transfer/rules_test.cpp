@@ -237,6 +237,30 @@ TEST(DownloadDecisions, ServiceNamesStayInsideTheFolder) {
     EXPECT_EQ(safe_local_name(with_5c), with_5c);
 }
 
+// The hidden name of a replacement fits in a file name on disk, cut at whole
+// characters; a name taken after the plan is planned again by the row's rule.
+TEST(DownloadDecisions, HiddenNamesFitAndTakenNamesArePlannedAgain) {
+    EXPECT_EQ(replacement_name("a.txt", 7), ".qorvel-7-a.txt");
+    std::string chinese;
+    for (int i = 0; i < 100; ++i) chinese += utf8_to_gbk("中");  // 300 bytes on disk
+    std::string hidden = replacement_name(chinese, 123);
+    std::string on_disk = text_to_path(hidden).native();
+    EXPECT_LE(on_disk.size(), 255u);
+    EXPECT_GT(on_disk.size(), 250u);
+    EXPECT_EQ(gbk_to_utf8(hidden).substr(0, 12), ".qorvel-123-");
+    EXPECT_EQ(hidden.size() % 2, 12 % 2) << "no half character";
+
+    std::set<std::string> taken{"/d/a.txt", "/d/.qorvel-9-b.txt"};
+    auto exists = [&](const std::string& p) { return taken.count(p) > 0; };
+    auto random = [] { return 12345; };
+    EXPECT_EQ(retarget("/d/", "a.txt", 1, 9, exists, random), "/d/12345a.txt");
+    EXPECT_EQ(retarget("/d/", "a.txt", 0, 9, exists, random), "/d/.qorvel-9-a.txt");
+    EXPECT_EQ(retarget("/d/", "b.txt", 0, 9, exists, random), std::nullopt);
+    EXPECT_EQ(retarget(
+                  "/d/", "a.txt", 1, 9, [](const std::string&) { return true; }, random),
+              std::nullopt);
+}
+
 TEST(DownloadDecisions, SameNamePolicies) {
     std::set<std::string> taken{"/d/a.txt", "/d/10000a.txt"};
     auto exists = [&](const std::string& p) { return taken.count(p) > 0; };

@@ -16,6 +16,7 @@ struct Outcome {
     Result result = Result::none;
     std::string message;  // GBK; the error text for a failure
     std::int64_t bytes = 0;
+    std::string local_path;  // GBK; where a finished download was put
 };
 
 // Engine-wide settings; tests shorten the retry wait, count and limit.
@@ -31,6 +32,9 @@ struct EngineSettings {
 
 // The file a download writes into until it is complete; the final name
 // appears only on success, so a broken download never looks finished.
+// Usually name + ".part"; a name too long for that gets a prefix of the name
+// and a hash. A task whose usual partial name is taken by a file not its own
+// writes to another one (".1.part", ".2.part" ...).
 std::string partial_name(const std::string& local_path);
 EngineSettings engine_settings();
 void set_engine_settings(const EngineSettings& settings);
@@ -63,15 +67,19 @@ class Download : public TransferObject {
     // 1: starts a download; resume_record from stop_and_save continues its parts.
     bool start(const TaskParam& param, const std::string& resume_record = {});
     // 6: stops, waits for the connections and returns what a later start
-    // resumes from; the bytes so far stay in partial_name(local path).
+    // resumes from; the bytes so far stay in the task's partial file.
     bool stop_and_save(std::string& resume_record);
     // 7
     std::int64_t bytes_received() const;
     // 8: bytes since the previous call.
     std::int64_t recent_bytes();
+    // The length the server announced; -1 while unknown.
+    std::int64_t total_bytes() const;
     // 9: stops; what was received is removed.
     void stop();
     // For answer 2 to event 18: the caller's new local path (GBK), set from the callback.
+    // Event 18 comes when the name is taken at the start, and again when a file
+    // took the name while downloading.
     void choose_local_path(const std::string& path);
 };
 

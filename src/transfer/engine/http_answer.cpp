@@ -19,6 +19,13 @@ int hex_digit(char c) {
     return -1;
 }
 
+// One Content-Length value as compared with the others: a number by its
+// value ("05" is "5"), anything else by its text.
+std::string length_key(std::string_view value) {
+    std::int64_t n = decimal_or_minus_one(value);
+    return n >= 0 ? std::to_string(n) : std::string(value);
+}
+
 // Longest size line we accept: hex digits plus any extension.
 constexpr std::size_t kMaxSizeLine = 1024;
 
@@ -53,6 +60,8 @@ bool parse_content_range(std::string_view value, std::int64_t& start, std::int64
 bool parse_http_head(std::string_view text, HttpHead& h) {
     std::size_t pos = 0;
     bool first = true;
+    bool have_length = false;
+    std::string length_seen;
     while (pos < text.size()) {
         std::size_t eol = text.find('\n', pos);
         if (eol == std::string_view::npos) eol = text.size();
@@ -71,10 +80,28 @@ bool parse_http_head(std::string_view text, HttpHead& h) {
         if (colon == std::string_view::npos) continue;
         std::string value = text_trim(line.substr(colon + 1));
         if (starts_with_nocase(line, "Content-Length:")) {
-            h.length = decimal_or_minus_one(value);
+            // Each field may be a list ("5, 5"); every value must be the same one,
+            // or the body's end is anybody's guess.
+            std::size_t at = 0;
+            for (;;) {
+                std::size_t comma = value.find(',', at);
+                std::string item = text_trim(std::string_view(value).substr(
+                    at, comma == std::string::npos ? std::string::npos : comma - at));
+                std::string key = length_key(item);
+                if (have_length && key != length_seen) return false;
+                have_length = true;
+                length_seen = key;
+                h.length = decimal_or_minus_one(item);
+                if (comma == std::string::npos) break;
+                at = comma + 1;
+            }
         } else if (starts_with_nocase(line, "Content-Range:")) {
             if (!parse_content_range(value, h.range_start, h.range_total))
                 h.range_start = h.range_total = -1;
+        } else if (starts_with_nocase(line, "ETag:")) {
+            h.etag = value;
+        } else if (starts_with_nocase(line, "Last-Modified:")) {
+            h.last_modified = value;
         } else if (starts_with_nocase(line, "Location:")) {
             h.location = value;
         } else if (starts_with_nocase(line, "Accept-Ranges:")) {

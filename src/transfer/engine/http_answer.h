@@ -18,11 +18,15 @@ struct HttpHead {
     bool accept_ranges = false;
     bool chunked = false;
     std::string location;
+    // Validators: a later answer with others is another version of the file.
+    std::string etag;
+    std::string last_modified;
 };
 
 // The head up to (not including) the empty line. A bare LF ends a line as
 // CRLF does, so no value can carry a line break. False when the status line
-// is not HTTP/1.0 or HTTP/1.1 with a three-digit code.
+// is not HTTP/1.0 or HTTP/1.1 with a three-digit code, or when Content-Length
+// is given more than once with different values (repeating one value is fine).
 bool parse_http_head(std::string_view text, HttpHead& head);
 
 // "bytes START-END/TOTAL"; false unless start and total are decimal and

@@ -1,6 +1,7 @@
 // One connection of an HTTP download: request, answer head, body into the file.
 // An attempt runs its steps in order; each says whether to go on, retry or end.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -18,18 +19,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// "dir/name(n).ext" for the n-th automatic name; '/' and '.' never occur inside a GBK character.
-std::string numbered_name(const std::string& path, int n) {
-    auto slash = path.rfind('/');
-    std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    auto dot = path.rfind('.');
-    if (dot == std::string::npos || dot <= name_at) dot = path.size();
-    return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
-}
-
 bool is_redirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
+
+// Further partial names tried when the usual one is taken by a file not ours.
+constexpr int kPartialNames = 16;
 
 class HttpConnection {
   public:
@@ -46,6 +41,7 @@ class HttpConnection {
         for (;;) {
             if (t_->stopping()) return;
             redirected_ = false;
+            restarted_ = false;
             Step step = attempt();
             c_->socket.close();
             if (step == Step::done) {
@@ -53,6 +49,9 @@ class HttpConnection {
                 return;
             }
             if (step == Step::handed_back || step == Step::fatal || t_->stopping()) return;
+            // A new version of the file asks for offset 0 at once; that request
+            // cannot lead here again, so this never spins.
+            if (restarted_) continue;
             if (redirected_) {
                 if (++hops > s_.max_redirects) {
                     t_->error(msg::too_many_redirects());
@@ -82,9 +81,11 @@ class HttpConnection {
         if (Step st = check_status(h, from); st != Step::done) return st;
         std::int64_t length = h.status == 206 ? h.range_total : h.length;
         if (h.chunked) length = -1;
-        if (from > 0 && h.status != 206)
-            if (Step st = whole_body_for_range(length, from); st != Step::done) return st;
-        if (Step st = take_part(h, length); st != Step::done) return st;
+        if (c_->segment < 0) {
+            if (Step st = take_part(h, length); st != Step::done) return st;
+        } else if (Step st = same_version(h, length, from); st != Step::done) {
+            return st;
+        }
         announce_part(from);
         return h.chunked ? receive_chunked() : receive_body();
     }
@@ -92,6 +93,7 @@ class HttpConnection {
     // Where this connection's part continues; true when nothing is left.
     bool part_finished(std::int64_t& from) {
         std::lock_guard lock(t_->mutex_);
+        generation_ = t_->generation;
         if (c_->segment < 0) return false;
         Segment& s = t_->segments[static_cast<std::size_t>(c_->segment)];
         if (s.complete()) return true;
@@ -186,59 +188,74 @@ class HttpConnection {
         return Step::done;
     }
 
-    // A whole body for a range: ranges cannot be trusted any longer. The part
-    // goes to the connection before it, or the body is read from its start.
-    Step whole_body_for_range(std::int64_t length, std::int64_t from) {
-        bool same_file;
+    // A later answer must be the first answer's version of the file, and a
+    // range must get its range. Otherwise the download starts over from 0
+    // with one connection: two versions are never spliced, and a whole body
+    // for a range is written from its start rather than trusted to match.
+    Step same_version(const HttpHead& h, std::int64_t length, std::int64_t& from) {
+        bool whole_for_range = from > 0 && h.status != 206;
         {
             std::lock_guard lock(t_->mutex_);
-            same_file = !t_->length_unknown && length == t_->total_length;
+            // A restart by another connection has taken our part away.
+            if (t_->generation != generation_) return Step::handed_back;
+            bool same = (t_->length_unknown ? length < 0 : length == t_->total_length) &&
+                        h.etag == t_->etag && h.last_modified == t_->last_modified;
+            if (same && !whole_for_range) return Step::done;
         }
-        if (!same_file) {
-            t_->error(msg::restart_unsupported());
-            return Step::fatal;
+        if (whole_for_range) {
+            t_->message(msg::restart_unsupported());
+        } else {
+            bool longer_or_shorter;
+            {
+                std::lock_guard lock(t_->mutex_);
+                longer_or_shorter = length != t_->total_length;
+            }
+            t_->message(longer_or_shorter ? msg::length_changed() : msg::file_changed());
         }
-        t_->message(msg::restart_unsupported());
-        if (hand_back_part()) return Step::handed_back;
-        skip_ = from;
+        if (Step st = restart(h, length); st != Step::done) return st;
+        if (h.status == 206 && from > 0) {
+            // This body begins at the old offset: ask for the new version from 0.
+            restarted_ = true;
+            return Step::retry;
+        }
+        from = 0;
         return Step::done;
     }
 
-    // Gives this connection's part to the connection that streams the part
-    // before it, when there is one: the server sends whole bodies anyway, so
-    // one connection reads on through both.
-    bool hand_back_part() {
-        std::lock_guard lock(t_->mutex_);
-        t_->ranges_ok = false;
-        Segment& mine = t_->segments[static_cast<std::size_t>(c_->segment)];
-        for (auto& before : t_->segments) {
-            if (&before == &mine || before.end != mine.start || before.owner < 0 ||
-                before.end <= before.start)
-                continue;
-            before.end = mine.end;
-            t_->rewind_bytes(mine.received);
-            c_->bytes -= mine.received;
-            mine.end = mine.start;
-            mine.received = 0;
-            mine.reserved = mine.start;
-            return true;
+    // Drops every part received so far; this connection takes the whole file
+    // of the given version. Waits until no piece of the old one is being written.
+    Step restart(const HttpHead& h, std::int64_t length) {
+        std::unique_lock gate(t_->write_gate);
+        std::unique_lock lock(t_->mutex_);
+        if (t_->generation != generation_) return Step::handed_back;
+        c_->bytes -= t_->segments[static_cast<std::size_t>(c_->segment)].received;
+        std::int64_t dropped = 0;
+        for (auto& s : t_->segments) {
+            dropped += s.received;
+            s.end = s.start;
+            s.received = 0;
+            s.reserved = s.start;
         }
-        return false;
+        Segment& mine = t_->segments[static_cast<std::size_t>(c_->segment)];
+        mine.start = 0;
+        mine.end = length;
+        mine.reserved = 0;
+        mine.owner = c_->id;
+        t_->rewind_bytes(dropped);
+        t_->total_length = length;
+        t_->length_unknown = length < 0;
+        t_->ranges_ok = false;
+        t_->etag = h.etag;
+        t_->last_modified = h.last_modified;
+        generation_ = ++t_->generation;
+        if (t_->file.resize(length)) return Step::done;
+        lock.unlock();
+        t_->error(msg::create_failed());
+        return Step::fatal;
     }
 
-    // The first connection creates the file and the segment table; a later
-    // one checks that the file is still the same length.
+    // The first connection creates the file and the segment table.
     Step take_part(const HttpHead& h, std::int64_t length) {
-        if (c_->segment >= 0) {
-            bool same;
-            {
-                std::lock_guard lock(t_->mutex_);
-                same = t_->length_unknown ? length < 0 : length == t_->total_length;
-            }
-            if (same) return Step::done;
-            t_->error(msg::length_changed());
-            return Step::fatal;
-        }
         if (!create_file(length)) return Step::fatal;
         int extra = 0;
         {
@@ -251,6 +268,8 @@ class HttpConnection {
             t_->total_length = length;
             t_->length_unknown = length < 0;
             t_->ranges_ok = length >= 0 && (h.accept_ranges || h.status == 206);
+            t_->etag = h.etag;
+            t_->last_modified = h.last_modified;
             t_->file_ready = true;
             extra = t_->take_pending_extra();
         }
@@ -274,14 +293,27 @@ class HttpConnection {
             std::lock_guard lock(t_->mutex_);
             path = t_->local_path;
         }
-        // A name is taken when the finished file or a partial one holds it.
+        int err = 0;
+        // A name is taken when a file holds it. A partial name taken by a file
+        // that is not ours (ours are always new) is left alone for another one.
         auto create = [&](const std::string& name) {
             std::lock_guard lock(t_->mutex_);
             struct stat st {};
             if (::lstat(text_to_path(name).c_str(), &st) == 0) return LocalFile::Created::exists;
-            auto r = t_->file.create_new(text_to_path(partial_name(name)), length);
-            if (r == LocalFile::Created::ok) t_->local_path = name;
-            return r;
+            for (int n = 0; n < kPartialNames; ++n) {
+                std::string partial = partial_candidate(name, n);
+                auto r = t_->file.create_new(text_to_path(partial), length);
+                if (r == LocalFile::Created::exists) continue;
+                if (r == LocalFile::Created::ok) {
+                    t_->local_path = name;
+                    t_->partial_path = partial;
+                } else {
+                    err = t_->file.error();
+                }
+                return r;
+            }
+            err = EEXIST;
+            return LocalFile::Created::error;
         };
         auto r = create(path);
         if (r == LocalFile::Created::exists) {
@@ -297,7 +329,8 @@ class HttpConnection {
                     chosen = t_->chosen_path;
                 }
                 t_->message(fill(msg::user_renamed(), {chosen}));
-                r = chosen.empty() ? LocalFile::Created::error : create(chosen);
+                r = chosen.empty() ? LocalFile::Created::exists : create(chosen);
+                if (r == LocalFile::Created::exists) err = EEXIST;
             } else {
                 for (int n = 1; n <= 99 && r == LocalFile::Created::exists; ++n) {
                     std::string name = numbered_name(path, n);
@@ -311,16 +344,17 @@ class HttpConnection {
             }
         }
         if (r != LocalFile::Created::ok) {
-            t_->error(msg::create_failed());
+            t_->error(file_error_text(err));
             return false;
         }
         return true;
     }
 
-    enum class Claim { piece, part_done, no_room };
+    enum class Claim { piece, part_done, no_room, dropped };
     // Claims the next piece of the part: its offset and size.
     Claim claim(std::int64_t& pos, std::int64_t& want, std::int64_t limit) {
         std::lock_guard lock(t_->mutex_);
+        if (t_->generation != generation_) return Claim::dropped;
         Segment& s = t_->segments[static_cast<std::size_t>(c_->segment)];
         pos = s.start + s.received;
         if (s.end >= 0 && pos >= s.end) return Claim::part_done;
@@ -336,13 +370,28 @@ class HttpConnection {
         return Step::fatal;
     }
 
-    void account(std::int64_t got) {
+    enum class Stored { ok, failed, dropped };
+    // Writes a claimed piece and counts it, unless a restart dropped the part
+    // meanwhile: then the piece belongs to the old version and is not written.
+    Stored store(std::int64_t pos, const char* bytes, std::size_t size) {
+        std::shared_lock gate(t_->write_gate);
+        {
+            std::lock_guard lock(t_->mutex_);
+            if (t_->generation != generation_) return Stored::dropped;
+        }
+        if (!t_->file.write_at(pos, bytes, size)) return Stored::failed;
+        auto got = static_cast<std::int64_t>(size);
         {
             std::lock_guard lock(t_->mutex_);
             t_->segments[static_cast<std::size_t>(c_->segment)].received += got;
         }
         t_->add_bytes(got);
         c_->bytes += got;
+        return Stored::ok;
+    }
+
+    // Keeps the rate limit after a piece.
+    void account(std::int64_t got) {
         if (p_.rate_limit > 0) {
             window_bytes_ += got;
             if (window_bytes_ >= t_->rate_share()) {
@@ -371,33 +420,10 @@ class HttpConnection {
         return Step::retry;
     }
 
-    // Reads and drops the bytes before this connection's part.
-    Step discard() {
-        while (skip_ > 0) {
-            if (t_->stopping()) return Step::fatal;
-            std::size_t leftover = body_have_ - body_at_;
-            if (leftover) {
-                auto n = static_cast<std::size_t>(
-                    std::min<std::int64_t>(skip_, static_cast<std::int64_t>(leftover)));
-                body_at_ += n;
-                skip_ -= static_cast<std::int64_t>(n);
-                continue;
-            }
-            auto want = static_cast<std::size_t>(std::min<std::int64_t>(skip_, p_.receive_chunk));
-            if (buffer_.size() < want) buffer_.resize(want);
-            std::size_t got = 0;
-            IoStatus st = c_->socket.receive(buffer_.data(), want, got, p_.receive_timeout_ms());
-            if (st != IoStatus::ok) return lost(st);
-            skip_ -= static_cast<std::int64_t>(got);
-        }
-        return Step::done;
-    }
-
     // The length is known, or the body ends when the server closes.
     Step receive_body() {
         window_start_ = Clock::now();
         window_bytes_ = 0;
-        if (Step st = discard(); st != Step::done) return st;
         for (;;) {
             if (t_->stopping()) return Step::fatal;
             std::int64_t pos = 0, want = 0;
@@ -406,12 +432,12 @@ class HttpConnection {
                 claim(pos, want, leftover ? static_cast<std::int64_t>(leftover) : piece_limit());
             if (cl == Claim::part_done) break;
             if (cl == Claim::no_room) return no_room();
+            if (cl == Claim::dropped) return Step::handed_back;
             std::size_t got = 0;
+            Stored stored = Stored::ok;
             if (leftover) {
-                if (!t_->file.write_at(pos, head_.data() + body_at_,
-                                       static_cast<std::size_t>(want)))
-                    return no_room();
                 got = static_cast<std::size_t>(want);
+                stored = store(pos, head_.data() + body_at_, got);
                 body_at_ += got;
                 if (want < static_cast<std::int64_t>(leftover))
                     body_at_ = body_have_;  // past our part
@@ -420,16 +446,20 @@ class HttpConnection {
                     buffer_.resize(static_cast<std::size_t>(want));
                 IoStatus st = c_->socket.receive(buffer_.data(), static_cast<std::size_t>(want),
                                                  got, p_.receive_timeout_ms());
-                if (st == IoStatus::ok && !t_->file.write_at(pos, buffer_.data(), got))
-                    return no_room();
+                if (st == IoStatus::ok) stored = store(pos, buffer_.data(), got);
                 // A close ends a body of unknown length, unless it is our own stop.
-                if (st == IoStatus::closed && t_->length_unknown && !t_->stopping()) {
+                if (st == IoStatus::closed && !t_->stopping()) {
                     std::lock_guard lock(t_->mutex_);
-                    finish_unknown_length();
-                    return Step::done;
+                    if (t_->generation != generation_) return Step::handed_back;
+                    if (t_->length_unknown) {
+                        finish_unknown_length();
+                        return Step::done;
+                    }
                 }
                 if (st != IoStatus::ok) return lost(st);
             }
+            if (stored == Stored::failed) return no_room();
+            if (stored == Stored::dropped) return Step::handed_back;
             account(static_cast<std::int64_t>(got));
         }
         return Step::done;
@@ -442,9 +472,11 @@ class HttpConnection {
             std::int64_t pos = 0, want = 0;
             Claim cl = claim(
                 pos, want, std::min<std::int64_t>(static_cast<std::int64_t>(size), piece_limit()));
-            if (cl != Claim::piece ||
-                !t_->file.write_at(pos, data, static_cast<std::size_t>(want))) {
-                write_failed_ = true;
+            Stored stored = cl == Claim::piece ? store(pos, data, static_cast<std::size_t>(want))
+                            : cl == Claim::dropped ? Stored::dropped
+                                                   : Stored::failed;
+            if (stored != Stored::ok) {
+                (stored == Stored::dropped ? dropped_ : write_failed_) = true;
                 return false;
             }
             account(want);
@@ -462,9 +494,11 @@ class HttpConnection {
         for (;;) {
             body_at_ += decoder.feed(head_.data() + body_at_, body_have_ - body_at_, sink);
             if (write_failed_) return no_room();
+            if (dropped_) return Step::handed_back;
             if (t_->stopping()) return Step::fatal;
             if (decoder.state() == ChunkedDecoder::State::done) {
                 std::lock_guard lock(t_->mutex_);
+                if (t_->generation != generation_) return Step::handed_back;
                 finish_unknown_length();
                 return Step::done;
             }
@@ -495,8 +529,10 @@ class HttpConnection {
     std::size_t body_at_ = 0, body_have_ = 0;
     Address address_;
     bool redirected_ = false;
+    bool restarted_ = false;  // a new version wants its body from offset 0
     bool write_failed_ = false;
-    std::int64_t skip_ = 0;  // bytes of a whole body before our part
+    bool dropped_ = false;  // a restart took this connection's part away
+    int generation_ = 0;    // the task's restarts this connection knows of
     Clock::time_point window_start_;
     std::int64_t window_bytes_ = 0;
 };

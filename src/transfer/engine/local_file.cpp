@@ -51,9 +51,13 @@ int open_regular_file(const std::filesystem::path& path) {
 LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std::int64_t length) {
     close();
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return errno == EEXIST ? Created::exists : Created::error;
+    if (fd < 0) {
+        error_ = errno;
+        return error_ == EEXIST ? Created::exists : Created::error;
+    }
     fd_ = fd;
     if (!allocate(fd, length)) {
+        error_ = errno;
         close();
         ::unlink(path.c_str());
         return Created::error;
@@ -95,6 +99,17 @@ bool LocalFile::write_at(std::int64_t pos, const char* bytes, std::size_t size) 
         size -= static_cast<std::size_t>(n);
         pos += n;
     }
+    return true;
+}
+
+bool LocalFile::resize(std::int64_t length) {
+    final_ = -1;
+    if (length < 0) {
+        sized_ = 0;
+        return ::ftruncate(fd_, 0) == 0;
+    }
+    if (!allocate(fd_, length) || ::ftruncate(fd_, static_cast<off_t>(length)) != 0) return false;
+    sized_ = length;
     return true;
 }
 

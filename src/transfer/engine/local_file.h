@@ -34,6 +34,10 @@ class LocalFile {
     bool write_at(std::int64_t pos, const char* bytes, std::size_t size);
     // Cuts an unknown-length file to what was received.
     void set_final_length(std::int64_t length);
+    // Sizes the file anew for another version of the download (-1: unknown, grows again).
+    bool resize(std::int64_t length);
+    // errno of the last failed create_new.
+    int error() const { return error_; }
 
     std::int64_t length() const { return sized_; }
     bool is_open() const { return fd_ >= 0; }
@@ -43,6 +47,7 @@ class LocalFile {
     int fd_ = -1;
     std::int64_t sized_ = 0;  // writes must stay below this
     std::int64_t final_ = -1;
+    int error_ = 0;
 };
 
 }  // namespace qorvel::engine

@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "net/charset.h"
@@ -39,10 +41,94 @@ bool read_field(std::istream& in, std::string& out) {
     return in.get() == '\n';
 }
 
+// What a file name may hold on disk, in bytes.
+constexpr std::size_t kNameMax = 255;
+
+std::size_t disk_bytes(const std::string& name) {
+    return text_to_path(name).native().size();
+}
+
+// Where each character of a GBK/GB18030 text begins.
+std::vector<std::size_t> character_starts(const std::string& text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size();) {
+        starts.push_back(i);
+        auto c = static_cast<unsigned char>(text[i]);
+        std::size_t n = 1;
+        if (c >= 0x81 && c <= 0xfe && i + 1 < text.size()) {
+            auto d = static_cast<unsigned char>(text[i + 1]);
+            n = d >= 0x30 && d <= 0x39 ? 4 : 2;
+        }
+        i += n;
+    }
+    return starts;
+}
+
+std::uint32_t name_hash(const std::string& text) {
+    std::uint32_t h = 2166136261u;
+    for (char c : text) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    return h;
+}
+
+// Moves a finished file to its name, never over another file: 0 or errno.
+int place_file(const std::filesystem::path& part, const std::string& name) {
+    auto done = text_to_path(name);
+    if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, done.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL) return errno;
+    // A file system without RENAME_NOREPLACE: a hard link cannot replace either.
+    if (::link(part.c_str(), done.c_str()) != 0) return errno;
+    ::unlink(part.c_str());
+    return 0;
+}
+
 }  // namespace
 
+std::string partial_candidate(const std::string& local_path, int n) {
+    std::string suffix = (n == 0 ? std::string() : "." + std::to_string(n)) + ".part";
+    auto slash = local_path.rfind('/');
+    std::size_t at = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = local_path.substr(at);
+    if (disk_bytes(name + suffix) <= kNameMax) return local_path + suffix;
+    // Too long with the suffix: whole characters of the name, then a hash of all of it.
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "~%08x", static_cast<unsigned>(name_hash(name)));
+    std::string tail = hash + suffix;
+    auto starts = character_starts(name);
+    std::size_t keep = name.size();
+    for (std::size_t i = starts.size();
+         i > 0 && disk_bytes(name.substr(0, keep) + tail) > kNameMax;)
+        keep = starts[--i];
+    return local_path.substr(0, at) + name.substr(0, keep) + tail;
+}
+
 std::string partial_name(const std::string& local_path) {
-    return local_path + ".part";
+    return partial_candidate(local_path, 0);
+}
+
+// '/' and '.' never occur inside a GBK character.
+std::string numbered_name(const std::string& path, int n) {
+    auto slash = path.rfind('/');
+    std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= name_at) dot = path.size();
+    return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
+}
+
+std::string file_error_text(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return msg::create_failed();
+    case EEXIST: return msg::name_taken();
+    case ENAMETOOLONG: return fill(msg::cannot_create(), {GBK("文件名过长")});
+    case EACCES:
+    case EPERM: return fill(msg::cannot_create(), {GBK("没有写入权限")});
+    case ENOENT:
+    case ENOTDIR: return fill(msg::cannot_create(), {GBK("文件夹不存在")});
+    case EROFS: return fill(msg::cannot_create(), {GBK("磁盘只读")});
+    default: return fill(msg::cannot_create(), {std::strerror(err)});
+    }
 }
 
 EngineSettings engine_settings() {
@@ -402,31 +488,72 @@ void Task::run() {
 
 void Task::settle_file(Outcome& outcome) {
     std::string final_name, partial;
+    std::int64_t length = -1;
     bool resumable = false;
     {
         std::lock_guard lock(mutex_);
         if (!file_ready) return;
         final_name = local_path;
-        partial = partial_name(local_path);
+        partial = partial_path;
+        length = total_length;
         resumable = !length_unknown && total_length >= 0;
     }
     auto part = text_to_path(partial);
-    if (outcome.result == Outcome::Result::success) {
-        // Never over a file that appeared under the final name meanwhile.
-        auto done = text_to_path(final_name);
-        int rc = ::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, done.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && errno == EINVAL && ::link(part.c_str(), done.c_str()) == 0)
-            rc = ::unlink(part.c_str());
-        if (rc != 0) {
-            // The bytes stay under the partial name; nothing is lost.
-            outcome.result = Outcome::Result::failed;
-            outcome.message = msg::create_failed();
-            message(outcome.message, 3);
-        }
+    if (outcome.result != Outcome::Result::success) {
+        if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable) return;
+        ::unlink(part.c_str());
         return;
     }
-    if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable) return;
-    ::unlink(part.c_str());
+    // The control loop has ended: messages go straight to the caller.
+    auto say = [&](const std::string& text, int level) {
+        if (param.message_callback) param.message_callback(text, level);
+    };
+    auto fail = [&](const std::string& why) {
+        ::unlink(part.c_str());
+        outcome.result = Outcome::Result::failed;
+        outcome.message = why;
+        say(why, 3);
+    };
+    // Done means a file of exactly the announced length.
+    struct stat st {};
+    if (::lstat(part.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != length) {
+        fail(msg::size_mismatch());
+        return;
+    }
+    std::string placed = final_name;
+    int err = place_file(part, placed);
+    if (err == EEXIST) {
+        // A file took the name while we downloaded: the caller decides, as at the start.
+        int answer = param.event_callback
+                         ? param.event_callback(kEventLocalFileExists, id_, 0, 0, id_)
+                         : kExistsAutoRename;
+        if (answer == kExistsGiveUp) {
+            fail(msg::user_gave_up());
+            return;
+        }
+        if (answer == kExistsCallerRenamed) {
+            {
+                std::lock_guard lock(mutex_);
+                placed = chosen_path;
+            }
+            err = placed.empty() ? EEXIST : place_file(part, placed);
+            if (err == 0) say(fill(msg::user_renamed(), {placed}), 0);
+        } else {
+            for (int n = 1; n <= 99 && err == EEXIST; ++n) {
+                placed = numbered_name(final_name, n);
+                err = place_file(part, placed);
+                if (err == 0) say(fill(msg::auto_renamed(), {placed}), 0);
+            }
+        }
+    }
+    if (err != 0) {
+        // Never left under the partial name: nobody would look for it there.
+        fail(file_error_text(err));
+        return;
+    }
+    outcome.local_path = placed;
+    std::lock_guard lock(mutex_);
+    local_path = placed;
 }
 
 std::string Task::save_resume() {
@@ -437,7 +564,7 @@ std::string Task::save_resume() {
     for (const auto& s : segments)
         r += std::to_string(s.start) + " " + std::to_string(s.end) + " " +
              std::to_string(s.received) + "\n";
-    return r;
+    return r + field(partial_path) + field(etag) + field(last_modified);
 }
 
 bool Task::load_resume(const std::string& record) {
@@ -462,12 +589,19 @@ bool Task::load_resume(const std::string& record) {
         done += s.received;
         parts.push_back(s);
     }
+    // Records of earlier versions end here: the usual partial name, no validators.
+    std::string partial = partial_name(path), tag, modified;
+    if (std::string p; read_field(in, p) && read_field(in, tag) && read_field(in, modified))
+        partial = p;
     auto a = parse_address(url);
     if (!a || a->scheme != "http" || covered != total) return false;
     std::lock_guard lock(mutex_);
-    if (!file.open_existing(text_to_path(partial_name(path)), total)) return false;
+    if (!file.open_existing(text_to_path(partial), total)) return false;
     address = *a;
     local_path = path;
+    partial_path = partial;
+    etag = tag;
+    last_modified = modified;
     total_length = total;
     segments = std::move(parts);
     file_ready = true;
@@ -586,6 +720,13 @@ std::int64_t Download::bytes_received() const {
 std::int64_t Download::recent_bytes() {
     auto t = current();
     return t ? t->take_recent() : 0;
+}
+
+std::int64_t Download::total_bytes() const {
+    auto t = current();
+    if (!t) return -1;
+    std::lock_guard lock(t->mutex_);
+    return t->file_ready && !t->length_unknown ? t->total_length : -1;
 }
 
 void Download::stop() {

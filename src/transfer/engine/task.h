@@ -9,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,9 +108,17 @@ class Task : public std::enable_shared_from_this<Task> {
     bool ranges_ok = false;
     bool length_unknown = false;
     bool upload_complete = false;
-    std::string local_path;   // GBK; the name actually used
-    std::string chosen_path;  // answer 2 to event 18
+    std::string local_path;    // GBK; the name actually used
+    std::string chosen_path;   // answer 2 to event 18
+    std::string partial_path;  // GBK; the file written until the download is complete
+    // The first answer's validators; an answer with others is another version.
+    std::string etag;
+    std::string last_modified;
+    // Counts restarts from offset 0: a piece claimed before one is not written.
+    int generation = 0;
     LocalFile file;
+    // Held shared while a piece is written, alone while the parts are reset.
+    std::shared_mutex write_gate;
     int take_pending_extra() {
         int n = pending_extra_;
         pending_extra_ = 0;
@@ -183,6 +192,14 @@ class Task : public std::enable_shared_from_this<Task> {
 
 void http_connection_main(std::shared_ptr<Task> task, Connection* c);
 void ftp_upload_main(std::shared_ptr<Task> task, Connection* c);
+
+// The n-th partial name of a download (0: the usual one), always within a
+// file name's 255 bytes.
+std::string partial_candidate(const std::string& local_path, int n);
+// "dir/name(n).ext" for the n-th automatic name.
+std::string numbered_name(const std::string& path, int n);
+// What a failed file operation means to the user (GBK), by errno.
+std::string file_error_text(int err);
 
 // "%s" and "%d" of a message template filled in order.
 std::string fill(const std::string& text_template, const std::vector<std::string>& values);

@@ -21,6 +21,27 @@ TEST(AnswerParsers, ContentRangeMustDescribeARealRange) {
         EXPECT_FALSE(parse_content_range(bad, start, total)) << bad;
 }
 
+TEST(AnswerParsers, ContentLengthGivenTwiceMustAgree) {
+    HttpHead h;
+    EXPECT_FALSE(
+        parse_http_head("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: 20\r\n", h));
+    EXPECT_FALSE(parse_http_head("HTTP/1.1 200 OK\r\nContent-Length: 10, 20\r\n", h));
+    EXPECT_FALSE(
+        parse_http_head("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: x\r\n", h));
+    for (const char* same : {"Content-Length: 10\r\ncontent-length:10", "Content-Length: 10, 10",
+                             "Content-Length: 10\r\nContent-Length: 010"}) {
+        HttpHead ok;
+        ASSERT_TRUE(parse_http_head(std::string("HTTP/1.1 200 OK\r\n") + same + "\r\n", ok))
+            << same;
+        EXPECT_EQ(ok.length, 10) << same;
+    }
+    HttpHead v;
+    ASSERT_TRUE(parse_http_head(
+        "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nLast-Modified: Tue, 01 Jul 2025 10:00:00 GMT\r\n", v));
+    EXPECT_EQ(v.etag, "\"v1\"");
+    EXPECT_EQ(v.last_modified, "Tue, 01 Jul 2025 10:00:00 GMT");
+}
+
 TEST(AnswerParsers, ChunkedBodiesAcrossAnyCut) {
     const std::string body = "5;name=x\r\nhello\r\n1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
     for (std::size_t cut = 0; cut <= body.size(); ++cut) {

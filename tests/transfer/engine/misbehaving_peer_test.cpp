@@ -671,3 +671,199 @@ TEST_F(MisbehavingPeerTest, WholeBodiesForRangesFallBackToOneConnection) {
 
 }  // namespace
 }  // namespace qorvel::engine
+
+namespace qorvel::engine {
+namespace {
+
+// A range answered with the whole body of other content: the file is that
+// body alone, never the first bytes of one version before the rest of another.
+TEST_F(MisbehavingPeerTest, ARangeAnsweredWithAnotherWholeBodyYieldsOnlyThatBody) {
+    const std::string other = test::random_bytes(body_.size(), 22);
+    ScriptedServer server([&](int fd, int index) {
+        read_until(fd, "\r\n\r\n");
+        if (index == 0)
+            write_all(fd,
+                      head_200(body_.size(), "Accept-Ranges: bytes\r\n") + body_.substr(0, 100000));
+        else
+            write_all(fd, head_200(other.size()) + other);
+        ::close(fd);
+    });
+    Download d;
+    ASSERT_TRUE(d.start(param(url(server))));
+    Outcome o = finish(d);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+    EXPECT_TRUE(test::read_file(dir_.path() / "got.bin") == other);
+    EXPECT_EQ(o.bytes, static_cast<std::int64_t>(other.size()));
+}
+
+// The first answer breaks off; the resume finds another total, ETag or
+// Last-Modified. The download starts over and yields the new version whole;
+// the same validators resume where the file stopped.
+TEST_F(MisbehavingPeerTest, AnotherVersionOnResumeStartsOverFromTheBeginning) {
+    struct Case {
+        const char* name;
+        std::string first_extra, later_extra;
+        std::size_t later_size;
+    };
+    const std::string lm1 = "Last-Modified: Tue, 01 Jul 2025 10:00:00 GMT\r\n";
+    const std::string lm2 = "Last-Modified: Tue, 01 Jul 2025 10:00:01 GMT\r\n";
+    const std::vector<Case> cases = {
+        {"total", "", "", body_.size() + 1000},
+        {"etag", "ETag: \"v1\"\r\n", "ETag: \"v2\"\r\n", body_.size()},
+        {"etag appears", "", "ETag: \"v2\"\r\n", body_.size()},
+        {"last-modified", lm1, lm2, body_.size()},
+        {"same", "ETag: \"v1\"\r\n" + lm1, "ETag: \"v1\"\r\n" + lm1, body_.size()},
+    };
+    for (const Case& c : cases) {
+        const bool same = std::string(c.name) == "same";
+        const std::string later = same ? body_ : test::random_bytes(c.later_size, 23);
+        std::mutex m;
+        std::vector<std::size_t> ranges;
+        ScriptedServer server([&](int fd, int index) {
+            std::size_t from = range_of(read_until(fd, "\r\n\r\n"));
+            {
+                std::lock_guard lock(m);
+                ranges.push_back(from);
+            }
+            if (index == 0) {
+                write_all(fd, head_200(body_.size(), "Accept-Ranges: bytes\r\n" + c.first_extra) +
+                                  body_.substr(0, 100000));
+            } else if (from > 0) {
+                write_all(fd, "HTTP/1.1 206 Partial\r\nContent-Range: bytes " +
+                                  std::to_string(from) + "-" + std::to_string(later.size() - 1) +
+                                  "/" + std::to_string(later.size()) + "\r\n" + c.later_extra +
+                                  "\r\n" + later.substr(from));
+            } else {
+                write_all(fd, head_200(later.size(), c.later_extra) + later);
+            }
+            ::close(fd);
+        });
+        EngineRecorder rec;
+        TaskParam p = param(url(server), std::string(c.name) + ".bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        ASSERT_EQ(d.outcome().result, Result::success) << c.name << rec.log();
+        EXPECT_TRUE(test::read_file(dir_.path() / (std::string(c.name) + ".bin")) == later)
+            << c.name;
+        std::lock_guard lock(m);
+        if (same) {
+            EXPECT_EQ(ranges, (std::vector<std::size_t>{0, 100000})) << c.name;
+        } else {
+            EXPECT_EQ(ranges, (std::vector<std::size_t>{0, 100000, 0})) << c.name;
+            EXPECT_TRUE(rec.said_containing(GBK("服务器上的文件"))) << c.name << rec.log();
+        }
+    }
+}
+
+// Two Content-Length values that disagree: the answer is unreadable, the
+// task fails and nothing is left, not even the shorter file.
+TEST_F(MisbehavingPeerTest, TwoDifferentContentLengthsFailTheAttempt) {
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                          "\r\nContent-Length: 1000\r\n\r\n" + body_);
+        ::close(fd);
+    });
+    Download d;
+    ASSERT_TRUE(d.start(param(url(server))));
+    Outcome o = finish(d);
+    EXPECT_EQ(o.result, Result::failed) << rec_.log();
+    EXPECT_EQ(o.message, utf8_to_gbk("暂时不支持的返回, 返回号[0]"));
+    EXPECT_TRUE(names_in(dir_.path()).empty());
+}
+
+}  // namespace
+}  // namespace qorvel::engine
+
+namespace qorvel::engine {
+namespace {
+
+// Names on disk: a user's own "x.part" is neither overwritten nor in the way,
+// a name of 253 bytes fits with its partial file, and a file that cannot be
+// created says why instead of blaming the disk.
+TEST_F(MisbehavingPeerTest, PartialFilesNeverClashNorOverflowTheName) {
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, head_200(body_.size()) + body_);
+        ::close(fd);
+    });
+    test::write_file(dir_.path() / "x.part", "mine");
+    test::write_file(dir_.path() / "x.1.part", "mine too");
+    {
+        Download d;
+        ASSERT_TRUE(d.start(param(url(server), "x")));
+        Outcome o = finish(d);
+        ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+        EXPECT_EQ(rec_.count(kEventLocalFileExists), 0);
+        EXPECT_EQ(o.local_path, path_to_text(dir_.path() / "x"));
+        EXPECT_TRUE(test::read_file(dir_.path() / "x") == body_);
+        EXPECT_EQ(test::read_file(dir_.path() / "x.part"), "mine");
+        EXPECT_EQ(test::read_file(dir_.path() / "x.1.part"), "mine too");
+        EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"x", "x.1.part", "x.part"}));
+    }
+    const std::string long_name = std::string(249, 'n') + ".bin";
+    {
+        EngineRecorder rec;
+        TaskParam p = param(url(server), long_name);
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(30000));
+        ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+        EXPECT_TRUE(test::read_file(dir_.path() / long_name) == body_);
+        EXPECT_EQ(names_in(dir_.path()).size(), 4u);
+    }
+    EngineRecorder rec;
+    TaskParam p = param(url(server), "no-such-folder/y.bin");
+    rec.attach(p);
+    Download d;
+    ASSERT_TRUE(d.start(p));
+    ASSERT_TRUE(d.wait_idle(30000));
+    EXPECT_EQ(d.outcome().result, Result::failed);
+    EXPECT_EQ(d.outcome().message, utf8_to_gbk("无法创建文件：文件夹不存在")) << rec.log();
+}
+
+// A file created under the final name while downloading: the caller is asked
+// again and the download finishes under a free name; the other file stays.
+// Refused, nothing is left and the reason says so.
+TEST_F(MisbehavingPeerTest, ANameTakenWhileDownloadingIsAskedForAgain) {
+    std::atomic<bool> go{false};
+    ScriptedServer server([&](int fd, int) {
+        read_until(fd, "\r\n\r\n");
+        write_all(fd, head_200(body_.size()) + body_.substr(0, 1000));
+        for (int i = 0; i < 500 && !go.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        write_all(fd, body_.substr(1000));
+        ::close(fd);
+    });
+    for (int answer : {kExistsAutoRename, kExistsGiveUp}) {
+        go = false;
+        EngineRecorder rec;
+        rec.answer = [&](int code) { return code == kEventLocalFileExists ? answer : 0; };
+        TaskParam p = param(url(server), "taken.bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(wait_for_bytes(d));
+        test::write_file(dir_.path() / "taken.bin", "not ours");
+        go = true;
+        ASSERT_TRUE(d.wait_idle(30000));
+        EXPECT_EQ(rec.count(kEventLocalFileExists), 1) << rec.log();
+        EXPECT_EQ(test::read_file(dir_.path() / "taken.bin"), "not ours");
+        if (answer == kExistsAutoRename) {
+            ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+            EXPECT_EQ(d.outcome().local_path, path_to_text(dir_.path() / "taken(1).bin"));
+            EXPECT_TRUE(test::read_file(dir_.path() / "taken(1).bin") == body_);
+            fs::remove(dir_.path() / "taken(1).bin");
+        } else {
+            EXPECT_EQ(d.outcome().result, Result::failed);
+            EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{"taken.bin"});
+        }
+        fs::remove(dir_.path() / "taken.bin");
+    }
+}
+
+}  // namespace
+}  // namespace qorvel::engine

@@ -210,7 +210,7 @@ class HttpConnection {
                 std::lock_guard lock(t_->mutex_);
                 longer_or_shorter = length != t_->total_length;
             }
-            t_->message(longer_or_shorter ? msg::length_changed() : msg::file_changed());
+            t_->message(longer_or_shorter ? msg::length_changed() : msg::remote_file_changed());
         }
         if (Step st = restart(h, length); st != Step::done) return st;
         if (h.status == 206 && from > 0) {

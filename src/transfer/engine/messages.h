@@ -48,7 +48,7 @@ inline const std::string& http_unsupported() { return GBK("暂时不支持的返
 inline const std::string& connection_lost() { return GBK("连接中断, 数据未收完"); }
 inline const std::string& too_many_redirects() { return GBK("重定向次数过多"); }
 inline const std::string& length_changed() { return GBK("服务器上的文件长度已改变"); }
-inline const std::string& file_changed() { return GBK("服务器上的文件已改变, 从头开始下载"); }
+inline const std::string& remote_file_changed() { return GBK("服务器上的文件已改变, 从头开始下载"); }
 inline const std::string& name_taken() { return GBK("文件名已被占用"); }
 inline const std::string& cannot_create() { return GBK("无法创建文件：%s"); }
 inline const std::string& size_mismatch() { return GBK("文件长度与服务器所给的不符"); }

@@ -86,7 +86,8 @@ void fetch_file_list(Client& c, ui::Window& w) {
     }
     w[names::kFileList].clear_rows();
     w[names::kNameList].clear_items();
-    FilePage page = parse_file_page(bytes_to_text(reply.body), w[names::kEntryPattern].text());
+    // The whole answer: a zero byte in it must not hide the rows and page count after it.
+    FilePage page = parse_file_page(reply.body, w[names::kEntryPattern].text());
     if (b.rebuild_page_list()) fill_page_combo(w[names::kPageCombo], page.pages);
     show_rows(w, page.rows);
     w[names::kActivityLog].append_text(gbk(text::kLogDone));
@@ -95,8 +96,8 @@ void fetch_file_list(Client& c, ui::Window& w) {
     // The password of the settings page; an unanswered fetch keeps the one we had.
     WebReply settings = web_get_reply(settings_url(c.hosts(), c.session().account_key()));
     if (settings.answered)
-        b.set_access_password(read_access_password(utf8_to_gbk(bytes_to_text(settings.body)),
-                                                   w[names::kPasswordMarker].text()));
+        b.set_access_password(
+            read_access_password(utf8_to_gbk(settings.body), w[names::kPasswordMarker].text()));
     // The upload target follows before the controls come back, so that an upload
     // started the moment they do goes to this folder.
     if (w[names::kSetUploadCheck].checked()) set_upload_target_from_tree(c, false);
@@ -123,8 +124,7 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
             finish_list_load(c, w, text::kFolderUnreachable);
             return;
         }
-        auto entries =
-            parse_folder_answer(bytes_to_text(reply.body), w[names::kFolderPattern].text());
+        auto entries = parse_folder_answer(reply.body, w[names::kFolderPattern].text());
         for (int child : tree.tree_children(item)) tree.delete_tree_item(child);
         for (size_t at = 0; at < entries.size(); at += kBatch) {
             std::vector<std::pair<std::string, long long>> batch;

@@ -45,6 +45,8 @@ void finish_list_load(Client& c, ui::Window& w, const char* status) {
     w[names::kTree].set_enabled(true);
     w[names::kTabs].set_enabled(true);
     w[names::kStatus].set_caption(gbk(status));
+    // A whole-folder list asks for one load only, whether it was answered or not.
+    c.browser().set_folder_download_pending(false);
     c.browser().end_load();
 }
 
@@ -78,7 +80,6 @@ void fetch_file_list(Client& c, ui::Window& w) {
     std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
     w[names::kListAddress].set_text(address);
     WebReply reply = web_get_reply(address);
-    b.set_folder_download_pending(false);
     if (!reply.answered) {
         // The rows shown stay: an unanswered page is no empty folder.
         finish_list_load(c, w, text::kFilesUnreachable);

@@ -299,6 +299,19 @@ TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) 
     download_rows(*r, {sample});
     ASSERT_TRUE(queue_idle(*r));
     EXPECT_EQ(read_bytes(target), fresh);
+
+    // 同名更改 with a dangling link planted at the name: the name is taken, the link's
+    // target is never created and the file gets a numbered name.
+    fs::remove(target);
+    fs::create_symlink(r->home_.path() / "planted", target);
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_FALSE(fs::exists(r->home_.path() / "planted"));
+    EXPECT_TRUE(fs::is_symlink(target));
+    r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
+    EXPECT_NE(text_to_path(renamed), target) << lists_shown(*r);
+    EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
 }
 
 TEST_F(TransferRoads, WholeFolderDownloadQueuesEveryFileOfTheFolder) {

@@ -1,14 +1,15 @@
 #include "platform/desktop_shell.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 
 #include "net/charset.h"
+#include "platform/key_file.h"
 
 extern char** environ;
 
@@ -90,11 +91,26 @@ void DesktopShell::set_clipboard_text(const std::string& text) {
 }
 
 bool DesktopShell::create_shortcut(const std::string& path, const std::string& target) {
-    std::ofstream out(text_to_path(path), std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << "[Desktop Entry]\nType=Link\nName=" << text_to_path(path).stem().string()
-        << "\nURL=" << gbk_to_utf8(target) << "\n";
-    return static_cast<bool>(out.flush());
+    for (unsigned char c : target)
+        if (c < 0x20 || c == 0x7f) return false;
+    std::string url = gbk_to_utf8(target);
+    if (url.empty()) return false;  // empty, or no GBK text
+    std::filesystem::path file = text_to_path(path);
+    std::string text = link_file_text(file.stem().string(), url);
+    // A new file only: an entry already there (a planted link above all) is never written through.
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    bool ok = ::close(fd) == 0 && left == 0;
+    if (!ok) ::unlink(file.c_str());
+    return ok;
 }
 
 void DesktopShell::shut_down() {

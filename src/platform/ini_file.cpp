@@ -68,6 +68,9 @@ std::string ini_read(const std::filesystem::path& file, std::string_view section
 
 bool ini_write(const std::filesystem::path& file, std::string_view section, std::string_view key,
                std::string_view value, std::filesystem::perms mode) {
+    // A line break would end the entry and let the rest stand as keys or sections of its own.
+    for (std::string_view part : {section, key, value})
+        if (part.find_first_of("\r\n") != std::string_view::npos) return false;
     bool exists = false;
     std::vector<std::string> lines = read_lines(file, &exists);
     std::string entry = std::string(key) + "=" + std::string(value);
@@ -118,7 +121,9 @@ bool ini_write(const std::filesystem::path& file, std::string_view section, std:
         struct stat st {};
         if (::stat(file.c_str(), &st) == 0) bits = st.st_mode & 0777 & (bits | 0700);
     }
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, bits);
+    // A fresh sibling: whatever was left at its name (a planted link too) goes first.
+    ::unlink(tmp.c_str());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
     if (fd < 0) return false;
     ::fchmod(fd, bits);
     const char* p = content.data();

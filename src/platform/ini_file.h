@@ -15,7 +15,8 @@ std::string ini_read(const std::filesystem::path& file, std::string_view section
 
 // Writes the value, creating the file and the section when needed. The file is
 // replaced as a whole (never left half-written) and keeps the given mode when
-// it is created. Returns false when the file cannot be written.
+// it is created. Returns false when the file cannot be written, and refuses a
+// section, key or value holding a CR or LF.
 bool ini_write(const std::filesystem::path& file, std::string_view section, std::string_view key,
                std::string_view value,
                std::filesystem::perms mode = std::filesystem::perms::owner_read |

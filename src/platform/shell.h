@@ -16,7 +16,8 @@ class Shell {
     // Shows the file selected in the file manager.
     virtual void show_in_file_manager(const std::string& path) = 0;
     virtual void set_clipboard_text(const std::string& text) = 0;
-    // Writes a shortcut file at path that opens target.
+    // Creates a new shortcut file at path that opens target; false when any
+    // entry (a link too) is already there or the file cannot be written.
     virtual bool create_shortcut(const std::string& path, const std::string& target) = 0;
     // Powers the machine off (forced). Guarded in the real implementation.
     virtual void shut_down() = 0;

@@ -45,6 +45,8 @@ void finish_list_load(Client& c, ui::Window& w, const char* status) {
     w[names::kTree].set_enabled(true);
     w[names::kTabs].set_enabled(true);
     w[names::kStatus].set_caption(gbk(status));
+    // A whole-folder list asks for one load only, whether it was answered or not.
+    c.browser().set_folder_download_pending(false);
     c.browser().end_load();
 }
 
@@ -78,7 +80,6 @@ void fetch_file_list(Client& c, ui::Window& w) {
     std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
     w[names::kListAddress].set_text(address);
     WebReply reply = web_get_reply(address);
-    b.set_folder_download_pending(false);
     if (!reply.answered) {
         // The rows shown stay: an unanswered page is no empty folder.
         finish_list_load(c, w, text::kFilesUnreachable);
@@ -86,7 +87,8 @@ void fetch_file_list(Client& c, ui::Window& w) {
     }
     w[names::kFileList].clear_rows();
     w[names::kNameList].clear_items();
-    FilePage page = parse_file_page(bytes_to_text(reply.body), w[names::kEntryPattern].text());
+    // The whole answer: a zero byte in it must not hide the rows and page count after it.
+    FilePage page = parse_file_page(reply.body, w[names::kEntryPattern].text());
     if (b.rebuild_page_list()) fill_page_combo(w[names::kPageCombo], page.pages);
     show_rows(w, page.rows);
     w[names::kActivityLog].append_text(gbk(text::kLogDone));
@@ -95,8 +97,8 @@ void fetch_file_list(Client& c, ui::Window& w) {
     // The password of the settings page; an unanswered fetch keeps the one we had.
     WebReply settings = web_get_reply(settings_url(c.hosts(), c.session().account_key()));
     if (settings.answered)
-        b.set_access_password(read_access_password(utf8_to_gbk(bytes_to_text(settings.body)),
-                                                   w[names::kPasswordMarker].text()));
+        b.set_access_password(
+            read_access_password(utf8_to_gbk(settings.body), w[names::kPasswordMarker].text()));
     // The upload target follows before the controls come back, so that an upload
     // started the moment they do goes to this folder.
     if (w[names::kSetUploadCheck].checked()) set_upload_target_from_tree(c, false);
@@ -123,8 +125,7 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
             finish_list_load(c, w, text::kFolderUnreachable);
             return;
         }
-        auto entries =
-            parse_folder_answer(bytes_to_text(reply.body), w[names::kFolderPattern].text());
+        auto entries = parse_folder_answer(reply.body, w[names::kFolderPattern].text());
         for (int child : tree.tree_children(item)) tree.delete_tree_item(child);
         for (size_t at = 0; at < entries.size(); at += kBatch) {
             std::vector<std::pair<std::string, long long>> batch;

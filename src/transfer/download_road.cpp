@@ -35,9 +35,12 @@ void add_completed(ui::Window& w, const std::string& name, const std::string& pa
     set_done_caption(w);
 }
 
-bool exists(const std::string& path) {
+// Any entry counts, a link too (dangling or not): a name is never chosen
+// through a link someone else planted.
+bool taken(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::exists(text_to_path(path), ec);
+    auto status = std::filesystem::symlink_status(text_to_path(path), ec);
+    return status.type() != std::filesystem::file_type::not_found;
 }
 
 int random_prefix() {
@@ -61,11 +64,16 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
         add_completed(w, listed_name, GBK("失败：无法取得链接地址"));
         return;
     }
+    // A link file opens what it names when launched: only a web or FTP address may go in.
+    if (!transfer::link_file_address(*link)) {
+        add_completed(w, listed_name, GBK("失败：链接地址不是网址"));
+        return;
+    }
     std::string path = folder + *name + ".desktop";
-    for (int attempt = 0; exists(path) && attempt < 64; ++attempt) {
+    for (int attempt = 0; taken(path) && attempt < 64; ++attempt) {
         path = folder + std::to_string(random_prefix()) + *name + ".desktop";
     }
-    if (exists(path) || !c.shell().create_shortcut(path, *link)) {
+    if (taken(path) || !c.shell().create_shortcut(path, *link)) {
         add_completed(w, listed_name, GBK("失败：无法创建链接文件"));
         return;
     }
@@ -148,7 +156,7 @@ void run_next_download(Client& c) {
         }
         std::string base = e.folder.empty() ? default_save_folder(*w) : e.folder;
         const int policy = (*w)["组合框6"].current();
-        auto plan = transfer::plan_target(base, *name, policy, exists, random_prefix);
+        auto plan = transfer::plan_target(base, *name, policy, taken, random_prefix);
         if (!plan.ok) {
             fail_download(c, *w, id, GBK("没有可用的文件名"));
             continue;
@@ -175,7 +183,7 @@ void run_next_download(Client& c) {
             if (code != engine::kEventLocalFileExists) return 0;
             // A file took the name after the plan (at the start or while downloading):
             // the row's same-name rule decides again.
-            auto to = transfer::retarget(base, name, policy, id, exists, random_prefix);
+            auto to = transfer::retarget(base, name, policy, id, taken, random_prefix);
             if (!to) {
                 placement->refused = true;
                 return engine::kExistsGiveUp;

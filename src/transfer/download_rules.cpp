@@ -18,6 +18,23 @@ std::optional<std::string> storage_link(const std::string& answer) {
     return answer.substr(from, end - from);
 }
 
+bool link_file_address(std::string_view link) {
+    for (unsigned char c : link)
+        if (c < 0x20 || c == 0x7f) return false;
+    size_t colon = link.find("://");
+    if (colon == std::string_view::npos) return false;
+    std::string scheme = text_lower(link.substr(0, colon));
+    if (scheme != "http" && scheme != "https" && scheme != "ftp") return false;
+    std::string_view authority = link.substr(colon + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#\\"));
+    if (size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority = authority.substr(at + 1);
+    std::string_view host = authority.substr(0, authority.find(':'));
+    if (!authority.empty() && authority.front() == '[')
+        host = authority.substr(0, authority.find(']') + 1);
+    return !host.empty() && host != "[]" && host.find(' ') == std::string_view::npos;
+}
+
 std::string storage_link_path(const std::string& file_id, const std::string& access_password) {
     return with_query("/ym.php", Form().add("pid", file_id).add("srmm", access_password));
 }

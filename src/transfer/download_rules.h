@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/service_hosts.h"
 
@@ -14,6 +15,10 @@ namespace qorvel::transfer {
 // Nothing when either marker is missing or the link is empty, so a broken
 // answer fails the task instead of fetching from a made-up address.
 std::optional<std::string> storage_link(const std::string& answer);
+
+// Whether a storage link may become a link file: an http, https or ftp
+// address (scheme in any case) with a host, and no control byte anywhere.
+bool link_file_address(std::string_view link);
 
 // "/ym.php?pid=" + file id + "&srmm=" + access password.
 std::string storage_link_path(const std::string& file_id, const std::string& access_password);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,13 @@ class StorageRoad {
     StorageRoad(const ServiceInstance& service, ServiceHosts hosts)
         : cut_(std::make_shared<std::atomic<bool>>(false)),
           hold_(std::make_shared<std::atomic<bool>>(false)),
-          proxy_(forward_to(hosts.web, cut_, hold_), service.host()),
+          edits_(std::make_shared<Edits>()),
+          proxy_(forward_to(hosts.web, cut_, hold_,
+                            [edits = edits_](const RecordedRequest& q, std::string answer) {
+                                std::lock_guard g(edits->mutex);
+                                return edits->edit ? edits->edit(q, std::move(answer)) : answer;
+                            }),
+                 service.host()),
           program_(backend_, prompts_),
           client_(program_, shell_, with_web(hosts, proxy_.address()),
                   ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
@@ -165,6 +172,11 @@ class StorageRoad {
     void cut(bool on) { cut_->store(on); }
     // While on, requests wait at the forwarder: a load under way stays under way.
     void hold(bool on) { hold_->store(on); }
+    // Changes the service's answers on their way to the client.
+    void edit_answers(AnswerEdit edit) {
+        std::lock_guard g(edits_->mutex);
+        edits_->edit = std::move(edit);
+    }
 
     static ServiceHosts with_web(ServiceHosts h, const std::string& web) {
         h.web = web;
@@ -174,6 +186,11 @@ class StorageRoad {
     TempDir home_{"qorvel-storage-home"};
     std::shared_ptr<std::atomic<bool>> cut_;
     std::shared_ptr<std::atomic<bool>> hold_;
+    struct Edits {
+        std::mutex mutex;
+        AnswerEdit edit;
+    };
+    std::shared_ptr<Edits> edits_;
     RecordingServer proxy_;
     ui::HeadlessBackend backend_{test::fail_test};
     ui::ScriptedPrompts prompts_;

@@ -552,5 +552,43 @@ TEST_F(StorageRoads, AServiceThatCannotBeReachedIsNoVerdict) {
     EXPECT_TRUE(r->window(windows::kCreateFolderWindow));
 }
 
+TEST_F(StorageRoads, AZeroByteInAnAnswerHidesNoFolderRowOrPageCount) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    // From here every folder, file page and settings answer starts with a zero byte.
+    r->edit_answers([](const test::RecordedRequest& q, std::string answer) {
+        if (q.target().rfind("/mljg/", 0) != 0 && q.target().rfind("/get/sz.php", 0) != 0)
+            return answer;
+        return test::with_body(answer, [](std::string body) { return '\0' + body; });
+    });
+    r->client_.browser().set_access_password("");
+    ASSERT_TRUE(r->select_folder("分页测试"));
+    EXPECT_EQ(r->main()["组合框1"].item_count(), 3);
+    EXPECT_EQ(r->client_.browser().access_password(), "8888");
+    ASSERT_EQ(r->files().row_count(), 20);
+    EXPECT_EQ(r->file_names().front(), "文件45.txt");
+    ASSERT_TRUE(r->select_folder("照片"));
+    EXPECT_EQ(r->child_names(r->item("照片")), (std::vector<std::string>{"2023年旅行"}));
+}
+
+TEST_F(StorageRoads, AWholeFolderListThatGotNoAnswerLeavesTheNextPageLoadOrdinary) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    ASSERT_TRUE(r->select_folder("分页测试"));
+    r->cut(true);
+    ASSERT_TRUE(r->load([&] { EXPECT_TRUE(storage::start_whole_folder_load(r->client_)); }));
+    r->cut(false);
+    EXPECT_EQ(r->main()["标签57"].caption(),
+              utf8_to_gbk("无法连接服务器，目录未能读取，请稍后重试。"));
+    EXPECT_FALSE(r->client_.browser().folder_download_pending());
+    ASSERT_TRUE(r->load([&] {
+        r->main()["组合框1"].set_current(1);
+        r->program_.raise(r->main(), "组合框1", Event::item_selected);
+    }));
+    EXPECT_EQ(r->sent("/mljg/wjdq.php").back().find("dqlx"), std::string::npos);
+    EXPECT_EQ(r->files().row_count(), 20);
+    EXPECT_EQ(r->client_.transfers().downloads.size(), 0u) << "no row was queued for download";
+}
+
 }  // namespace
 }  // namespace qorvel

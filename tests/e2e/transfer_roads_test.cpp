@@ -7,11 +7,13 @@
 #include <boost/regex.hpp>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "e2e/road.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "platform/desktop_shell.h"
 #include "support/engine_peers.h"
 #include "support/forwarding.h"
 #include "support/recording_server.h"
@@ -298,6 +300,19 @@ TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) 
     download_rows(*r, {sample});
     ASSERT_TRUE(queue_idle(*r));
     EXPECT_EQ(read_bytes(target), fresh);
+
+    // 同名更改 with a dangling link planted at the name: the name is taken, the link's
+    // target is never created and the file gets a numbered name.
+    fs::remove(target);
+    fs::create_symlink(r->home_.path() / "planted", target);
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_FALSE(fs::exists(r->home_.path() / "planted"));
+    EXPECT_TRUE(fs::is_symlink(target));
+    r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
+    EXPECT_NE(text_to_path(renamed), target) << lists_shown(*r);
+    EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
 }
 
 TEST_F(TransferRoads, WholeFolderDownloadQueuesEveryFileOfTheFolder) {
@@ -330,6 +345,74 @@ TEST_F(TransferRoads, WholeFolderDownloadQueuesEveryFileOfTheFolder) {
         EXPECT_EQ(r->main()["选择夹2"].page_title(1), GBK("已完成(45)"));
         EXPECT_EQ(r->main()["选择夹1"].current(), 2) << "the download page is shown";
     });
+}
+
+// Link-only entries become real link files (the desktop's own shell writes them) from a web
+// host whose file pages hand out the storage links the test chooses.
+TEST_F(TransferRoads, LinkFilesHoldOnlyWebAddressesAndNeverFollowAPlantedLink) {
+    auto links = std::make_shared<std::pair<std::mutex, std::string>>();
+    test::RecordingServer web(
+        [links,
+         forward = test::forward_to(hosts_of(*service_).web)](const test::RecordedRequest& q) {
+            if (q.target().rfind("/ym.php", 0) != 0) return forward(q);
+            std::lock_guard g(links->first);
+            return test::RecordingServer::answer(
+                200, "<span style=\"display:none;\">bsmzdyd" + links->second + "</span>");
+        },
+        service_->host());
+    auto h = hosts_of(*service_);
+    h.web = web.address();
+    auto r = signed_in("demo", "demo123", h);
+    DesktopShell desktop;
+    r->shell_.write_shortcuts_with(&desktop);
+    auto rows = show_root(*r);
+    int link = row_named(rows, "外部链接.zip");
+    ASSERT_GE(link, 0);
+    std::string listed_name = gbk_to_utf8(rows[link].name);
+
+    int done = 0;
+    // Hands out one storage link and fetches the row; the finished list's new top row.
+    auto fetch = [&](const std::string& storage_link) {
+        {
+            std::lock_guard g(links->first);
+            links->second = storage_link;
+        }
+        download_rows(*r, {link});
+        ++done;
+        EXPECT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == done; }));
+        std::string where;
+        r->call([&] { where = gbk_to_utf8(r->main()["超级列表框3"].cell(0, 1)); });
+        return where;
+    };
+    auto desktop_files = [&] {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(save_))
+            if (e.path().extension() == ".desktop") out.push_back(e.path());
+        return out;
+    };
+
+    for (const char* hostile : {"http://x/doc\n[Desktop Entry]\nType=Application\n"
+                                "Exec=sh -c 'touch /tmp/qorvel-pwned'\n",
+                                "http://x/doc\r\nExec=id", "file:///bin/sh", "sh -c id",
+                                "javascript:alert(1)", "http:///no-host"}) {
+        EXPECT_EQ(fetch(hostile), "失败：链接地址不是网址") << hostile;
+        EXPECT_TRUE(desktop_files().empty()) << hostile;
+    }
+
+    // A dangling link planted at the name points into an autostart folder.
+    fs::path autostart = r->home_.path() / ".config" / "autostart";
+    fs::create_directories(autostart);
+    fs::create_symlink(autostart / "evil.desktop", save_ / (listed_name + ".desktop"));
+    std::string made = fetch("HTTPS://www.example.com/qorvel/a b.zip");
+    EXPECT_TRUE(fs::is_empty(autostart)) << "written through the planted link";
+    EXPECT_TRUE(fs::is_symlink(save_ / (listed_name + ".desktop")));
+    ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(made))) << made;
+    EXPECT_NE(made, (save_ / (listed_name + ".desktop")).string());
+    EXPECT_EQ(fs::path(made).parent_path(), save_);
+    EXPECT_EQ(test::read_file(made),
+              "[Desktop Entry]\nType=Link\nName=" + fs::path(made).stem().string() +
+                  "\nURL=HTTPS://www.example.com/qorvel/a b.zip\n");
+    EXPECT_EQ(desktop_files().size(), 2u) << "the planted link and the new file";
 }
 
 // Uploads: a retry wait of 50 ms and 3 attempts keep refused connections short.

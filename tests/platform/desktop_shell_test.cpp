@@ -1,14 +1,18 @@
 // The file manager call and its fallback, with stand-in desktop programs on
-// PATH that write down how they were called.
+// PATH that write down how they were called; link files and their values.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "net/charset.h"
 #include "platform/desktop_shell.h"
+#include "platform/key_file.h"
 #include "support/process.h"
 
 namespace qorvel {
@@ -64,6 +68,75 @@ TEST_F(ShowInFileManager, WithoutAFileManagerServiceOpensTheFolder) {
     DesktopShell shell;
     shell.show_in_file_manager("/tmp/my files/$(touch x)/a.txt");
     EXPECT_EQ(wait_for(out_.path() / "xdg-open"), "/tmp/my files/$(touch x)\n");
+}
+
+TEST(KeyFileValue, NoValueEndsItsLineAndEveryValueReadsBack) {
+    EXPECT_EQ(key_file_value("http://x/a b"), "http://x/a b");
+    EXPECT_EQ(key_file_value("a\nType=Application\r\tb\\"), "a\\nType=Application\\r\\tb\\\\");
+    EXPECT_EQ(key_file_value(" a b "), "\\sa b\\s") << "readers trim blanks at either end";
+    EXPECT_EQ(key_file_value(" "), "\\s");
+    for (const std::string& v :
+         std::vector<std::string>{"", "plain", "\\s", "\\", "a\\nb", "\n[Desktop Entry]\nExec=x\n",
+                                  " \t \r\n ", std::string("a\0b", 3)}) {
+        std::string e = key_file_value(v);
+        EXPECT_EQ(e.find_first_of("\r\n"), std::string::npos) << e;
+        EXPECT_EQ(key_file_unescape(e), v) << e;
+    }
+    EXPECT_EQ(key_file_unescape("a\\qb\\"), "a\\qb\\") << "unknown escapes stay as written";
+}
+
+// The keys of a key file as a reader sees them: group, then "key=value" lines.
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+class LinkFiles : public ::testing::Test {
+  protected:
+    std::string at(const std::string& name) { return utf8_to_gbk((dir_.path() / name).string()); }
+    test::TempDir dir_{"qorvel-links"};
+    DesktopShell shell_;
+};
+
+TEST_F(LinkFiles, OneLinkEntryWithEscapedValues) {
+    ASSERT_TRUE(shell_.create_shortcut(at(" 说明\\.zip.desktop"),
+                                       utf8_to_gbk("http://example.com/a\\b/下载 ")));
+    std::string text = test::read_file(dir_.path() / " 说明\\.zip.desktop");
+    EXPECT_EQ(lines_of(text),
+              (std::vector<std::string>{"[Desktop Entry]", "Type=Link", "Name=\\s说明\\\\.zip",
+                                        "URL=http://example.com/a\\\\b/下载\\s"}));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_.path() / " 说明\\.zip.desktop").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(LinkFiles, ATargetWithAControlByteIsNoLink) {
+    for (const std::string& target : std::vector<std::string>{
+             "http://x/doc\n[Desktop Entry]\nType=Application\nExec=sh -c id", "http://x/\r",
+             std::string("http://x/\0", 10), "", "http://x/\x7f"}) {
+        EXPECT_FALSE(shell_.create_shortcut(at("a.desktop"), target));
+        EXPECT_FALSE(std::filesystem::exists(dir_.path() / "a.desktop"));
+    }
+}
+
+TEST_F(LinkFiles, NeverWritesThroughOrOverAnEntryAlreadyThere) {
+    std::filesystem::create_directories(dir_.path() / "autostart");
+    auto target = dir_.path() / "autostart" / "x.desktop";
+    std::filesystem::create_symlink(target, dir_.path() / "planted.desktop");
+    EXPECT_FALSE(shell_.create_shortcut(at("planted.desktop"), "http://x/"));
+    EXPECT_FALSE(std::filesystem::exists(target)) << "created through a dangling link";
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "planted.desktop"));
+
+    test::write_file(dir_.path() / "old.desktop", "kept");
+    EXPECT_FALSE(shell_.create_shortcut(at("old.desktop"), "http://x/"));
+    EXPECT_EQ(test::read_file(dir_.path() / "old.desktop"), "kept");
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+#include <vector>
+
 #include "net/charset.h"
 #include "platform/ini_file.h"
 #include "support/process.h"
@@ -61,6 +64,40 @@ TEST(IniFile, ModesAndDeletion) {
     EXPECT_TRUE(ini_delete_file(secret));  // already gone
     // A folder that cannot be written reports failure instead of pretending.
     EXPECT_FALSE(ini_write("/proc/qorvel-no/x.ini", "s", "k", "v"));
+}
+
+TEST(IniFile, ALineBreakCannotAddKeysOrSections) {
+    test::TempDir dir;
+    auto file = dir.path() / "login.iniat";
+    ASSERT_TRUE(ini_write(file, "s", "k", "v"));
+    for (auto [section, key, value] :
+         {std::tuple<std::string, std::string, std::string>{"s", "k", "x\r\n[hosts]\r\nweb=evil"},
+          {"s", "k", "x\nk2=y"},
+          {"s", "k", "x\ry"},
+          {"s", "k\nk2", "y"},
+          {"s]\n[t", "k", "y"}}) {
+        EXPECT_FALSE(ini_write(file, section, key, value));
+    }
+    EXPECT_EQ(test::read_file(file), "[s]\r\nk=v\r\n") << "a refused write changes nothing";
+    // Everything else is stored as it is and reads back the same.
+    for (const std::string& value :
+         std::vector<std::string>{"a=b;c", "[x]", GBK("张三切割p@ss#=1"), std::string("a\tb")}) {
+        ASSERT_TRUE(ini_write(file, "s", "k", value));
+        EXPECT_EQ(ini_read(file, "s", "k"), value);
+    }
+}
+
+TEST(IniFile, ALinkAtTheTemporaryNameIsNotWrittenThrough) {
+    test::TempDir dir;
+    auto file = dir.path() / "secret.iniat";
+    auto elsewhere = dir.path() / "elsewhere";
+    std::filesystem::create_symlink(elsewhere, dir.path() / "secret.iniat.tmp");
+    ASSERT_TRUE(
+        ini_write(file, "s", "k", "password",
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere));
+    EXPECT_EQ(ini_read(file, "s", "k"), "password");
+    EXPECT_FALSE(std::filesystem::is_symlink(file));
 }
 
 }  // namespace

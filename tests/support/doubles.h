@@ -31,7 +31,17 @@ class ShellRecorder : public Shell {
     void set_clipboard_text(const std::string& text) override { add({"clipboard", text, {}}); }
     bool create_shortcut(const std::string& path, const std::string& target) override {
         add({"shortcut", path, target});
-        return true;
+        Shell* writer = nullptr;
+        {
+            std::lock_guard g(mutex_);
+            writer = shortcut_writer_;
+        }
+        return writer ? writer->create_shortcut(path, target) : true;
+    }
+    // Shortcuts are written by this shell as well (the real one), not only recorded.
+    void write_shortcuts_with(Shell* writer) {
+        std::lock_guard g(mutex_);
+        shortcut_writer_ = writer;
     }
     void shut_down() override { add({"shut_down", {}, {}}); }
 
@@ -47,6 +57,7 @@ class ShellRecorder : public Shell {
     }
     mutable std::mutex mutex_;
     std::vector<Action> actions_;
+    Shell* shortcut_writer_ = nullptr;
 };
 
 class PromptScript : public Prompts {

@@ -65,15 +65,36 @@ std::string ask_service(const std::string& host_port, const std::string& request
 
 RecordingServer::Responder forward_to(const std::string& host_port,
                                       std::shared_ptr<std::atomic<bool>> cut,
-                                      std::shared_ptr<std::atomic<bool>> hold) {
-    return [host_port, cut, hold](const RecordedRequest& r) {
+                                      std::shared_ptr<std::atomic<bool>> hold, AnswerEdit edit) {
+    return [host_port, cut, hold, edit](const RecordedRequest& r) {
         for (int i = 0; hold && hold->load() && i < 2000; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (cut && cut->load()) return std::string();
         std::string answer = ask_service(host_port, closing_head(r.head) + r.body);
         if (answer.empty()) return RecordingServer::answer(502, "");
-        return answer;
+        return edit ? edit(r, std::move(answer)) : answer;
     };
+}
+
+std::string with_body(const std::string& answer,
+                      const std::function<std::string(std::string body)>& change) {
+    size_t end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return answer;
+    std::string body = change(answer.substr(end + 4));
+    std::string head;
+    size_t pos = 0;
+    while (pos < end) {
+        size_t eol = answer.find("\r\n", pos);
+        if (eol == std::string::npos || eol > end) eol = end;
+        std::string line = answer.substr(pos, eol - pos);
+        pos = eol + 2;
+        std::string lower = line;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.rfind("content-length:", 0) == 0)
+            line = "Content-Length: " + std::to_string(body.size());
+        head += line + "\r\n";
+    }
+    return head + "\r\n" + body;
 }
 
 }  // namespace qorvel::test

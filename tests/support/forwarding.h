@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,13 +12,22 @@
 
 namespace qorvel::test {
 
+// Changes an answer (raw bytes, head included) on its way back to the client.
+using AnswerEdit = std::function<std::string(const RecordedRequest&, std::string answer)>;
+
 // host:port of the real server. The request goes with "Connection: close";
 // an unreachable server gives a 502 answer. While *cut is true the
 // connection closes without any answer, as a service that went away. While
 // *hold is true a request waits before it goes on (at most 10 s), so a test
-// can keep a load running for as long as it needs.
+// can keep a load running for as long as it needs. edit, when given, changes
+// every answer the real server gave.
 RecordingServer::Responder forward_to(const std::string& host_port,
                                       std::shared_ptr<std::atomic<bool>> cut = nullptr,
-                                      std::shared_ptr<std::atomic<bool>> hold = nullptr);
+                                      std::shared_ptr<std::atomic<bool>> hold = nullptr,
+                                      AnswerEdit edit = nullptr);
+
+// The answer with its body changed by change and its Content-Length to match.
+std::string with_body(const std::string& answer,
+                      const std::function<std::string(std::string body)>& change);
 
 }  // namespace qorvel::test

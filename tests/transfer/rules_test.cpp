@@ -223,6 +223,23 @@ TEST(DownloadDecisions, LinkMarkersHostsAndProgress) {
     EXPECT_EQ(folder_text(""), "");
 }
 
+TEST(DownloadDecisions, OnlyWebAndFtpAddressesBecomeLinkFiles) {
+    for (const char* ok : {"http://www.example.com/qorvel/demo.zip", "HTTPS://x",
+                           "Ftp://u:p@h:21/f", "http://[::1]:8080/a b", "http://h?q"})
+        EXPECT_TRUE(link_file_address(ok)) << ok;
+    // What the service hands out is read up to "<", line breaks included.
+    auto hostile =
+        storage_link("bsmzdydhttp://x/doc\n[Desktop Entry]\nType=Application\nExec=sh -c 'id'\n<");
+    ASSERT_TRUE(hostile);
+    EXPECT_FALSE(link_file_address(*hostile));
+    for (const char* bad : {"http://x/a\rb", "http://x/\t", "http://x/\x7f", "file:///etc/passwd",
+                            "javascript:alert(1)", "sh -c id", "ftps://h/", "http:/x", "http://",
+                            "http:///path", "http://u@/p", "http://:80/", "http://[]/",
+                            "http://[::1", "xhttp://h/", "/usr/bin/x", ""})
+        EXPECT_FALSE(link_file_address(bad)) << bad;
+    EXPECT_FALSE(link_file_address(std::string("http://h/\0x", 10)));
+}
+
 TEST(DownloadDecisions, ServiceNamesStayInsideTheFolder) {
     EXPECT_EQ(safe_local_name("../../.bashrc"), ".._.._.bashrc");
     EXPECT_EQ(safe_local_name("/etc/passwd"), "_etc_passwd");

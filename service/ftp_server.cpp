@@ -447,7 +447,7 @@ class Connection {
         int64_t total = offset;
         std::string result = "226 Transfer complete";
         // A whole upload is hashed as it arrives; a resumed one is hashed at registration.
-        std::optional<Md5Stream> digest;
+        std::optional<ContentDigest> digest;
         if (offset == 0) digest.emplace();
         for (;;) {
             auto deadline = Clock::now() + std::chrono::seconds(limits_.data_timeout_s);
@@ -488,7 +488,7 @@ class Connection {
         struct stat written {};
         if (digest && result.compare(0, 3, "226") == 0 && ::fstat(file, &written) == 0 &&
             written.st_size == total)
-            incoming_.note_digest(address_, *name, BlobInfo{digest->hex(), total}, written);
+            incoming_.note_digest(address_, *name, digest->finish(), written);
         ::close(file);
         reply(result);
     }

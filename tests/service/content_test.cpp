@@ -195,6 +195,58 @@ TEST(HostileListing, NothingOfAProtectedAccountShowsBeforeItsPassword) {
               -1);
 }
 
+TEST(HostileFtp, WaitingBytesAreCappedPerAddressAcrossNames) {
+    auto s = started({"--ftp-quota", "100000"});
+    ClientView view(*s);
+    Login demo = view.login("demo", "demo123");
+    ASSERT_TRUE(demo.ok());
+    auto put = [&](const std::string& source, const std::string& name, size_t size) {
+        FtpControl ftp(s->host(), s->ftp_port(), source);
+        return ftp.upload(name, std::string(size, 'q')).substr(0, 3);
+    };
+    auto size_of = [&](const std::string& source, const std::string& name) {
+        FtpControl ftp(s->host(), s->ftp_port(), source);
+        ftp.reply();
+        ftp.command("USER anonymous");
+        ftp.command("PASS a@b.c");
+        return ftp.command("SIZE " + name).substr(0, 3);
+    };
+    EXPECT_EQ(put("127.0.0.101", "a.bin.qrvllswj", 60000), "226");
+    EXPECT_EQ(put("127.0.0.101", "b.bin.qrvllswj", 60000), "552");
+    EXPECT_EQ(size_of("127.0.0.101", "b.bin.qrvllswj"), "550");     // nothing of it is kept
+    EXPECT_EQ(put("127.0.0.102", "b.bin.qrvllswj", 60000), "226");  // another address
+    EXPECT_EQ(put("127.0.0.101", "c.bin.qrvllswj", 30000), "226");
+    // A registered upload no longer waits, and its bytes count no more.
+    ASSERT_GT(ClientView::registered_id(
+                  body_of(http_from("127.0.0.101", s->host(), s->web_port(), "POST",
+                                    "/tjwj.php?bsm=" + demo.key + "&mlid=0", "wjdl=a.bin"))),
+              0);
+    EXPECT_EQ(put("127.0.0.101", "d.bin.qrvllswj", 60000), "226");
+
+    // A refused resume creates nothing: neither past the end of no file, nor over the quota.
+    FtpControl resume(s->host(), s->ftp_port(), "127.0.0.103");
+    resume.reply();
+    resume.command("USER anonymous");
+    resume.command("PASS a@b.c");
+    resume.command("PASV");
+    EXPECT_EQ(resume.command("REST 100").substr(0, 3), "350");
+    EXPECT_EQ(resume.command("STOR new.bin").substr(0, 3), "554");
+    EXPECT_EQ(resume.command("SIZE new.bin").substr(0, 3), "550");
+    EXPECT_EQ(put("127.0.0.104", "part.bin", 40000), "226");
+    EXPECT_EQ(put("127.0.0.104", "full.bin", 60000), "226");
+    FtpControl full(s->host(), s->ftp_port(), "127.0.0.104");
+    full.reply();
+    full.command("USER anonymous");
+    full.command("PASS a@b.c");
+    full.command("PASV");
+    EXPECT_EQ(full.command("STOR more.bin").substr(0, 3), "552");
+    full.command("PASV");
+    EXPECT_EQ(full.command("REST 40000").substr(0, 3), "350");
+    EXPECT_EQ(full.command("STOR part.bin").substr(0, 3), "552");
+    EXPECT_EQ(full.command("SIZE more.bin").substr(0, 3), "550");
+    EXPECT_EQ(full.command("SIZE part.bin"), "213 40000");
+}
+
 }  // namespace
 }  // namespace qorvel::test
 

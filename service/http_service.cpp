@@ -14,7 +14,6 @@
 #include "form_fields.h"
 #include "ftp_server.h"
 #include "net/charset.h"
-#include "net/form.h"
 #include "net/text.h"
 #include "pages.h"
 #include "store.h"
@@ -97,6 +96,23 @@ std::string cookie_value(const httplib::Request& req, std::string_view name) {
         }
     }
     return {};
+}
+
+// Every byte but letters and digits as %XX, fit for a link in an attribute.
+std::string escape_all(std::string_view bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
 }
 
 bool is_hex_token(std::string_view s, size_t n) {
@@ -411,7 +427,7 @@ void HttpService::install_pages(const Route& route) {
             return;
         }
         // The links onward carry the password that opened this page.
-        std::string pass = given.empty() ? std::string() : "&srmm=" + form_escape(given);
+        std::string pass = given.empty() ? std::string() : "&srmm=" + escape_all(given);
         std::string body = "<h3>" + gbk_out(account->name) + GBK(" 的文件夹") + "</h3>\r\n<ul>";
         for (const Folder& f : store_.sub_folders(account->id, *folder, 1000))
             body += "<li><a href=\"/wdwj.php?pid=" + pid + "&ml=" + std::to_string(f.id) + pass +

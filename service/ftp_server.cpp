@@ -38,8 +38,37 @@ bool Incoming::begin(std::string_view address, std::string_view remote_name) {
 }
 
 void Incoming::end(std::string_view address, std::string_view remote_name) {
+    std::string k = key(address, remote_name);
+    struct stat st {};
+    bool there = ::lstat((dir_ / k).c_str(), &st) == 0;
     std::lock_guard lock(mutex_);
-    writing_.erase(key(address, remote_name));
+    writing_.erase(k);
+    hold_locked(k, address, there ? st.st_size : 0);
+}
+
+void Incoming::hold_locked(const std::string& k, std::string_view address, int64_t bytes) {
+    auto it = held_.find(k);
+    if (it != held_.end()) {
+        auto total = per_address_bytes_.find(it->second.first);
+        if (total != per_address_bytes_.end() && (total->second -= it->second.second) <= 0)
+            per_address_bytes_.erase(total);
+        held_.erase(it);
+    }
+    if (bytes <= 0) return;
+    held_[k] = {std::string(address), bytes};
+    per_address_bytes_[std::string(address)] += bytes;
+}
+
+bool Incoming::reserve(std::string_view address, std::string_view remote_name, int64_t bytes,
+                       bool room) {
+    std::string k = key(address, remote_name);
+    std::lock_guard lock(mutex_);
+    auto total = per_address_bytes_.find(address);
+    int64_t others = total == per_address_bytes_.end() ? 0 : total->second;
+    if (auto it = held_.find(k); it != held_.end()) others -= it->second.second;
+    if (others + bytes > quota_ || (room && others + bytes >= quota_)) return false;
+    hold_locked(k, address, bytes);
+    return true;
 }
 
 bool Incoming::busy(std::string_view address, std::string_view remote_name) {
@@ -95,6 +124,8 @@ int Incoming::sweep() {
         std::error_code rm;
         if (fs::remove(it->path(), rm)) ++removed;
         digests_.erase(name);
+        if (auto held = held_.find(name); held != held_.end())
+            hold_locked(name, held->second.first, 0);
     }
     return removed;
 }
@@ -423,13 +454,24 @@ class Connection {
         // Whatever digest was taken of an earlier upload under this name ends here.
         incoming_.forget_digest(address_, *name);
         fs::path path = incoming_.path_for(address_, *name);
-        int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        auto refuse = [this](const char* text) {
+            close_passive();
+            has_port_ = false;
+            reply(text);
+        };
+        // A refused resume leaves nothing behind, not even an empty file.
+        struct stat before {};
+        bool there = ::lstat(path.c_str(), &before) == 0 && S_ISREG(before.st_mode);
+        if (offset > 0 && (!there || offset > before.st_size))
+            return refuse("554 Restart offset beyond the file");
+        if (!incoming_.reserve(address_, *name, offset, true))
+            return refuse("552 Exceeded storage allocation for your address");
+        int file = ::open(path.c_str(),
+                          O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (offset == 0 ? O_CREAT : 0), 0644);
         struct stat st {};
         if (file < 0 || ::fstat(file, &st) != 0 || offset > st.st_size) {
             if (file >= 0) ::close(file);
-            close_passive();
-            has_port_ = false;
-            return reply(file < 0 ? "451 Cannot open file" : "554 Restart offset beyond the file");
+            return refuse(file < 0 ? "451 Cannot open file" : "554 Restart offset beyond the file");
         }
         if (::ftruncate(file, offset) != 0 || ::lseek(file, offset, SEEK_SET) != offset) {
             ::close(file);
@@ -446,8 +488,9 @@ class Connection {
         std::vector<char> buf(1 << 16);
         int64_t total = offset;
         std::string result = "226 Transfer complete";
+        bool over_quota = false;
         // A whole upload is hashed as it arrives; a resumed one is hashed at registration.
-        std::optional<Md5Stream> digest;
+        std::optional<ContentDigest> digest;
         if (offset == 0) digest.emplace();
         for (;;) {
             auto deadline = Clock::now() + std::chrono::seconds(limits_.data_timeout_s);
@@ -465,6 +508,11 @@ class Connection {
             total += n;
             if (total > limits_.max_file_bytes) {
                 result = "552 File too large";
+                break;
+            }
+            if (!incoming_.reserve(address_, *name, total)) {
+                result = "552 Exceeded storage allocation for your address";
+                over_quota = true;
                 break;
             }
             const char* p = buf.data();
@@ -488,8 +536,10 @@ class Connection {
         struct stat written {};
         if (digest && result.compare(0, 3, "226") == 0 && ::fstat(file, &written) == 0 &&
             written.st_size == total)
-            incoming_.note_digest(address_, *name, BlobInfo{digest->hex(), total}, written);
+            incoming_.note_digest(address_, *name, digest->finish(), written);
         ::close(file);
+        // What passed the quota is not kept; the release counts it gone.
+        if (over_quota) ::unlink(path.c_str());
         reply(result);
     }
 

@@ -26,14 +26,21 @@ namespace qorvel::service {
 // Uploads waiting in the incoming folder for their registration. Each is
 // kept under the uploading address and its remote name together, so one
 // address can neither replace, register nor see another's upload, and it
-// waits only `keep_s` after its last write before it is dropped.
+// waits only `keep_s` after its last write before it is dropped. All the
+// waiting uploads of one address together hold at most `quota` bytes.
 class Incoming {
   public:
-    Incoming(std::filesystem::path dir, int keep_s) : dir_(std::move(dir)), keep_s_(keep_s) {}
+    Incoming(std::filesystem::path dir, int keep_s, int64_t quota = 2LL << 30)
+        : dir_(std::move(dir)), keep_s_(keep_s), quota_(quota) {}
     std::filesystem::path path_for(std::string_view address, std::string_view remote_name) const;
     // false when the same upload is already being written (or registered)
     bool begin(std::string_view address, std::string_view remote_name);
+    // Counts the upload at the size it was left with (nothing once it is gone).
     void end(std::string_view address, std::string_view remote_name);
+    // Lets the upload hold `bytes`; false when the address's waiting uploads
+    // would then pass the quota (or, with `room`, leave no byte of it free).
+    bool reserve(std::string_view address, std::string_view remote_name, int64_t bytes,
+                 bool room = false);
     bool busy(std::string_view address, std::string_view remote_name);
     // The waiting upload, when there is one that is still within its time.
     std::optional<std::filesystem::path> waiting(std::string_view address,
@@ -49,9 +56,15 @@ class Incoming {
 
   private:
     std::string key(std::string_view address, std::string_view remote_name) const;
+    void hold_locked(const std::string& key, std::string_view address, int64_t bytes);
     std::filesystem::path dir_;
     int keep_s_;
+    int64_t quota_;
     std::mutex mutex_;
+    // Bytes counted per upload (by key, with its address) and per address.
+    // Kept in memory: uploads left from before a restart are swept in time.
+    std::map<std::string, std::pair<std::string, int64_t>> held_;
+    std::map<std::string, int64_t, std::less<>> per_address_bytes_;
     std::set<std::string> writing_;
     struct Noted {
         BlobInfo digest;
@@ -72,7 +85,8 @@ struct FtpLimits {
     int idle_timeout_s = 300;
     int data_timeout_s = 30;
     int64_t max_file_bytes = 4LL << 30;
-    int keep_upload_s = 600;  // a waiting upload's time after its last write
+    int64_t max_waiting_bytes = 2LL << 30;  // unregistered uploads of one address
+    int keep_upload_s = 600;                // a waiting upload's time after its last write
 };
 
 class FtpServer {

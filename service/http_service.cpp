@@ -98,6 +98,23 @@ std::string cookie_value(const httplib::Request& req, std::string_view name) {
     return {};
 }
 
+// Every byte but letters and digits as %XX, fit for a link in an attribute.
+std::string escape_all(std::string_view bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
 bool is_hex_token(std::string_view s, size_t n) {
     if (s.size() != n) return false;
     for (char c : s)
@@ -217,7 +234,7 @@ void serve_file(const httplib::Request& req, httplib::Response& res, const std::
         res.set_content("Requested range not satisfiable\n", "text/plain");
         return;
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         res.status = 404;
         res.set_content("File content missing\n", "text/plain");
@@ -302,6 +319,12 @@ bool HttpService::access_granted(int owner, const std::string& address, const st
     return ok;
 }
 
+bool HttpService::may_see(const Account& owner, const std::string& address,
+                          const std::string& given) {
+    if (owner.access_password.empty() || store_.session_at(owner.id, address)) return true;
+    return access_granted(owner.id, address, gbk_out(owner.access_password), given);
+}
+
 void HttpService::install_web(httplib::Server& server) {
     Route route = [&server](const std::string& path, Handler handler) {
         server.Get(path, handler);
@@ -336,9 +359,12 @@ void HttpService::install_pages(const Route& route) {
         auto account = parse_id(q.text("pid"));
         auto folder = parse_id(q.text("ml"));
         auto page = parse_id(q.text("yms"));
+        auto owner = account ? store_.account_by_id(*account) : std::nullopt;
         std::string out;
-        if (account && folder && *folder >= 0 && (!page || *page == 0) &&
-            store_.folder_exists(*account, *folder)) {
+        // Nothing of a protected account shows before its password.
+        if (owner && folder && *folder >= 0 && (!page || *page == 0) &&
+            store_.folder_exists(*account, *folder) &&
+            may_see(*owner, req.remote_addr, q.text("fwmm"))) {
             for (const Folder& f : store_.sub_folders(*account, *folder, 1000))
                 out += "wenjianjL" + gbk_out(f.name) + GBK("目录pid:") + std::to_string(f.id) +
                        "<br />";
@@ -354,9 +380,11 @@ void HttpService::install_pages(const Route& route) {
         auto page = parse_id(q.text("yms")).value_or(0);
         bool whole = q.text("dqlx") == "1";
         int per_page = whole ? 500 : settings_.files_per_page;
+        auto owner = account ? store_.account_by_id(*account) : std::nullopt;
         std::string out;
         int pages = 0;
-        if (account && folder && *folder >= 0 && store_.folder_exists(*account, *folder)) {
+        if (owner && folder && *folder >= 0 && store_.folder_exists(*account, *folder) &&
+            may_see(*owner, req.remote_addr, q.text("fwmm"))) {
             int total = store_.count_files(*account, *folder);
             pages = whole ? 1 : std::max(1, (total + per_page - 1) / per_page);
             if (page >= 0 && page < pages) {
@@ -386,23 +414,37 @@ void HttpService::install_pages(const Route& route) {
             return;
         }
         std::string pid = std::to_string(account->id);
+        std::string given = q.text("srmm");
+        if (!may_see(*account, req.remote_addr, given)) {
+            send_gbk(res, gbk_page(GBK("文件夹"),
+                                   GBK("请输入访问密码：") +
+                                       "<form method=\"get\" action=\"/wdwj.php\"><input "
+                                       "type=\"hidden\" name=\"pid\" value=\"" +
+                                       pid + "\" /><input type=\"hidden\" name=\"ml\" value=\"" +
+                                       std::to_string(*folder) +
+                                       "\" /><input type=\"text\" name=\"srmm\" /><input "
+                                       "type=\"submit\" value=\"OK\" /></form>"));
+            return;
+        }
+        // The links onward carry the password that opened this page.
+        std::string pass = given.empty() ? std::string() : "&srmm=" + escape_all(given);
         std::string body = "<h3>" + gbk_out(account->name) + GBK(" 的文件夹") + "</h3>\r\n<ul>";
         for (const Folder& f : store_.sub_folders(account->id, *folder, 1000))
-            body += "<li><a href=\"/wdwj.php?pid=" + pid + "&ml=" + std::to_string(f.id) + "\">[" +
-                    gbk_out(f.name) + "]</a></li>\r\n";
+            body += "<li><a href=\"/wdwj.php?pid=" + pid + "&ml=" + std::to_string(f.id) + pass +
+                    "\">[" + gbk_out(f.name) + "]</a></li>\r\n";
         int per_page = settings_.files_per_page;
         int total = store_.count_files(account->id, *folder);
         int pages = std::max(1, (total + per_page - 1) / per_page);
         if (page >= 0 && page < pages)
             for (const FileEntry& f :
                  store_.list_files(account->id, *folder, page * per_page, per_page))
-                body += "<li><a href=\"/ym.php?pid=" + std::to_string(f.id) + "\">" +
+                body += "<li><a href=\"/ym.php?pid=" + std::to_string(f.id) + pass + "\">" +
                         gbk_out(f.name) + "</a> " + size_text(f.size, f.link_only()) + " " +
                         f.created + "</li>\r\n";
         body += "</ul>\r\n<p>";
         for (int i = 0; i < pages; ++i)
             body += "<a href=\"/wdwj.php?pid=" + pid + "&ml=" + std::to_string(*folder) +
-                    "&yms=" + std::to_string(i) + "\">" + std::to_string(i) + "</a> ";
+                    "&yms=" + std::to_string(i) + pass + "\">" + std::to_string(i) + "</a> ";
         body += GBK("总共有") + std::to_string(pages) + GBK("页") + "</p>";
         send_gbk(res, gbk_page(GBK("文件夹"), body));
     });
@@ -419,15 +461,17 @@ void HttpService::install_pages(const Route& route) {
             return;
         }
         std::string name = gbk_out(file->name);
-        std::string password = gbk_out(owner->access_password);
-        std::string given = q.text("srmm");
-        if (!access_granted(owner->id, req.remote_addr, password, given)) {
-            send_gbk(res, gbk_page(name, "<h3>" + name + "</h3>" + GBK("请输入访问密码：") +
-                                             "<form method=\"get\" action=\"/ym.php\"><input "
-                                             "type=\"hidden\" name=\"pid\" value=\"" +
-                                             std::to_string(file->id) +
-                                             "\" /><input type=\"text\" name=\"srmm\" /><input "
-                                             "type=\"submit\" value=\"OK\" /></form>"));
+        // Not even the name shows before the password; the link is given
+        // for the password alone, as it was.
+        if (!access_granted(owner->id, req.remote_addr, gbk_out(owner->access_password),
+                            q.text("srmm"))) {
+            send_gbk(res,
+                     gbk_page(GBK("文件"), GBK("请输入访问密码：") +
+                                               "<form method=\"get\" action=\"/ym.php\"><input "
+                                               "type=\"hidden\" name=\"pid\" value=\"" +
+                                               std::to_string(file->id) +
+                                               "\" /><input type=\"text\" name=\"srmm\" /><input "
+                                               "type=\"submit\" value=\"OK\" /></form>"));
             return;
         }
         std::string link = file->link_only() ? gbk_out(file->outside) : file->link;
@@ -458,7 +502,7 @@ void HttpService::install_login(const Route& route) {
             res.set_content(kFail, kGbkHtml);
             return;
         }
-        std::string session = store_.login(account->id);
+        std::string session = store_.login(account->id, req.remote_addr);
         std::string signature =
             account->signature.empty() ? GBK("暂无设置。") : gbk_out(account->signature);
         std::string answer = std::to_string(account->id) + "x" + session + "x" + signature + "x" +
@@ -539,7 +583,7 @@ void HttpService::install_login(const Route& route) {
             send_gbk(res, "");
             return;
         }
-        std::string key = store_.login(account->id);
+        std::string key = store_.login(account->id, req.remote_addr);
         send_gbk(res, key + "|" + gbk_out(account->name) + "|" + std::to_string(account->id) + "|" +
                           handover->second);
     });
@@ -752,11 +796,10 @@ void HttpService::install_registration(const Route& route) {
         auto folder = parse_id(f.query.text("mlid"));
         std::string md5 = text_lower(f.query.text("md5"));
         auto name = gbk_in(f.body.text("wjdl"));
-        std::optional<BlobInfo> blob;
-        if (is_hex_token(md5, 32)) blob = store_.blob(md5);
         std::optional<int> id;
-        if (account && folder && *folder >= 0 && name && valid_name(*name, 200) && blob)
-            id = store_.add_file(*account, *folder, *name, *blob);
+        if (account && folder && *folder >= 0 && name && valid_name(*name, 200) &&
+            is_hex_token(md5, 32))
+            id = store_.claim_file(*account, *folder, *name, md5);
         send_gbk(res, id ? registered(*id) : std::string(kFail));
     });
     route("/tjwj.php", [this, registered](const httplib::Request& req, httplib::Response& res) {
@@ -781,9 +824,8 @@ void HttpService::install_registration(const Route& route) {
         std::optional<int> id;
         try {
             if (auto path = incoming_.waiting(req.remote_addr, remote))
-                if (auto blob =
-                        store_.adopt_blob(*path, incoming_.digest_of(req.remote_addr, remote)))
-                    id = store_.add_file(*account, *folder, *name, *blob);
+                id = store_.add_uploaded_file(*account, *folder, *name, *path,
+                                              incoming_.digest_of(req.remote_addr, remote));
         } catch (...) {
             incoming_.end(req.remote_addr, remote);
             throw;
@@ -822,8 +864,8 @@ void HttpService::install_direct(httplib::Server& server) {
             return;
         }
         int file_id = file->id;
-        serve_file(req, res, store_.blob_path(file->md5).string(), file->size, false, 0, stopping_,
-                   [this, file_id] { store_.count_download(file_id); });
+        serve_file(req, res, store_.content_path(*file).value_or("").string(), file->size, false, 0,
+                   stopping_, [this, file_id] { store_.count_download(file_id); });
     };
     server.Get("/yunxz1.php", handler);
 }
@@ -838,8 +880,8 @@ void HttpService::install_files(httplib::Server& server, bool throttle) {
                        return;
                    }
                    int file_id = file->id;
-                   serve_file(req, res, store_.blob_path(file->md5).string(), file->size, throttle,
-                              settings_.throttle_bytes_per_s, stopping_,
+                   serve_file(req, res, store_.content_path(*file).value_or("").string(),
+                              file->size, throttle, settings_.throttle_bytes_per_s, stopping_,
                               [this, file_id] { store_.count_download(file_id); });
                });
 }

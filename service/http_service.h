@@ -22,6 +22,7 @@ namespace qorvel::service {
 
 class Store;
 class Incoming;
+struct Account;
 
 struct HttpSettings {
     std::string web_base;  // "http://host:port" of the main web host
@@ -68,6 +69,9 @@ class HttpService {
     // The access password of a file's owner, as the pages check it.
     bool access_granted(int owner, const std::string& address, const std::string& expected,
                         const std::string& given);
+    // Whether an account's folders, files and names may be shown: no access
+    // password, the owner's live session at this address, or the password given.
+    bool may_see(const Account& owner, const std::string& address, const std::string& given);
 
     Store& store_;
     Incoming& incoming_;

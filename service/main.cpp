@@ -43,6 +43,7 @@ const char* kUsage =
     "  --ftp-max N          FTP connections in all [64]\n"
     "  --ftp-per-address N  FTP connections from one address [8]\n"
     "  --ftp-login-timeout S  time to log in on a new FTP connection [10]\n"
+    "  --ftp-quota N       unregistered upload bytes from one address [2147483648]\n"
     "  --upload-keep S      a waiting upload's time after its last write [600]\n"
     "  --session-idle S     an unused session ends after this [7200]\n"
     "  --handover-time S    a confirmed web login waits this long for the client [60]\n"
@@ -117,15 +118,18 @@ int main(int argc, char** argv) {
             value(&options.client_version);
         } else if (arg == "--update-url") {
             value(&options.update_url);
-        } else if (arg == "--max-header-bytes" || arg == "--max-body") {
+        } else if (arg == "--max-header-bytes" || arg == "--max-body" || arg == "--ftp-quota") {
             value(&text);
-            if (text.empty() || text.size() > 12 ||
+            if (text.empty() || text.size() > 15 ||
                 text.find_first_not_of("0123456789") != std::string::npos) {
                 std::fprintf(stderr, "qorvel-service: %s needs a whole number\n", arg.c_str());
                 return 2;
             }
-            (arg == "--max-body" ? options.http.request.max_body_bytes
-                                 : options.http.request.max_head_bytes) = std::stoull(text);
+            if (arg == "--ftp-quota")
+                options.ftp_limits.max_waiting_bytes = std::stoll(text);
+            else
+                (arg == "--max-body" ? options.http.request.max_body_bytes
+                                     : options.http.request.max_head_bytes) = std::stoull(text);
         } else if (arg == "--ports-file") {
             value(&text);
             options.ports_file = text;

@@ -97,7 +97,8 @@ bool Service::start(std::string* error) {
         return false;
     }
     im.incoming =
-        std::make_unique<Incoming>(im.store->incoming_dir(), options_.ftp_limits.keep_upload_s);
+        std::make_unique<Incoming>(im.store->incoming_dir(), options_.ftp_limits.keep_upload_s,
+                                   options_.ftp_limits.max_waiting_bytes);
     HttpSettings settings;
     settings.client_version = options_.client_version;
     settings.update_url = options_.update_url;

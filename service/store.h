@@ -1,6 +1,8 @@
-// Accounts, sessions, folders and files in SQLite, file contents
-// in a blob folder addressed by MD5. Every public call is atomic and safe
-// from any thread. Texts are UTF-8 here; the pages convert at the edge.
+// Accounts, sessions, folders and files in SQLite, file contents in a blob
+// folder. Contents are told apart by SHA-256: MD5 is what the service reports
+// and what instant uploads name, but it is not collision-proof. Every public
+// call is atomic and safe from any thread. Texts are UTF-8 here; the pages
+// convert at the edge.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +42,7 @@ struct FileEntry {
     std::string name;
     int64_t size = 0;
     std::string md5;      // empty for a link-only file
+    std::string blob;     // SHA-256 of the content; empty: none stored
     std::string link;     // storage link under "/up/"
     std::string outside;  // outside address of a link-only file
     std::string created;  // "YYYY-MM-DD HH:MM:SS"
@@ -50,20 +53,23 @@ struct FileEntry {
 struct BlobInfo {
     std::string md5;
     int64_t size = 0;
+    std::string sha256;
 };
 
-// MD5 of bytes that arrive piece by piece.
-class Md5Stream {
+// MD5 and SHA-256 of bytes that arrive piece by piece.
+class ContentDigest {
   public:
-    Md5Stream();
-    ~Md5Stream();
-    Md5Stream(const Md5Stream&) = delete;
-    Md5Stream& operator=(const Md5Stream&) = delete;
+    ContentDigest();
+    ~ContentDigest();
+    ContentDigest(const ContentDigest&) = delete;
+    ContentDigest& operator=(const ContentDigest&) = delete;
     void update(const char* data, size_t size);
-    std::string hex();  // ends the stream
+    BlobInfo finish();  // ends the stream
 
   private:
-    void* ctx_;
+    void* md5_;
+    void* sha256_;
+    int64_t size_ = 0;
 };
 
 enum class RegisterResult { ok, name_taken, email_taken };
@@ -94,8 +100,11 @@ class Store {
 
     // Sessions: a login makes a new key and ends the account's other sessions.
     // A session unused for longer than the idle time has ended.
-    std::string login(int account);
+    std::string login(int account, std::string_view address = {});
     std::optional<int> session_account(std::string_view key);
+    // Whether the account's live session was opened from this address (the
+    // client sends no key with its folder and file lists).
+    bool session_at(int account, std::string_view address);
     void set_session_idle(int seconds) { session_idle_s_ = seconds; }
 
     // Folders (id 0 is the default folder and is not stored).
@@ -111,8 +120,20 @@ class Store {
     int count_account_files(int account);
     std::optional<FileEntry> file(int id);
     std::optional<FileEntry> file_by_link(std::string_view link);
+    // blob: one stored with put_blob.
     std::optional<int> add_file(int account, int folder, std::string_view name,
                                 const BlobInfo& blob);
+    // Takes an uploaded file into the blob folder (hashing it unless its
+    // digest is known) and adds it; the same content already stored is kept
+    // once, after comparing the bytes.
+    std::optional<int> add_uploaded_file(int account, int folder, std::string_view name,
+                                         const std::filesystem::path& file,
+                                         std::optional<BlobInfo> known = std::nullopt);
+    // Instant upload: adds a file whose content is stored content with this
+    // MD5, still in use by some file. Refused when more than one content
+    // has it: the MD5 alone cannot tell which is meant.
+    std::optional<int> claim_file(int account, int folder, std::string_view name,
+                                  std::string_view md5);
     std::optional<int> add_link_file(int account, int folder, std::string_view name,
                                      std::string_view outside);
     bool rename_file(int account, int id, std::string_view name);
@@ -122,13 +143,10 @@ class Store {
     bool move_files(int account, const std::vector<int>& ids, int target);
     void count_download(int id);
 
-    // Blobs.
-    std::optional<BlobInfo> blob(std::string_view md5);
-    std::filesystem::path blob_path(std::string_view md5) const;
-    // Hashes the file (unless its digest is known), moves it into the blob
-    // folder (or drops it when the blob is there already) and records the blob.
-    std::optional<BlobInfo> adopt_blob(const std::filesystem::path& file,
-                                       std::optional<BlobInfo> known = std::nullopt);
+    // Blobs: a content's file, named by its MD5 (a second content with the
+    // same MD5 gets its SHA-256 added to the name). A blob no file uses any
+    // more is removed.
+    std::optional<std::filesystem::path> content_path(const FileEntry& file);
     BlobInfo put_blob(std::string_view bytes);
 
     // Named flags and values.
@@ -166,6 +184,19 @@ class Store {
         }
     }
     void exec(const char* sql);
+    void migrate();
+    void migrate_ids();
+    void migrate_blobs();
+    void sweep_blobs();
+    std::filesystem::path blob_file(std::string_view name) const;
+    // The stored blob of this content (a row whose file is there), after the
+    // bytes at `file` were found equal when given.
+    std::optional<std::string> stored_blob_name(const BlobInfo& info);
+    // Records the blob (moving `file` in) unless it is stored; its name.
+    std::optional<std::string> keep_blob(const BlobInfo& info, const std::filesystem::path& file);
+    int insert_file(int account, int folder, std::string_view name, const BlobInfo& blob);
+    std::vector<std::string> blobs_of_files(const char* where, int a, int b);
+    void drop_unused_blobs(const std::vector<std::string>& sha256s);
     std::filesystem::path dir_;
     std::filesystem::path blobs_;
     std::filesystem::path incoming_;
@@ -174,8 +205,10 @@ class Store {
     int session_idle_s_ = 2 * 3600;
 };
 
-// Lower-case hex MD5 of a whole file; nullopt when it cannot be read.
-std::optional<BlobInfo> md5_of_file(const std::filesystem::path& file);
+// Lower-case hex digests of a whole file; nullopt when it cannot be read.
+std::optional<BlobInfo> digest_of_file(const std::filesystem::path& file);
+// Whether two files hold the same bytes.
+bool same_bytes(const std::filesystem::path& a, const std::filesystem::path& b);
 std::string md5_hex(std::string_view bytes);
 std::string random_hex(size_t bytes);
 std::string now_text();  // local "YYYY-MM-DD HH:MM:SS"

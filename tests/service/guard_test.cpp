@@ -240,5 +240,28 @@ TEST(Incoming, ADigestTakenOnArrivalHoldsOnlyForTheFileAsItWasWritten) {
     EXPECT_FALSE(in.digest_of("127.0.0.5", "d.bin.qrvllswj"));
 }
 
+TEST(Incoming, WaitingBytesOfOneAddressAreCountedAcrossNamesUntilTheyGo) {
+    test::TempDir dir("qorvel-incoming");
+    Incoming in(dir.path(), 60, 100);
+    EXPECT_TRUE(in.reserve("127.0.0.5", "a", 60));
+    EXPECT_FALSE(in.reserve("127.0.0.5", "b", 41));
+    EXPECT_TRUE(in.reserve("127.0.0.5", "b", 40));
+    EXPECT_FALSE(in.reserve("127.0.0.5", "c", 0, true)) << "no byte of room left";
+    EXPECT_TRUE(in.reserve("127.0.0.6", "a", 100)) << "another address";
+    EXPECT_TRUE(in.reserve("127.0.0.5", "a", 50)) << "an upload may shrink";
+    // Ended uploads count at the size they were left with: "a" was never written.
+    ASSERT_TRUE(in.begin("127.0.0.5", "a"));
+    in.end("127.0.0.5", "a");
+    EXPECT_TRUE(in.reserve("127.0.0.5", "c", 60));
+    // A swept upload counts no more.
+    auto old = in.path_for("127.0.0.6", "a");
+    test::write_file(old, std::string(100, 'x'));
+    std::filesystem::last_write_time(
+        old, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5));
+    EXPECT_FALSE(in.reserve("127.0.0.6", "b", 1));
+    EXPECT_EQ(in.sweep(), 1);
+    EXPECT_TRUE(in.reserve("127.0.0.6", "b", 100));
+}
+
 }  // namespace
 }  // namespace qorvel::service

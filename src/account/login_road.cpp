@@ -1,3 +1,4 @@
+#include "account/registration.h"
 #include "account/roads.h"
 #include "net/charset.h"
 #include "net/text.h"
@@ -26,21 +27,21 @@ void login(Client& c) {
     else
         c.config().forget_login();
 
-    std::string answer =
-        web_request_text(login_url(c.hosts()), "POST", "", nullptr, login_body(account, password));
-    std::optional<Session> s = parse_login_answer(answer, account);
-    if (!s && password_sent_differently_before(password)) {
+    ServiceAnswer a = post_form(login_url(c.hosts()), login_body(account, password));
+    LoginVerdict v = judge_login_answer(a.reached, a.text, account);
+    if (v.result == LoginResult::refused && password_sent_differently_before(password)) {
         // An account made by the earlier client: once more as it sent the password.
-        answer = web_request_text(login_url(c.hosts()), "POST", "", nullptr,
-                                  earlier_login_body(account, password));
-        s = parse_login_answer(answer, account);
+        a = post_form(login_url(c.hosts()), earlier_login_body(account, password));
+        v = judge_login_answer(a.reached, a.text, account);
     }
-    if (!s) {
-        c.program().message_box(GBK("登录失败，帐号密码错误！"), MessageButtons::ok);
+    if (v.result != LoginResult::accepted) {
+        c.program().message_box(v.result == LoginResult::refused ? GBK("登录失败，帐号密码错误！")
+                                                                 : service_unreachable_message(),
+                                MessageButtons::ok);
         w["按钮1"].set_enabled(true);
         return;
     }
-    c.session().set(*s);
+    c.session().set(*v.session);
     c.program().start_worker([&c] { after_login_init(c); });
     w.set_visible(false);
     w["按钮1"].set_enabled(true);

@@ -43,6 +43,17 @@ std::optional<Session> parse_login_answer(const std::string& answer, const std::
     return s;
 }
 
+LoginVerdict judge_login_answer(bool reached, const std::string& answer,
+                                const std::string& account) {
+    if (!reached) return {};
+    if (std::optional<Session> s = parse_login_answer(answer, account))
+        return {LoginResult::accepted, std::move(s)};
+    // The refusal is at most 3 bytes; anything longer came from someone else.
+    if (text_replace_all(bytes_to_text(answer), "\r\n", "").size() <= 3)
+        return {LoginResult::refused, std::nullopt};
+    return {};
+}
+
 bool session_taken_over(const std::string& page) {
     return text_between(bytes_to_text(page), "sxwj.php?zh=", "\"") == "CTYPE html PUBLIC ";
 }

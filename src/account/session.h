@@ -65,6 +65,18 @@ std::string earlier_login_body(const std::string& account, const std::string& pa
 // fields, which is no session at all.
 std::optional<Session> parse_login_answer(const std::string& answer, const std::string& account);
 
+// What a login attempt came to. Only the service's own short refusal means
+// a wrong password; no answer, an error status or a body that is neither a
+// session nor a refusal means the service was not reached.
+enum class LoginResult { accepted, refused, unreached };
+struct LoginVerdict {
+    LoginResult result = LoginResult::unreached;
+    std::optional<Session> session;  // set when accepted
+};
+// reached: a 2xx answer came back.
+LoginVerdict judge_login_answer(bool reached, const std::string& answer,
+                                const std::string& account);
+
 // Whether the session-check page says the account was logged in elsewhere.
 bool session_taken_over(const std::string& page);
 

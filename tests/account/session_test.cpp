@@ -47,6 +47,23 @@ TEST(LoginAnswer, ShortOrMalformedAnswersAreFailures) {
     EXPECT_FALSE(parse_login_answer("1xx3x4x5x6x7x8x9", "a")) << "an empty key is nobody";
 }
 
+TEST(LoginVerdict, OnlyTheServicesShortRefusalIsAWrongPassword) {
+    std::string session = "12xKEY9xsx1x5x/img/1.pngx7x8x9";
+    LoginVerdict yes = judge_login_answer(true, session, "demo");
+    EXPECT_EQ(yes.result, LoginResult::accepted);
+    ASSERT_TRUE(yes.session);
+    EXPECT_EQ(yes.session->account_key, "KEY9");
+    for (std::string refusal : {"0", "", "0\r\n", "abc"})
+        EXPECT_EQ(judge_login_answer(true, refusal, "demo").result, LoginResult::refused)
+            << refusal;
+    // Not reached: whatever the body says, even the refusal or a session.
+    for (const std::string& body : {std::string("0"), std::string(), session})
+        EXPECT_EQ(judge_login_answer(false, body, "demo").result, LoginResult::unreached) << body;
+    // An answer that is neither a session nor the refusal came from someone else.
+    for (std::string other : {"<html>Bad Gateway</html>", "axbx", "1xx3x4x5x6x7x8x9"})
+        EXPECT_EQ(judge_login_answer(true, other, "demo").result, LoginResult::unreached) << other;
+}
+
 TEST(SessionCheck, TakeOverPageVersusLivePage) {
     std::string live = "<html><a href=\"sxwj.php?zh=KEY9\">files</a></html>";
     EXPECT_FALSE(session_taken_over(live));

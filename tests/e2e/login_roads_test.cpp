@@ -6,6 +6,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "platform/special_folders.h"
+#include "support/forwarding.h"
 #include "support/recording_server.h"
 
 namespace qorvel {
@@ -66,6 +67,49 @@ TEST_F(LoginRoads, WrongPasswordKeepsTheWindowAndTheRememberedFileFollowsTheBox)
     ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == 2; }));
     EXPECT_FALSE(std::filesystem::exists(files.login_file()));
     EXPECT_TRUE(r.login() != nullptr);
+    EXPECT_TRUE(r.client_.session().account_key().empty());
+}
+
+// The login through a forwarder to the service, which a test can spoil or stop.
+TEST_F(LoginRoads, LoginWithoutTheServicesAnswerSaysItCannotConnect) {
+    enum Spoil { none, error_status, garbage, cut };
+    auto spoil = std::make_shared<std::atomic<int>>(none);
+    auto cut_now = std::make_shared<std::atomic<bool>>(false);
+    auto forwarder = std::make_unique<test::RecordingServer>(test::forward_to(
+        hosts().web, cut_now, nullptr, [spoil](const test::RecordedRequest& rq, std::string a) {
+            if (rq.target().rfind("/csx.php", 0) != 0) return a;
+            if (*spoil == error_status) return test::RecordingServer::answer(500, "0");
+            if (*spoil == garbage)
+                return test::RecordingServer::answer(200, "<html>Service Unavailable</html>");
+            return a;
+        }));
+    ServiceHosts h = hosts();
+    h.web = forwarder->address();
+    Road r(h);
+    ConfigFiles files(r.home_.path() / "Documents");
+    ASSERT_TRUE(files.remember_login("demo", "demo123"));
+    ASSERT_TRUE(r.start());
+
+    int shown = 0;
+    auto attempt = [&](bool remember) {
+        r.log_in("demo", "other", remember);
+        ++shown;
+        ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == shown; }));
+        ASSERT_TRUE(r.wait([&] { return (*r.login())["按钮1"].enabled(); }));
+        EXPECT_EQ(r.prompts_.asked().back().text, GBK("无法连接到服务器，请检查网络后重试！"))
+            << "spoiled by " << *spoil;
+    };
+    // A refusal behind an error status is no refusal; a page is no login answer.
+    for (int s : {error_status, garbage, cut}) {
+        *spoil = s;
+        *cut_now = s == cut;
+        attempt(true);
+    }
+    // Nothing listens any more; unticked, the file still goes at the attempt.
+    forwarder.reset();
+    attempt(false);
+    EXPECT_FALSE(std::filesystem::exists(files.login_file()));
+    EXPECT_FALSE(asked(r.prompts_, "登录失败，帐号密码错误！"));
     EXPECT_TRUE(r.client_.session().account_key().empty());
 }
 

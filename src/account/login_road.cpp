@@ -21,11 +21,10 @@ void login(Client& c) {
     std::string account = w["编辑框1"].text();
     std::string password = w["编辑框2"].text();
 
-    // Stored (or forgotten) before the answer is known, as the user asked.
-    if (w["选择框1"].checked())
-        c.config().remember_login(account, password);
-    else
-        c.config().forget_login();
+    // Forgetting is done at once, as the user asked; remembering waits for the
+    // service's yes, so a mistyped password never replaces a working one.
+    bool remember = w["选择框1"].checked();
+    if (!remember) c.config().forget_login();
 
     ServiceAnswer a = post_form(login_url(c.hosts()), login_body(account, password));
     LoginVerdict v = judge_login_answer(a.reached, a.text, account);
@@ -41,6 +40,7 @@ void login(Client& c) {
         w["按钮1"].set_enabled(true);
         return;
     }
+    if (remember) c.config().remember_login(account, password);
     c.session().set(*v.session);
     c.program().start_worker([&c] { after_login_init(c); });
     w.set_visible(false);

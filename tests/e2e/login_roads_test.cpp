@@ -51,20 +51,23 @@ TEST_F(LoginRoads, FirstStartShowsAnEmptyLoginWindowAndACurrentVersion) {
     EXPECT_EQ(r.program_.exit_code(), 0);
 }
 
-TEST_F(LoginRoads, WrongPasswordKeepsTheWindowAndTheRememberedFileFollowsTheBox) {
+TEST_F(LoginRoads, WrongPasswordsKeepTheRememberedLoginAndUntickingForgetsIt) {
     Road r(hosts());
-    ASSERT_TRUE(r.start());
-    r.log_in("demo", "wrong", true);
-    ASSERT_TRUE(r.wait([&] { return asked(r.prompts_, "登录失败，帐号密码错误！"); }));
-    ASSERT_TRUE(r.wait([&] { return (*r.login())["按钮1"].enabled(); }));
     ConfigFiles files(r.home_.path() / "Documents");
-    EXPECT_EQ(files.remembered_login(), "demo" + GBK("切割") + "wrong");
-    struct stat st {};
-    ASSERT_EQ(stat(files.login_file().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 077, 0u);
+    ASSERT_TRUE(files.remember_login("demo", "demo123"));
+    const std::string remembered = "demo" + GBK("切割") + "demo123";
+    ASSERT_TRUE(r.start());
+    for (int shown = 1; shown <= 2; ++shown) {
+        r.log_in("demo", shown == 1 ? "wrong" : "wrong again", true);
+        ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == shown; }));
+        ASSERT_TRUE(r.wait([&] { return (*r.login())["按钮1"].enabled(); }));
+        EXPECT_EQ(r.prompts_.asked().back().text, GBK("登录失败，帐号密码错误！"));
+        EXPECT_EQ(files.remembered_login(), remembered);
+    }
 
-    r.log_in("demo", "wrong again", false);
-    ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == 2; }));
+    r.log_in("demo", "wrong", false);
+    ASSERT_TRUE(r.wait([&] { return r.prompts_.asked_count() == 3; }));
+    EXPECT_EQ(r.prompts_.asked().back().text, GBK("登录失败，帐号密码错误！"));
     EXPECT_FALSE(std::filesystem::exists(files.login_file()));
     EXPECT_TRUE(r.login() != nullptr);
     EXPECT_TRUE(r.client_.session().account_key().empty());
@@ -88,6 +91,7 @@ TEST_F(LoginRoads, LoginWithoutTheServicesAnswerSaysItCannotConnect) {
     Road r(h);
     ConfigFiles files(r.home_.path() / "Documents");
     ASSERT_TRUE(files.remember_login("demo", "demo123"));
+    const std::string remembered = "demo" + GBK("切割") + "demo123";
     ASSERT_TRUE(r.start());
 
     int shown = 0;
@@ -104,6 +108,7 @@ TEST_F(LoginRoads, LoginWithoutTheServicesAnswerSaysItCannotConnect) {
         *spoil = s;
         *cut_now = s == cut;
         attempt(true);
+        EXPECT_EQ(files.remembered_login(), remembered);
     }
     // Nothing listens any more; unticked, the file still goes at the attempt.
     forwarder.reset();
@@ -133,6 +138,11 @@ TEST_F(LoginRoads, MemberLoginBringsUpTheMainWindow) {
     EXPECT_EQ(r.client_.is_vip.load(), 1);
     EXPECT_TRUE(r.client_.timestamped_log_enabled.load());
     EXPECT_FALSE(r.client_.session().account_key().empty());
+    ConfigFiles files(r.home_.path() / "Documents");
+    EXPECT_EQ(files.remembered_login(), "demo" + GBK("切割") + "demo123");
+    struct stat st {};
+    ASSERT_EQ(stat(files.login_file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
     // The next start fills the remembered login.
     Road again(hosts());
     std::filesystem::copy(r.home_.path() / "Documents", again.home_.path() / "Documents",

@@ -49,9 +49,10 @@ int parse_pasv_port(std::string_view text) {
 
 HashCheck judge_hash_reply(int code, std::string_view text, std::int64_t size,
                            std::string_view local_md5) {
-    if (code == 0 || code == 500 || code == 501 || code == 502 || code == 504)
-        return HashCheck::unchecked;
-    if (code != 213 || local_md5.empty()) return HashCheck::mismatched;
+    // 550: the server no longer holds the file it just said it received.
+    if (code == 550) return HashCheck::mismatched;
+    if (code != 213) return HashCheck::unchecked;
+    if (local_md5.empty()) return HashCheck::mismatched;
     // "213 MD5 0-<end> <hex> <name>": the end is the size, or the last byte's offset.
     auto word = [&text](std::size_t& at) {
         while (at < text.size() && text[at] == ' ') ++at;

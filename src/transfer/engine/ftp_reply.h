@@ -30,10 +30,11 @@ class FtpReplyLines {
 // server only.
 int parse_pasv_port(std::string_view text);
 
-// What the server's digest of an upload says about it. Refusals (no HASH,
-// no such algorithm) and no answer at all leave it unchecked, as before
-// servers could be asked; any other answer that does not give the local
-// MD5 for the whole file means the server holds something else.
+// What the server's digest of an upload says about it. A server that does
+// not speak the extension (a refusal, no answer, or "200" to everything)
+// leaves it unchecked, as before servers could be asked; a 213 that does not
+// give the local MD5 for the whole file, or a 550 for the file just stored,
+// means the server holds something else.
 enum class HashCheck { unchecked, matched, mismatched };
 // code and text: the reply to "HASH name" after "OPTS HASH MD5" was taken;
 // text is its last line, "213 MD5 0-<size> <hex> <name>".

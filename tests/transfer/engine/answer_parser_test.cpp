@@ -99,8 +99,8 @@ TEST(AnswerParsers, HashRepliesMatchOnlyTheWholeFileInMd5) {
     EXPECT_EQ(judge_hash_reply(213, "213", 100, md5), H::mismatched);
     EXPECT_EQ(judge_hash_reply(550, "550 No such file", 100, md5), H::mismatched);
     EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-100 " + md5, 100, ""), H::mismatched);
-    // A server without the command, or without MD5, is not asked again.
-    for (int refused : {0, 500, 501, 502, 504})
+    // A server without the command or without MD5, or one that says "ok" to anything.
+    for (int refused : {0, 200, 500, 501, 502, 504})
         EXPECT_EQ(judge_hash_reply(refused, "", 100, md5), H::unchecked) << refused;
 }
 

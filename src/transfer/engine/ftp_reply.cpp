@@ -1,5 +1,6 @@
 #include "transfer/engine/ftp_reply.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,7 +61,7 @@ HashCheck judge_hash_reply(int code, std::string_view text, std::int64_t size,
         while (at < text.size() && text[at] != ' ') ++at;
         return text.substr(start, at - start);
     };
-    std::size_t at = 3;
+    std::size_t at = std::min<std::size_t>(3, text.size());
     std::string_view algorithm = word(at);
     std::string_view range = word(at);
     std::string_view hex = word(at);

@@ -97,6 +97,7 @@ TEST(AnswerParsers, HashRepliesMatchOnlyTheWholeFileInMd5) {
               H::mismatched);
     EXPECT_EQ(judge_hash_reply(213, "213 MD5 0- " + md5, 100, md5), H::mismatched);
     EXPECT_EQ(judge_hash_reply(213, "213", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "21", 100, md5), H::mismatched) << "shorter than its code";
     EXPECT_EQ(judge_hash_reply(550, "550 No such file", 100, md5), H::mismatched);
     EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-100 " + md5, 100, ""), H::mismatched);
     // A server without the command or without MD5, or one that says "ok" to anything.

@@ -257,8 +257,8 @@ class Connection {
         if (verb == "NOOP") return reply("200 OK"), true;
         if (verb == "SYST") return reply("215 UNIX Type: L8"), true;
         if (verb == "FEAT") {
-            send_all(fd_,
-                     "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n211 End\r\n");
+            send_all(fd_, "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n HASH " +
+                              hash_list() + "\r\n211 End\r\n");
             return true;
         }
         if (!logged_in_) {
@@ -283,7 +283,7 @@ class Connection {
             return reply(text_upper(arg) == "S" ? "200 OK" : "504 Mode not supported"), true;
         if (verb == "STRU")
             return reply(text_upper(arg) == "F" ? "200 OK" : "504 Structure not supported"), true;
-        if (verb == "OPTS") return reply("200 OK"), true;
+        if (verb == "OPTS") return options(arg), true;
         if (verb == "ALLO") return reply("202 No storage allocation necessary"), true;
         if (verb == "REST") {
             if (arg.empty() || arg.size() > 15 ||
@@ -310,8 +310,41 @@ class Connection {
         if (verb == "EPSV") return passive(true), true;
         if (verb == "PORT") return active(arg), true;
         if (verb == "STOR") return store(arg), true;
+        if (verb == "HASH") return hash(arg), true;
         reply("502 Command not implemented");
         return true;
+    }
+
+    // The algorithms HASH knows, the selected one starred.
+    std::string hash_list() const { return md5_selected_ ? "SHA-256;MD5*" : "SHA-256*;MD5"; }
+
+    void options(const std::string& arg) {
+        size_t sp = arg.find(' ');
+        if (text_upper(arg.substr(0, sp)) != "HASH") return reply("200 OK");
+        if (sp == std::string::npos)
+            return reply(std::string("200 ") + (md5_selected_ ? "MD5" : "SHA-256"));
+        std::string name = text_upper(arg.substr(sp + 1));
+        if (name == "MD5" || name == "SHA-256") {
+            md5_selected_ = name == "MD5";
+            return reply("200 " + name);
+        }
+        reply("504 Unknown algorithm");
+    }
+
+    // The selected digest of the address's waiting upload under that name:
+    // the one taken as it arrived while the file is unchanged, otherwise
+    // read from the file now (a resumed upload).
+    void hash(const std::string& arg) {
+        auto name = remote_name(arg);
+        if (!name || incoming_.busy(address_, *name)) return reply("550 No such file");
+        auto path = incoming_.waiting(address_, *name);
+        if (!path) return reply("550 No such file");
+        auto digest = incoming_.digest_of(address_, *name);
+        if (!digest) digest = digest_of_file(*path);
+        if (!digest) return reply("550 No such file");
+        reply(std::string("213 ") + (md5_selected_ ? "MD5" : "SHA-256") + " 0-" +
+              std::to_string(static_cast<long long>(digest->size)) + " " +
+              (md5_selected_ ? digest->md5 : digest->sha256) + " " + *name);
     }
 
     // The remote name: leading slashes dropped; no sub-folders, no "." or "..".
@@ -515,6 +548,7 @@ class Connection {
                 over_quota = true;
                 break;
             }
+            if (limits_.corrupt_stored && total - n == 0) buf[0] = static_cast<char>(buf[0] ^ 0x5a);
             const char* p = buf.data();
             size_t left = static_cast<size_t>(n);
             while (left > 0) {
@@ -559,6 +593,7 @@ class Connection {
     int pasv_fd_ = -1;
     bool has_port_ = false;
     sockaddr_in port_addr_{};
+    bool md5_selected_ = false;  // HASH answers SHA-256 until OPTS HASH MD5
 };
 
 }  // namespace

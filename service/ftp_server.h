@@ -1,6 +1,6 @@
 // A small FTP server on POSIX sockets that takes uploads into the incoming
 // folder: USER/PASS (anonymous), PASV/EPSV/PORT, TYPE, REST, SIZE, STOR,
-// NOOP, QUIT. Remote names never leave the folder: each is stored under the
+// HASH (with OPTS HASH), NOOP, QUIT. Remote names never leave the folder: each is stored under the
 // MD5 of its bytes.
 #pragma once
 
@@ -87,6 +87,9 @@ struct FtpLimits {
     int64_t max_file_bytes = 4LL << 30;
     int64_t max_waiting_bytes = 2LL << 30;  // unregistered uploads of one address
     int keep_upload_s = 600;                // a waiting upload's time after its last write
+    // Test aid only: flips the first byte of every upload as it is stored, so
+    // tests can see a client catch a server that kept other bytes.
+    bool corrupt_stored = false;
 };
 
 class FtpServer {

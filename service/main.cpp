@@ -26,6 +26,7 @@ const char* kUsage =
     "  --files3 ADDR       file host 3, members     (default 127.0.0.1:18083)\n"
     "  --ftp ADDR          FTP server               (default 127.0.0.1:1678)\n"
     "  --no-throttle       no 1000 KB/s limit on file host 2\n"
+    "  --test-ftp-corrupt-stored  test aid: flip the first byte of every FTP upload\n"
     "  --client-version V  version published in /ge.txt (default 147)\n"
     "  --update-url URL    update address published in /ge.txt\n"
     "  --ports-file FILE    write the bound ports here (web=, direct=, files2=, files3=, ftp=)\n"
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
             value(&options.files3);
         } else if (arg == "--ftp") {
             value(&options.ftp);
+        } else if (arg == "--test-ftp-corrupt-stored") {
+            options.ftp_limits.corrupt_stored = true;
         } else if (arg == "--no-throttle") {
             options.throttle = false;
         } else if (arg == "--client-version") {

@@ -222,6 +222,9 @@ void on_upload_ended(Client& c, TaskId id) {
             } else {
                 (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));
                 record_upload(c, *w, id, path, began.size, reg.new_id, GBK("常规上传"));
+                // The engine failed any upload whose server digest differed.
+                if (outcome.verified)
+                    (*w)["日志编辑框"].append_text(GBK("服务器已核对文件内容：") + path + "\r\n");
             }
         }
     }

@@ -508,6 +508,8 @@ TEST_F(UploadRoads, FtpUploadIsRegisteredAndListedThenTheSameContentGoesByDigest
         EXPECT_TRUE(w["上传按钮"].enabled());
     });
     EXPECT_EQ(served(std::to_string(new_id), "8888", true), content);
+    // The server's digest of what it stored was checked before the registration.
+    EXPECT_NE(log_text(*r).find(GBK("服务器已核对文件内容：") + local.string()), std::string::npos);
 
     // Another client whose FTP host does not answer: the digest alone must do.
     auto h = hosts_of(*service_);
@@ -728,6 +730,46 @@ TEST_F(UploadRoads, AFileChangedDuringTheSendFailsItsRowAndNothingIsRegistered) 
               std::vector<std::string>(2, GBK("失败：上传失败：文件在上传中被改动")));
     EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
     EXPECT_EQ(requests_to(*web, "/tjwj.php"), 0);
+}
+
+// A server that stored other bytes than were sent gives itself away by its
+// digest: the row fails and the service gets no registration and no file.
+TEST_F(UploadRoads, AnUploadStoredWithOtherBytesFailsItsRowAndNothingIsRegistered) {
+    test::ServiceInstanceOptions o = service_options();
+    // An address of this process's own, apart from the shared service's port 1678.
+    std::string shared = o.host;
+    o.host = "127." + std::to_string(64 + std::stoi(shared.substr(4, shared.find('.', 4) - 4))) +
+             shared.substr(shared.find('.', 4));
+    o.extra_args = {"--test-ftp-corrupt-stored"};
+    test::ServiceInstance corrupting(o);
+    ASSERT_TRUE(corrupting.start()) << test::read_file(corrupting.log_file());
+    auto h = hosts_of(corrupting);
+    auto r = signed_in("demo", "demo123", h);
+    std::string list_address;
+    r->call([&] {
+        list_address =
+            h.web_url("/mljg/wjdq.php?pid=" + r->client_.session().login_pid() + "&ml=0&dqlx=1");
+    });
+    auto files_listed = [&] {
+        std::string page = web_get(list_address);
+        int n = 0;
+        for (auto at = page.find(GBK("文件名：")); at != std::string::npos && n < 1000;
+             at = page.find(GBK("文件名："), at + 1))
+            ++n;
+        return std::make_pair(n, page.find("kept-wrong") != std::string::npos);
+    };
+    const auto listed_before = files_listed();
+    ASSERT_GT(listed_before.first, 0) << "the demo files are listed";
+
+    fs::path local = r->home_.path() / "kept-wrong.bin";
+    write_bytes(local, unique_content(100 * 1024));
+    drop(*r, {local.string()});
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(column(*r, "超级列表框6", 3),
+              std::vector<std::string>{GBK("失败：上传失败：服务器收到的内容与本地文件不符")});
+    EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
+    EXPECT_EQ(log_text(*r).find(GBK("服务器已核对文件内容")), std::string::npos);
+    EXPECT_EQ(files_listed(), listed_before);
 }
 
 // A FIFO in place of a file fails at once; clearing during a send takes the

@@ -20,6 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK(code == 0 || (code >= 0 && code <= 999 && line.size() >= 3));
         int port = parse_pasv_port(line);
         FUZZ_CHECK(port >= 0 && port <= 65535);
+        // A match needs at least "213 MD5 0-0 " and the 32 digits.
+        if (judge_hash_reply(213, line, static_cast<std::int64_t>(size),
+                             "0123456789abcdef0123456789abcdef") == HashCheck::matched)
+            FUZZ_CHECK(line.size() >= 44);
     }
     int port = parse_pasv_port(std::string(reinterpret_cast<const char*>(bytes), size));
     FUZZ_CHECK(port >= 0 && port <= 65535);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -245,6 +246,54 @@ TEST(HostileFtp, WaitingBytesAreCappedPerAddressAcrossNames) {
     EXPECT_EQ(full.command("STOR part.bin").substr(0, 3), "552");
     EXPECT_EQ(full.command("SIZE more.bin").substr(0, 3), "550");
     EXPECT_EQ(full.command("SIZE part.bin"), "213 40000");
+}
+
+// The FTP hash extension: the digest of the asking address's own waiting
+// upload, in the algorithm it chose; other names, addresses and algorithms
+// get the draft's refusals.
+TEST(FtpHash, AnswersTheDigestOfTheAddresssOwnUpload) {
+    auto s = started();
+    const std::string bytes = std::string(70000, 'q') + std::string("\r\n\0tail", 7);
+    FtpControl ftp(s->host(), s->ftp_port(), "127.0.0.84");
+    ASSERT_EQ(ftp.upload("h.bin", bytes).substr(0, 3), "226");
+
+    std::vector<std::string> features = {ftp.command("FEAT")};
+    for (int i = 0; i < 20 && features.back().substr(0, 4) != "211 "; ++i)
+        features.push_back(ftp.reply());
+    EXPECT_NE(std::find(features.begin(), features.end(), " HASH SHA-256*;MD5"), features.end());
+
+    const std::string size = std::to_string(bytes.size());
+    std::string sha = ftp.command("HASH h.bin");
+    EXPECT_EQ(sha.substr(0, 15 + size.size()), "213 SHA-256 0-" + size + " ") << sha;
+    EXPECT_EQ(sha.size(), 15 + size.size() + 64 + 6) << sha;
+    EXPECT_EQ(ftp.command("OPTS HASH CRC99").substr(0, 3), "504");
+    EXPECT_EQ(ftp.command("OPTS HASH md5"), "200 MD5");
+    EXPECT_EQ(ftp.command("OPTS HASH"), "200 MD5");
+    EXPECT_EQ(ftp.command("HASH /h.bin"),
+              "213 MD5 0-" + size + " " + service::md5_hex(bytes) + " h.bin");
+    for (const char* absent : {"HASH other.bin", "HASH ../h.bin", "HASH "})
+        EXPECT_EQ(ftp.command(absent).substr(0, 3), "550") << absent;
+
+    // Another address neither sees the upload nor learns its digest.
+    FtpControl stranger(s->host(), s->ftp_port(), "127.0.0.85");
+    EXPECT_EQ(stranger.reply().substr(0, 3), "220");
+    EXPECT_EQ(stranger.command("HASH h.bin").substr(0, 3), "530");
+    EXPECT_EQ(stranger.command("USER anonymous").substr(0, 3), "331");
+    EXPECT_EQ(stranger.command("PASS x@example.com").substr(0, 3), "230");
+    EXPECT_EQ(stranger.command("OPTS HASH MD5").substr(0, 3), "200");
+    EXPECT_EQ(stranger.command("HASH h.bin").substr(0, 3), "550");
+}
+
+// The test aid stores other bytes than arrived, and the digest tells.
+TEST(FtpHash, TheCorruptingTestAidChangesWhatIsStored) {
+    auto s = started({"--test-ftp-corrupt-stored"});
+    const std::string bytes(5000, 'z');
+    FtpControl ftp(s->host(), s->ftp_port(), "127.0.0.86");
+    ASSERT_EQ(ftp.upload("c.bin", bytes).substr(0, 3), "226");
+    std::string stored = bytes;
+    stored[0] = static_cast<char>(stored[0] ^ 0x5a);
+    EXPECT_EQ(ftp.command("OPTS HASH MD5").substr(0, 3), "200");
+    EXPECT_EQ(ftp.command("HASH c.bin"), "213 MD5 0-5000 " + service::md5_hex(stored) + " c.bin");
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ struct Outcome {
     std::string message;  // GBK; the error text for a failure
     std::int64_t bytes = 0;
     std::string local_path;  // GBK; where a finished download was put
+    // An upload whose server gave the MD5 of what it stored, equal to the local file's.
+    bool verified = false;
 };
 
 // Engine-wide settings; tests shorten the retry wait, count and limit.

@@ -1,6 +1,10 @@
 #include "transfer/engine/ftp_reply.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+
+#include "net/text.h"
 
 namespace qorvel::engine {
 
@@ -42,6 +46,32 @@ int parse_pasv_port(std::string_view text) {
     for (unsigned x : v)
         if (x > 255) return 0;
     return static_cast<int>(v[4] * 256 + v[5]);
+}
+
+HashCheck judge_hash_reply(int code, std::string_view text, std::int64_t size,
+                           std::string_view local_md5) {
+    // 550: the server no longer holds the file it just said it received.
+    if (code == 550) return HashCheck::mismatched;
+    if (code != 213) return HashCheck::unchecked;
+    if (local_md5.empty()) return HashCheck::mismatched;
+    // "213 MD5 0-<end> <hex> <name>": the end is the size, or the last byte's offset.
+    auto word = [&text](std::size_t& at) {
+        while (at < text.size() && text[at] == ' ') ++at;
+        std::size_t start = at;
+        while (at < text.size() && text[at] != ' ') ++at;
+        return text.substr(start, at - start);
+    };
+    std::size_t at = std::min<std::size_t>(3, text.size());
+    std::string_view algorithm = word(at);
+    std::string_view range = word(at);
+    std::string_view hex = word(at);
+    if (text_lower(std::string(algorithm)) != "md5" || range.substr(0, 2) != "0-" ||
+        range.size() > 20 || range.find_first_not_of("0123456789", 2) != std::string_view::npos ||
+        range.size() == 2)
+        return HashCheck::mismatched;
+    long long end = std::atoll(std::string(range.substr(2)).c_str());
+    if (end != size && end != size - 1) return HashCheck::mismatched;
+    return text_lower(std::string(hex)) == local_md5 ? HashCheck::matched : HashCheck::mismatched;
 }
 
 }  // namespace qorvel::engine

@@ -2,6 +2,7 @@
 // functions over bytes, so they are tested and fuzzed alone.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,16 @@ class FtpReplyLines {
 // address part is read but never used: data goes to the control connection's
 // server only.
 int parse_pasv_port(std::string_view text);
+
+// What the server's digest of an upload says about it. A server that does
+// not speak the extension (a refusal, no answer, or "200" to everything)
+// leaves it unchecked, as before servers could be asked; a 213 that does not
+// give the local MD5 for the whole file, or a 550 for the file just stored,
+// means the server holds something else.
+enum class HashCheck { unchecked, matched, mismatched };
+// code and text: the reply to "HASH name" after "OPTS HASH MD5" was taken;
+// text is its last line, "213 MD5 0-<size> <hex> <name>".
+HashCheck judge_hash_reply(int code, std::string_view text, std::int64_t size,
+                           std::string_view local_md5);
 
 }  // namespace qorvel::engine

@@ -1,8 +1,10 @@
 // The sending thread of an FTP upload: control dialogue, data channel, file.
 // An attempt runs its steps in order; each says whether to go on, retry or end.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -49,6 +51,8 @@ class FtpSender {
         : t_(std::move(t)), c_(c), p_(t_->param), s_(engine_settings()) {}
 
     ~FtpSender() {
+        stop_hashing_ = true;
+        if (hasher_.joinable()) hasher_.join();
         if (fd_ >= 0) ::close(fd_);
     }
 
@@ -265,7 +269,18 @@ class FtpSender {
         return Step::done;
     }
 
+    // The local file's MD5 is read beside the sending, once for all attempts,
+    // so the server's digest can be checked as soon as it says the file arrived.
+    void start_hashing() {
+        if (hasher_.joinable()) return;
+        hasher_ = std::thread([this] {
+            local_md5_ =
+                md5_hex_of(fd_, file_size_, [this] { return stop_hashing_ || t_->stopping(); });
+        });
+    }
+
     Step send_file(std::int64_t offset) {
+        start_hashing();
         t_->message(msg::sending());
         t_->event(kEventPartBegins, file_size_ - offset);
         std::int64_t pos = offset;
@@ -313,12 +328,33 @@ class FtpSender {
             return Step::retry;
         }
         if (!unchanged()) return changed();
+        HashCheck check = check_stored();
+        if (check == HashCheck::mismatched) {
+            if (t_->stopping()) return Step::fatal;
+            t_->error(msg::content_differs());
+            ask("QUIT");
+            return Step::fatal;
+        }
+        if (check == HashCheck::matched) t_->message(msg::content_verified());
         {
             std::lock_guard lock(t_->mutex_);
             t_->upload_complete = true;
+            t_->upload_verified = check == HashCheck::matched;
         }
         ask("QUIT");
         return Step::done;
+    }
+
+    // The server's MD5 of what it stored against the local file's. A server
+    // without the hash extension refuses and the upload stands as before.
+    HashCheck check_stored() {
+        if (hasher_.joinable()) hasher_.join();
+        if (local_md5_.empty()) return HashCheck::unchecked;
+        int code = ask("OPTS HASH MD5");
+        if (code != 200) return HashCheck::unchecked;
+        std::string text;
+        code = ask("HASH " + remote_name_, &text);
+        return judge_hash_reply(code, text, file_size_, local_md5_);
     }
 
     std::shared_ptr<Task> t_;
@@ -335,6 +371,9 @@ class FtpSender {
     std::int64_t file_size_ = 0;
     std::int64_t sent_now_ = 0;
     bool active_mode_ = false;
+    std::thread hasher_;
+    std::atomic<bool> stop_hashing_{false};
+    std::string local_md5_;  // written by hasher_, read after it is joined
 };
 
 }  // namespace

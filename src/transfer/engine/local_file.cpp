@@ -1,11 +1,16 @@
 #include "transfer/engine/local_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <openssl/evp.h>
 
 namespace qorvel::engine {
 
@@ -46,6 +51,33 @@ int open_regular_file(const std::filesystem::path& path) {
         return -1;
     }
     return fd;
+}
+
+std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    std::vector<unsigned char> buffer(1 << 20);
+    std::int64_t pos = 0;
+    while (pos < length) {
+        if (stop()) return {};
+        auto want = static_cast<std::size_t>(
+            std::min<std::int64_t>(length - pos, static_cast<std::int64_t>(buffer.size())));
+        ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(n)) != 1)
+            return {};
+        pos += n;
+    }
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), md, &len) != 1) return {};
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < len; ++i) {
+        hex += digits[md[i] >> 4];
+        hex += digits[md[i] & 15];
+    }
+    return hex;
 }
 
 LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std::int64_t length) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <string>
 
 namespace qorvel::engine {
 
@@ -14,6 +16,11 @@ namespace qorvel::engine {
 // at its last component, never blocking on a FIFO or device (the type is read
 // from the open descriptor, which then blocks as usual). -1 otherwise.
 int open_regular_file(const std::filesystem::path& path);
+
+// The lower-case hex MD5 of the first length bytes of an open file, read with
+// pread so another reader of the descriptor is not disturbed. Empty when the
+// file ends early, cannot be read, or stop() turns true on the way.
+std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop);
 
 class LocalFile {
   public:

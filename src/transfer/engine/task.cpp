@@ -411,6 +411,7 @@ Outcome Task::decide_outcome() {
     bool done = kind == TaskKind::http ? all_segments_complete() : upload_complete;
     if (done) {
         o.result = Outcome::Result::success;
+        o.verified = kind != TaskKind::http && upload_verified;
     } else if (stopping_) {
         o.result = Outcome::Result::stopped;
     } else {

@@ -79,5 +79,31 @@ TEST(AnswerParsers, FtpRepliesOfSeveralLinesAndPassivePorts) {
     EXPECT_EQ(parse_pasv_port("227 no address"), 0);
 }
 
+TEST(AnswerParsers, HashRepliesMatchOnlyTheWholeFileInMd5) {
+    const std::string md5 = "0123456789abcdef0123456789abcdef";
+    using H = HashCheck;
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-100 " + md5 + " a b.bin", 100, md5), H::matched);
+    EXPECT_EQ(judge_hash_reply(213, "213 md5 0-99 0123456789ABCDEF0123456789ABCDEF x", 100, md5),
+              H::matched)
+        << "an inclusive end and upper-case digits";
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-0 " + md5 + " empty", 0, md5), H::matched);
+    // Another digest, algorithm, part of the file or nothing readable: not the file sent.
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-100 " + std::string(32, 'f') + " x", 100, md5),
+              H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 SHA-256 0-100 " + md5 + " x", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 10-100 " + md5 + " x", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-50 " + md5 + " x", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-99999999999999999999999 " + md5, 100, md5),
+              H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0- " + md5, 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "21", 100, md5), H::mismatched) << "shorter than its code";
+    EXPECT_EQ(judge_hash_reply(550, "550 No such file", 100, md5), H::mismatched);
+    EXPECT_EQ(judge_hash_reply(213, "213 MD5 0-100 " + md5, 100, ""), H::mismatched);
+    // A server without the command or without MD5, or one that says "ok" to anything.
+    for (int refused : {0, 200, 500, 501, 502, 504})
+        EXPECT_EQ(judge_hash_reply(refused, "", 100, md5), H::unchecked) << refused;
+}
+
 }  // namespace
 }  // namespace qorvel::engine

@@ -1,5 +1,8 @@
 // The engine against the reference service: an upload over its FTP server,
 // registered like the upload queue does, then fetched back by direct link.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "account/session.h"
@@ -12,6 +15,7 @@
 #include "support/process.h"
 #include "support/service_instance.h"
 #include "transfer/engine/engine.h"
+#include "transfer/engine/local_file.h"
 
 namespace qorvel::engine {
 namespace {
@@ -59,6 +63,15 @@ TEST(ServiceRoundTrip, UploadRegisterAndDownloadAreByteExact) {
     EXPECT_EQ(upload.outcome().result, Result::success) << up_rec.log();
     EXPECT_EQ(up_rec.count(kEventEnded), 1);
     EXPECT_TRUE(up_rec.said("TYPE A")) << up_rec.log();
+    // The server's MD5 of what it stored was asked for and matched.
+    EXPECT_TRUE(upload.outcome().verified) << up_rec.log();
+    EXPECT_TRUE(up_rec.said("HASH " + name + ".qrvllswj", 1)) << up_rec.log();
+    int local = ::open((dir.path() / "local.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string md5 =
+        md5_hex_of(local, static_cast<std::int64_t>(data.size()), [] { return false; });
+    ::close(local);
+    EXPECT_TRUE(up_rec.said_containing("213 MD5 0-" + std::to_string(data.size()) + " " + md5))
+        << up_rec.log();
 
     Form body;
     body.add("wjdl", name);
@@ -83,6 +96,43 @@ TEST(ServiceRoundTrip, UploadRegisterAndDownloadAreByteExact) {
     EXPECT_EQ(download.outcome().result, Result::success) << down_rec.log();
     EXPECT_EQ(down_rec.count(kEventEnded), 1);
     EXPECT_TRUE(test::read_file(dir.path() / "back.bin") == data);
+}
+
+// A server that kept other bytes than were sent is caught by its own digest:
+// the upload fails, however many attempts are left, and says why.
+TEST(ServiceRoundTrip, AnUploadStoredWithOtherBytesFails) {
+    EngineSettings settings;
+    settings.retry_wait_ms = 50;
+    settings.max_attempts = 3;
+    set_engine_settings(settings);
+    test::ServiceInstanceOptions o;
+    o.host = "127.0.0.42";
+    o.extra_args = {"--test-ftp-corrupt-stored"};
+    test::ServiceInstance service(o);
+    ASSERT_TRUE(service.start()) << test::read_file(service.log_file());
+    test::TempDir dir("qorvel-round-trip");
+    test::write_file(dir.path() / "local.bin", test::random_bytes(200 << 10, 9));
+
+    test::EngineRecorder rec;
+    TaskParam up;
+    up.mode_flags = kModeUpload;
+    up.url = service.ftp_url("wrong.bin");
+    up.local_path = path_to_text(dir.path() / "local.bin");
+    up.transfer_type = 1;
+    rec.attach(up);
+    FtpUpload upload;
+    ASSERT_TRUE(upload.start(up));
+    ASSERT_TRUE(upload.wait_idle(30000)) << rec.log();
+    EXPECT_EQ(upload.outcome().result, Result::failed) << rec.log();
+    EXPECT_EQ(upload.outcome().message, utf8_to_gbk("服务器收到的内容与本地文件不符"));
+    EXPECT_FALSE(upload.outcome().verified);
+    EXPECT_EQ(rec.count(kEventEnded), 1);
+    std::string log = rec.log();
+    int stores = 0;
+    for (auto at = log.find("1 STOR wrong.bin\n"); at != std::string::npos && stores < 10;
+         at = log.find("1 STOR wrong.bin\n", at + 1))
+        ++stores;
+    EXPECT_EQ(stores, 1) << "a mismatch is not tried again\n" << log;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace qorvel::engine {
 
@@ -14,6 +15,10 @@ namespace qorvel::engine {
 // at its last component, never blocking on a FIFO or device (the type is read
 // from the open descriptor, which then blocks as usual). -1 otherwise.
 int open_regular_file(const std::filesystem::path& path);
+
+// The MD5 of a regular file (16 bytes), read in pieces; empty when it cannot
+// be read to its end.
+std::string file_md5(const std::filesystem::path& path);
 
 class LocalFile {
   public:

@@ -52,6 +52,8 @@ inline const std::string& remote_file_changed() { return GBK("服务器上的文
 inline const std::string& name_taken() { return GBK("文件名已被占用"); }
 inline const std::string& cannot_create() { return GBK("无法创建文件：%s"); }
 inline const std::string& size_mismatch() { return GBK("文件长度与服务器所给的不符"); }
+inline const std::string& content_mismatch() { return GBK("文件内容与服务器的校验值不符"); }
+inline const std::string& content_retry() { return GBK("文件内容与服务器的校验值不符, 从头开始下载"); }
 
 // clang-format on
 

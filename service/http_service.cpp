@@ -219,10 +219,35 @@ HttpService::HttpService(Store& store, Incoming& incoming, FailureLimiter& failu
 
 namespace {
 
+// The whole file's MD5 as an instance digest (RFC 3230): base64 of the 16
+// bytes. Empty when the store has no MD5 for it.
+std::string md5_digest_value(const std::string& md5_hex) {
+    if (!is_hex_token(md5_hex, 32)) return {};
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    for (size_t i = 0; i < 32; i += 2)
+        bytes += static_cast<char>(std::stoi(md5_hex.substr(i, 2), nullptr, 16));
+    std::string out = "md5=";
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            n |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+        out += alphabet[(n >> 18) & 63];
+        out += alphabet[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
+    }
+    return out;
+}
+
 // Serves a stored file: whole, or one range; 416 for a range past the end.
+// Every answer with content names the whole file's MD5, so a client can check
+// what it put together from any number of ranges.
 void serve_file(const httplib::Request& req, httplib::Response& res, const std::string& path,
-                int64_t size, bool throttle, int64_t rate, const std::atomic<bool>& stopping,
-                const std::function<void()>& on_whole_download) {
+                int64_t size, const std::string& md5_hex, bool throttle, int64_t rate,
+                const std::atomic<bool>& stopping, const std::function<void()>& on_whole_download) {
     // Ranges are answered here; the library's own handling breaks on bad ones.
     const_cast<httplib::Request&>(req).ranges.clear();
     Range range;
@@ -240,6 +265,8 @@ void serve_file(const httplib::Request& req, httplib::Response& res, const std::
         res.set_content("File content missing\n", "text/plain");
         return;
     }
+    if (std::string digest = md5_digest_value(text_lower(md5_hex)); !digest.empty())
+        res.set_header("Digest", digest);
     auto source = std::make_shared<FileSource>();
     source->fd = fd;
     source->throttle = throttle;
@@ -864,8 +891,9 @@ void HttpService::install_direct(httplib::Server& server) {
             return;
         }
         int file_id = file->id;
-        serve_file(req, res, store_.content_path(*file).value_or("").string(), file->size, false, 0,
-                   stopping_, [this, file_id] { store_.count_download(file_id); });
+        serve_file(req, res, store_.content_path(*file).value_or("").string(), file->size,
+                   file->md5, false, 0, stopping_,
+                   [this, file_id] { store_.count_download(file_id); });
     };
     server.Get("/yunxz1.php", handler);
 }
@@ -881,8 +909,8 @@ void HttpService::install_files(httplib::Server& server, bool throttle) {
                    }
                    int file_id = file->id;
                    serve_file(req, res, store_.content_path(*file).value_or("").string(),
-                              file->size, throttle, settings_.throttle_bytes_per_s, stopping_,
-                              [this, file_id] { store_.count_download(file_id); });
+                              file->size, file->md5, throttle, settings_.throttle_bytes_per_s,
+                              stopping_, [this, file_id] { store_.count_download(file_id); });
                });
 }
 

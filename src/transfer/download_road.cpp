@@ -4,12 +4,15 @@
 #include <random>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
 #include "storage/roads.h"
 #include "transfer/download_rules.h"
 #include "transfer/engine/engine.h"
+#include "transfer/engine/messages.h"
 #include "transfer/roads.h"
 
 namespace qorvel {
@@ -28,11 +31,16 @@ void set_done_caption(ui::Window& w) {
         1, GBK("已完成(") + std::to_string(w["超级列表框3"].row_count()) + ")");
 }
 
-void add_completed(ui::Window& w, const std::string& name, const std::string& path) {
+void add_done_row(ui::Window& w, const std::string& name, const std::string& path) {
     ui::Control& done = w["超级列表框3"];
     done.insert_row(0, name);
     done.set_cell(0, 1, path);
     set_done_caption(w);
+}
+
+// A link-only entry's row: a link file or why none was made, never a download.
+void add_link_row(ui::Window& w, const std::string& name, const std::string& path_or_why) {
+    add_done_row(w, name, path_or_why);
 }
 
 // Any entry counts, a link too (dangling or not): a name is never chosen
@@ -61,12 +69,12 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
         transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
-        add_completed(w, listed_name, GBK("失败：无法取得链接地址"));
+        add_link_row(w, listed_name, GBK("失败：无法取得链接地址"));
         return;
     }
     // A link file opens what it names when launched: only a web or FTP address may go in.
     if (!transfer::link_file_address(*link)) {
-        add_completed(w, listed_name, GBK("失败：链接地址不是网址"));
+        add_link_row(w, listed_name, GBK("失败：链接地址不是网址"));
         return;
     }
     std::string path = folder + *name + ".desktop";
@@ -74,10 +82,10 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
         path = folder + std::to_string(random_prefix()) + *name + ".desktop";
     }
     if (taken(path) || !c.shell().create_shortcut(path, *link)) {
-        add_completed(w, listed_name, GBK("失败：无法创建链接文件"));
+        add_link_row(w, listed_name, GBK("失败：无法创建链接文件"));
         return;
     }
-    add_completed(w, listed_name, path);
+    add_link_row(w, listed_name, path);
 }
 
 // The queueing steps over the selected rows of the file list.
@@ -200,6 +208,29 @@ void run_next_download(Client& c) {
     }
 }
 
+// The one way a download becomes a "已完成" row: the engine called it a
+// success, its content matched the server's digest (or no digest came), and a
+// regular file of the finished length stands at its path. False: the row failed.
+bool complete_download(Client& c, ui::Window& w, TaskId id, const std::string& name,
+                       const engine::Outcome& outcome, const std::string& path) {
+    using engine::Outcome;
+    struct stat st {};
+    bool whole = outcome.result == Outcome::Result::success && outcome.length >= 0 &&
+                 ::lstat(text_to_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                 st.st_size == outcome.length;
+    bool checked = outcome.content == Outcome::Content::verified ||
+                   outcome.content == Outcome::Content::no_digest;
+    if (!whole || !checked) {
+        fail_download(c, w, id, !checked ? GBK("下载失败") : engine::msg::size_mismatch());
+        return false;
+    }
+    c.transfers().downloads.complete(id);
+    add_done_row(w, name, path);
+    w["超级列表框2"].delete_row_of(id);
+    set_running_caption(w);
+    return true;
+}
+
 void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& placement) {
     auto w = c.main_window();
     auto& q = c.transfers().downloads;
@@ -208,7 +239,6 @@ void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& p
     engine::Download* object = task->object;
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
-    ui::Control& queue = (*w)["超级列表框2"];
     std::string final_path = outcome.local_path;
 
     if (outcome.result == engine::Outcome::Result::success && placement->replace &&
@@ -219,7 +249,7 @@ void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& p
         if (ec) {
             // The finished file is ours and hidden: it must not stay behind.
             std::filesystem::remove(text_to_path(outcome.local_path), ec);
-            outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0, {}};
+            outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0, {}, {}, -1};
         }
     }
     if (outcome.result != engine::Outcome::Result::success) {
@@ -230,10 +260,7 @@ void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& p
                                                       : outcome.message;
         fail_download(c, *w, id, why);
     } else {
-        q.complete(id);
-        add_completed(*w, task->entry.name, final_path);
-        queue.delete_row_of(id);
-        set_running_caption(*w);
+        complete_download(c, *w, id, task->entry.name, outcome, final_path);
     }
     run_next_download(c);
 }

@@ -1031,5 +1031,79 @@ TEST_F(TransferRoads, AReplacementThatCannotHappenLeavesNoHiddenFile) {
     });
 }
 
+// File host 3 behind a proxy that damages its answers: under either same-name
+// rule, with an old file at the name or none, a download whose content does not
+// match the host's digest never reaches "已完成" and leaves nothing but the old
+// file; undamaged, the same download verifies and completes.
+TEST_F(TransferRoads, ADownloadWhoseContentMissesTheDigestNeverLooksFinished) {
+    auto fault = std::make_shared<std::atomic<test::Fault>>(test::Fault::none);
+    test::RecordingServer host3(test::forward_with_fault(hosts_of(*service_).files3, fault),
+                                service_->host());
+    auto h = hosts_of(*service_);
+    h.files3 = host3.address();
+    auto r = signed_in("demo", "demo123", h);
+    auto rows = show_root(*r);
+    int readme = row_named(rows, "使用说明.txt");
+    ASSERT_GE(readme, 0);
+    fs::path target = save_ / text_to_path(rows[readme].name);
+    std::string fresh = served(std::to_string(rows[readme].id), "8888", true);
+    auto done_rows = [&] {
+        int n = 0;
+        r->call([&] { n = r->main()["超级列表框3"].row_count(); });
+        return n;
+    };
+    auto only_old_file = [&](bool old) {
+        int entries = 0;
+        for (const auto& e : fs::directory_iterator(save_)) {
+            EXPECT_EQ(e.path(), target) << "left behind: " << e.path();
+            ++entries;
+        }
+        EXPECT_EQ(entries, old ? 1 : 0);
+        if (old) {
+            EXPECT_EQ(read_bytes(target), "old");
+        }
+    };
+    for (auto f :
+         {test::Fault::flip_byte, test::Fault::drop_last_byte, test::Fault::wrong_digest}) {
+        for (int policy : {0, 1}) {
+            for (bool old : {false, true}) {
+                SCOPED_TRACE("fault " + std::to_string(static_cast<int>(f)) + ", policy " +
+                             std::to_string(policy) + (old ? ", old file" : ", no old file"));
+                fault->store(f);
+                if (old) write_bytes(target, "old");
+                r->call([&] { r->main()["组合框6"].set_current(policy); });
+                download_rows(*r, {readme});
+                ASSERT_TRUE(queue_idle(*r));
+                EXPECT_EQ(done_rows(), 0) << lists_shown(*r);
+                only_old_file(old);
+                r->call([&] {
+                    ui::Control& q = r->main()["超级列表框2"];
+                    ASSERT_EQ(q.row_count(), 1);
+                    EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+                    EXPECT_EQ(q.cell(0, 4), GBK("文件内容与服务器的校验值不符"));
+                    q.set_current(0);
+                    r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
+                });
+                fs::remove(target);
+            }
+        }
+    }
+    // Undamaged: "同名覆盖" over an old file, then "同名更改" beside it.
+    fault->store(test::Fault::none);
+    write_bytes(target, "old");
+    r->call([&] { r->main()["组合框6"].set_current(0); });
+    download_rows(*r, {readme});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(target), fresh);
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download_rows(*r, {readme});
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(done_rows(), 2) << lists_shown(*r);
+    std::string renamed;
+    r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
+    EXPECT_NE(text_to_path(renamed), target);
+    EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
+}
+
 }  // namespace
 }  // namespace qorvel

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace qorvel::test {
@@ -61,7 +62,105 @@ std::string ask_service(const std::string& host_port, const std::string& request
     return answer;
 }
 
+// The value of a header of a head (request or answer), "" when missing.
+std::string header_value(const std::string& text, const std::string& lower_name) {
+    size_t end = text.find("\r\n\r\n");
+    size_t pos = text.find("\r\n");
+    while (pos != std::string::npos && pos < end) {
+        size_t eol = text.find("\r\n", pos + 2);
+        std::string line = text.substr(pos + 2, eol - pos - 2);
+        std::string lower = line;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.rfind(lower_name + ":", 0) == 0) {
+            std::string v = line.substr(lower_name.size() + 1);
+            while (!v.empty() && v.front() == ' ') v.erase(0, 1);
+            return v;
+        }
+        pos = eol;
+    }
+    return {};
+}
+
+// The text with a header's line set to value (removed when value is empty).
+std::string set_header(const std::string& text, const std::string& name, const std::string& value) {
+    size_t end = text.find("\r\n\r\n");
+    if (end == std::string::npos) return text;
+    std::string head, lower_name = name;
+    for (char& c : lower_name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t pos = 0;
+    while (pos < end) {
+        size_t eol = text.find("\r\n", pos);
+        std::string line = text.substr(pos, eol - pos);
+        pos = eol + 2;
+        std::string lower = line;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.rfind(lower_name + ":", 0) != 0) head += line + "\r\n";
+    }
+    if (!value.empty()) head += name + ": " + value + "\r\n";
+    return head + text.substr(end + 2);
+}
+
 }  // namespace
+
+RecordingServer::Responder forward_with_fault(const std::string& host_port,
+                                              std::shared_ptr<std::atomic<Fault>> fault) {
+    return [host_port, fault](const RecordedRequest& r) {
+        Fault f = fault->load();
+        std::string range = header_value(r.head, "range");
+        long long from = range.rfind("bytes=", 0) == 0 ? std::atoll(range.c_str() + 6) : 0;
+        std::string head = r.head;
+        if (from > 0 && f == Fault::whole_body_for_range) head = set_header(head, "Range", "");
+        if (from > 0 && f == Fault::wrong_content_range)
+            head = set_header(head, "Range", "bytes=" + std::to_string(from - 1) + "-");
+        std::string answer = ask_service(host_port, closing_head(head) + r.body);
+        if (answer.empty()) return RecordingServer::answer(502, "");
+        switch (f) {
+        case Fault::none: break;
+        case Fault::flip_byte:
+            return with_body(answer, [](std::string body) {
+                if (!body.empty()) body[body.size() / 2] ^= 0x01;
+                return body;
+            });
+        case Fault::drop_last_byte:
+            return with_body(answer, [](std::string body) {
+                if (!body.empty()) body.pop_back();
+                return body;
+            });
+        case Fault::whole_body_for_range: {
+            if (from <= 0 || answer.rfind("HTTP/1.1 200", 0) != 0) break;
+            size_t end = answer.find("\r\n\r\n");
+            std::string body = answer.substr(end + 4);
+            auto total = static_cast<long long>(body.size());
+            if (from >= total) break;
+            std::string out = answer.substr(0, end + 4);
+            out.replace(0, out.find("\r\n"), "HTTP/1.1 206 Partial Content");
+            out = set_header(out, "Content-Range",
+                             "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) +
+                                 "/" + std::to_string(total));
+            return with_body(out + body, [&](std::string b) {
+                return b.substr(0, static_cast<size_t>(total - from));
+            });
+        }
+        case Fault::wrong_content_range: {
+            std::string was = header_value(answer, "content-range");
+            size_t slash = was.find('/');
+            if (from <= 0 || slash == std::string::npos) break;
+            long long total = std::atoll(was.c_str() + slash + 1);
+            std::string out =
+                set_header(answer, "Content-Range",
+                           "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/" +
+                               std::to_string(total));
+            return with_body(out, [](std::string body) {
+                if (!body.empty()) body.pop_back();
+                return body;
+            });
+        }
+        case Fault::wrong_digest:
+            return set_header(answer, "Digest", "md5=EREREREREREREREREREREQ==");
+        }
+        return answer;
+    };
+}
 
 RecordingServer::Responder forward_to(const std::string& host_port,
                                       std::shared_ptr<std::atomic<bool>> cut,

@@ -26,6 +26,20 @@ RecordingServer::Responder forward_to(const std::string& host_port,
                                       std::shared_ptr<std::atomic<bool>> hold = nullptr,
                                       AnswerEdit edit = nullptr);
 
+// Ways a file host's answer is damaged on its way to a download.
+enum class Fault {
+    none,
+    flip_byte,             // one byte in the middle of every body flipped
+    drop_last_byte,        // every body one byte short, its length to match
+    whole_body_for_range,  // a range answered by the file's start, labelled as the range
+    wrong_content_range,   // a range answered from one byte earlier, labelled as asked
+    wrong_digest,          // every answer names an MD5 no file has
+};
+
+// forward_to with *fault applied to every answer (switchable while running).
+RecordingServer::Responder forward_with_fault(const std::string& host_port,
+                                              std::shared_ptr<std::atomic<Fault>> fault);
+
 // The answer with its body changed by change and its Content-Length to match.
 std::string with_body(const std::string& answer,
                       const std::function<std::string(std::string body)>& change);

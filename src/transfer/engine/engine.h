@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,11 @@ struct Outcome {
     std::string local_path;  // GBK; where a finished download was put
     // An upload whose server gave the MD5 of what it stored, equal to the local file's.
     bool verified = false;
+    // A finished download: its file's length, and whether its content was
+    // compared with the server's digest (none: not a finished download).
+    enum class Content { none, no_digest, verified };
+    Content content = Content::none;
+    std::int64_t length = -1;
 };
 
 // Engine-wide settings; tests shorten the retry wait, count and limit.
@@ -30,6 +36,9 @@ struct EngineSettings {
     // A task whose retries have moved no new byte for this long fails with
     // its last error, so a dead or hostile server cannot keep it for hours.
     int stall_limit_ms = 120000;
+    // Tests only: called with the partial file's path after a download's last
+    // byte, before its content is checked.
+    std::function<void(const std::string& partial_path)> before_content_check;
 };
 
 // The file a download writes into until it is complete; the final name

@@ -26,6 +26,38 @@ std::string length_key(std::string_view value) {
     return n >= 0 ? std::to_string(n) : std::string(value);
 }
 
+int base64_value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+// Standard base64, padded or not; empty for anything else.
+std::string base64_decode(std::string_view text) {
+    while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+    if (text.size() % 4 == 1) return {};
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v = base64_value(c);
+        if (v < 0) return {};
+        bits = (bits << 6) | static_cast<std::uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xff);
+        }
+    }
+    return out;
+}
+
+// Stands for a digest no file can have: two answers' lines disagreed.
+constexpr std::string_view kConflictingMd5 = "conflicting";
+
 // Longest size line we accept: hex digits plus any extension.
 constexpr std::size_t kMaxSizeLine = 1024;
 
@@ -39,6 +71,23 @@ std::int64_t decimal_or_minus_one(std::string_view s) {
         v = v * 10 + (c - '0');
     }
     return v;
+}
+
+std::string digest_md5(std::string_view value) {
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        std::size_t comma = value.find(',', at);
+        if (comma == std::string_view::npos) comma = value.size();
+        std::string item = text_trim(value.substr(at, comma - at));
+        at = comma + 1;
+        auto eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        std::string name = text_trim(std::string_view(item).substr(0, eq));
+        if (name.size() != 3 || !starts_with_nocase(name, "md5")) continue;
+        std::string bytes = base64_decode(text_trim(std::string_view(item).substr(eq + 1)));
+        if (bytes.size() == 16) return bytes;
+    }
+    return {};
 }
 
 bool parse_content_range(std::string_view value, std::int64_t& start, std::int64_t& total) {
@@ -102,6 +151,10 @@ bool parse_http_head(std::string_view text, HttpHead& h) {
             h.etag = value;
         } else if (starts_with_nocase(line, "Last-Modified:")) {
             h.last_modified = value;
+        } else if (starts_with_nocase(line, "Digest:")) {
+            std::string md5 = digest_md5(value);
+            if (!md5.empty())
+                h.md5 = h.md5.empty() || h.md5 == md5 ? md5 : std::string(kConflictingMd5);
         } else if (starts_with_nocase(line, "Location:")) {
             h.location = value;
         } else if (starts_with_nocase(line, "Accept-Ranges:")) {

@@ -21,6 +21,10 @@ struct HttpHead {
     // Validators: a later answer with others is another version of the file.
     std::string etag;
     std::string last_modified;
+    // The whole file's MD5 from "Digest: md5=..." (16 bytes), on full and partial
+    // answers alike; empty when none came. Two different values give one that no
+    // file matches.
+    std::string md5;
 };
 
 // The head up to (not including) the empty line. A bare LF ends a line as
@@ -32,6 +36,10 @@ bool parse_http_head(std::string_view text, HttpHead& head);
 // "bytes START-END/TOTAL"; false unless start and total are decimal and
 // start <= end < total.
 bool parse_content_range(std::string_view value, std::int64_t& start, std::int64_t& total);
+
+// The MD5 among the comma-separated instance digests of a Digest value
+// ("md5=<base64>", the name in any case): 16 bytes, or empty when none is readable.
+std::string digest_md5(std::string_view value);
 
 // A decimal count of at most 18 digits, -1 for anything else.
 std::int64_t decimal_or_minus_one(std::string_view text);

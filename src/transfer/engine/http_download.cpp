@@ -198,8 +198,14 @@ class HttpConnection {
             std::lock_guard lock(t_->mutex_);
             // A restart by another connection has taken our part away.
             if (t_->generation != generation_) return Step::handed_back;
+            // A record older than digests takes the first answer's.
+            if (!t_->md5_known) {
+                t_->md5 = h.md5;
+                t_->md5_known = true;
+            }
             bool same = (t_->length_unknown ? length < 0 : length == t_->total_length) &&
-                        h.etag == t_->etag && h.last_modified == t_->last_modified;
+                        h.etag == t_->etag && h.last_modified == t_->last_modified &&
+                        h.md5 == t_->md5;
             if (same && !whole_for_range) return Step::done;
         }
         if (whole_for_range) {
@@ -247,6 +253,8 @@ class HttpConnection {
         t_->ranges_ok = false;
         t_->etag = h.etag;
         t_->last_modified = h.last_modified;
+        t_->md5 = h.md5;
+        t_->md5_known = true;
         generation_ = ++t_->generation;
         if (t_->file.resize(length)) return Step::done;
         lock.unlock();
@@ -270,6 +278,8 @@ class HttpConnection {
             t_->ranges_ok = length >= 0 && (h.accept_ranges || h.status == 206);
             t_->etag = h.etag;
             t_->last_modified = h.last_modified;
+            t_->md5 = h.md5;
+            t_->md5_known = true;
             t_->file_ready = true;
             extra = t_->take_pending_extra();
         }

@@ -53,17 +53,25 @@ int open_regular_file(const std::filesystem::path& path) {
     return fd;
 }
 
-std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
+namespace {
+
+// The raw MD5 of the first length bytes of an open file (to its end when
+// length is negative), read with pread in 1 MiB pieces; empty when the file
+// ends early, cannot be read, or stop() turns true on the way.
+std::string md5_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
     std::vector<unsigned char> buffer(1 << 20);
     std::int64_t pos = 0;
-    while (pos < length) {
-        if (stop()) return {};
-        auto want = static_cast<std::size_t>(
-            std::min<std::int64_t>(length - pos, static_cast<std::int64_t>(buffer.size())));
+    while (length < 0 || pos < length) {
+        if (stop && stop()) return {};
+        std::size_t want = buffer.size();
+        if (length >= 0)
+            want = static_cast<std::size_t>(
+                std::min<std::int64_t>(length - pos, static_cast<std::int64_t>(want)));
         ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(pos));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0 && length < 0) break;
         if (n <= 0 || EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(n)) != 1)
             return {};
         pos += n;
@@ -71,13 +79,29 @@ std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>&
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     if (EVP_DigestFinal_ex(ctx.get(), md, &len) != 1) return {};
+    return std::string(reinterpret_cast<const char*>(md), len);
+}
+
+}  // namespace
+
+std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
+    std::string raw = md5_of(fd, length, stop);
     static const char digits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < len; ++i) {
-        hex += digits[md[i] >> 4];
-        hex += digits[md[i] & 15];
+    for (unsigned char c : raw) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
     }
     return hex;
+}
+
+std::string file_md5(const std::filesystem::path& path) {
+    int fd = open_regular_file(path);
+    if (fd < 0) return {};
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::string raw = md5_of(fd, -1, {});
+    ::close(fd);
+    return raw;
 }
 
 LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std::int64_t length) {

@@ -22,6 +22,10 @@ int open_regular_file(const std::filesystem::path& path);
 // file ends early, cannot be read, or stop() turns true on the way.
 std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop);
 
+// The MD5 of a regular file (16 bytes), read in pieces; empty when it cannot
+// be read to its end.
+std::string file_md5(const std::filesystem::path& path);
+
 class LocalFile {
   public:
     enum class Created { ok, exists, error };

@@ -1,6 +1,7 @@
 #include "transfer/engine/task.h"
 
 #include <chrono>
+#include <optional>
 #include <sstream>
 
 #include <cerrno>
@@ -39,6 +40,32 @@ bool read_field(std::istream& in, std::string& out) {
     out.resize(n);
     if (n && !in.read(out.data(), static_cast<std::streamsize>(n))) return false;
     return in.get() == '\n';
+}
+
+std::string hex_text(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> unhex_text(const std::string& hex) {
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    if (hex.size() % 2 != 0 || hex.size() > 64) return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
 }
 
 // What a file name may hold on disk, in bytes.
@@ -424,6 +451,54 @@ Outcome Task::decide_outcome() {
 void Task::run() {
     control_id_ = std::this_thread::get_id();
     t_control_slot = slot_.get();
+    Outcome outcome;
+    for (;;) {
+        control_loop();
+        {
+            std::lock_guard lock(mutex_);
+            file.close();
+        }
+        outcome = decide_outcome();
+        if (kind != TaskKind::http || settle_file(outcome) != Settled::start_over) break;
+        start_over();
+    }
+    {
+        std::lock_guard lock(slot_->mutex);
+        slot_->last = outcome;
+    }
+    if (param.event_callback) param.event_callback(kEventEnded, id_, outcome.bytes, 0, id_);
+    {
+        std::lock_guard lock(slot_->mutex);
+        if (slot_->task.get() == this) slot_->task.reset();
+        --slot_->in_flight;
+    }
+    slot_->changed.notify_all();
+}
+
+void Task::start_over() {
+    std::lock_guard lock(mutex_);
+    rewind_bytes(bytes_done_.load());
+    segments.clear();
+    total_length = -1;
+    file_ready = false;
+    ranges_ok = false;
+    length_unknown = false;
+    etag.clear();
+    last_modified.clear();
+    md5.clear();
+    md5_known = false;
+    partial_path.clear();
+    ++generation;
+    // Every connection has ended and been joined.
+    connections_.clear();
+    pending_extra_ = 0;
+    failure_.clear();
+    ending_ = false;
+    for (int i = 0; i < std::max(1, param.connections); ++i)
+        queue_.push_back({ItemType::open_connection});
+}
+
+void Task::control_loop() {
     for (;;) {
         Item item{ItemType::end};
         {
@@ -468,42 +543,27 @@ void Task::run() {
         }
         if (item.type == ItemType::end) break;
     }
-    {
-        std::lock_guard lock(mutex_);
-        file.close();
-    }
-    Outcome outcome = decide_outcome();
-    if (kind == TaskKind::http) settle_file(outcome);
-    {
-        std::lock_guard lock(slot_->mutex);
-        slot_->last = outcome;
-    }
-    if (param.event_callback) param.event_callback(kEventEnded, id_, outcome.bytes, 0, id_);
-    {
-        std::lock_guard lock(slot_->mutex);
-        if (slot_->task.get() == this) slot_->task.reset();
-        --slot_->in_flight;
-    }
-    slot_->changed.notify_all();
 }
 
-void Task::settle_file(Outcome& outcome) {
-    std::string final_name, partial;
+Task::Settled Task::settle_file(Outcome& outcome) {
+    std::string final_name, partial, expected;
     std::int64_t length = -1;
     bool resumable = false;
     {
         std::lock_guard lock(mutex_);
-        if (!file_ready) return;
+        if (!file_ready) return Settled::done;
         final_name = local_path;
         partial = partial_path;
         length = total_length;
         resumable = !length_unknown && total_length >= 0;
+        expected = md5;
     }
     auto part = text_to_path(partial);
     if (outcome.result != Outcome::Result::success) {
-        if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable) return;
+        if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable)
+            return Settled::done;
         ::unlink(part.c_str());
-        return;
+        return Settled::done;
     }
     // The control loop has ended: messages go straight to the caller.
     auto say = [&](const std::string& text, int level) {
@@ -513,14 +573,35 @@ void Task::settle_file(Outcome& outcome) {
         ::unlink(part.c_str());
         outcome.result = Outcome::Result::failed;
         outcome.message = why;
+        outcome.content = Outcome::Content::none;
+        outcome.length = -1;
         say(why, 3);
     };
-    // Done means a file of exactly the announced length.
+    if (auto hook = engine_settings().before_content_check) hook(partial);
+    // Done means a file of exactly the announced length...
     struct stat st {};
     if (::lstat(part.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != length) {
         fail(msg::size_mismatch());
-        return;
+        return Settled::done;
     }
+    // ... and, when the server gave its digest, of its content, read back from
+    // the disk: that is what takes the name, whatever arrived on the wire.
+    if (!expected.empty()) {
+        if (file_md5(part) != expected) {
+            if (content_retried_ || stopping_) {
+                fail(msg::content_mismatch());
+                return Settled::done;
+            }
+            content_retried_ = true;
+            ::unlink(part.c_str());
+            say(msg::content_retry(), 3);
+            return Settled::start_over;
+        }
+        outcome.content = Outcome::Content::verified;
+    } else {
+        outcome.content = Outcome::Content::no_digest;
+    }
+    outcome.length = length;
     std::string placed = final_name;
     int err = place_file(part, placed);
     if (err == EEXIST) {
@@ -530,7 +611,7 @@ void Task::settle_file(Outcome& outcome) {
                          : kExistsAutoRename;
         if (answer == kExistsGiveUp) {
             fail(msg::user_gave_up());
-            return;
+            return Settled::done;
         }
         if (answer == kExistsCallerRenamed) {
             {
@@ -550,11 +631,12 @@ void Task::settle_file(Outcome& outcome) {
     if (err != 0) {
         // Never left under the partial name: nobody would look for it there.
         fail(file_error_text(err));
-        return;
+        return Settled::done;
     }
     outcome.local_path = placed;
     std::lock_guard lock(mutex_);
     local_path = placed;
+    return Settled::done;
 }
 
 std::string Task::save_resume() {
@@ -565,7 +647,8 @@ std::string Task::save_resume() {
     for (const auto& s : segments)
         r += std::to_string(s.start) + " " + std::to_string(s.end) + " " +
              std::to_string(s.received) + "\n";
-    return r + field(partial_path) + field(etag) + field(last_modified);
+    return r + field(partial_path) + field(etag) + field(last_modified) +
+           field(md5_known ? "md5=" + hex_text(md5) : std::string());
 }
 
 bool Task::load_resume(const std::string& record) {
@@ -591,9 +674,16 @@ bool Task::load_resume(const std::string& record) {
         parts.push_back(s);
     }
     // Records of earlier versions end here: the usual partial name, no validators.
-    std::string partial = partial_name(path), tag, modified;
+    std::string partial = partial_name(path), tag, modified, digest;
     if (std::string p; read_field(in, p) && read_field(in, tag) && read_field(in, modified))
         partial = p;
+    // Then the digest the first answer gave ("md5=" and hex, none after "="),
+    // unless the record is older than that: the next answer's is taken.
+    std::optional<std::string> known_md5;
+    if (read_field(in, digest) && digest.rfind("md5=", 0) == 0) {
+        known_md5 = unhex_text(digest.substr(4));
+        if (!known_md5) return false;
+    }
     auto a = parse_address(url);
     if (!a || a->scheme != "http" || covered != total) return false;
     std::lock_guard lock(mutex_);
@@ -603,6 +693,8 @@ bool Task::load_resume(const std::string& record) {
     partial_path = partial;
     etag = tag;
     last_modified = modified;
+    md5_known = known_md5.has_value();
+    md5 = known_md5.value_or("");
     total_length = total;
     segments = std::move(parts);
     file_ready = true;

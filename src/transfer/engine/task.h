@@ -115,6 +115,10 @@ class Task : public std::enable_shared_from_this<Task> {
     // The first answer's validators; an answer with others is another version.
     std::string etag;
     std::string last_modified;
+    // The first answer's MD5 (empty when it gave none), once an answer came:
+    // the finished file must have it, and an answer with another is another version.
+    std::string md5;
+    bool md5_known = false;
     // Counts restarts from offset 0: a piece claimed before one is not written.
     int generation = 0;
     LocalFile file;
@@ -162,9 +166,15 @@ class Task : public std::enable_shared_from_this<Task> {
     bool all_segments_complete() const;
     void start_thread(Connection& c);
     Outcome decide_outcome();
+    enum class Settled { done, start_over };
     // Puts the partial file under its final name, or removes it; the outcome
-    // turns into a failure when the file cannot take its name.
-    void settle_file(Outcome& outcome);
+    // turns into a failure when the file cannot take its name. A file whose
+    // content does not match the server's digest is removed; the first time,
+    // the download starts over.
+    Settled settle_file(Outcome& outcome);
+    // Forgets every part and queues the first connections again.
+    void start_over();
+    void control_loop();
     void note_progress();
 
     std::shared_ptr<Slot> slot_;
@@ -182,6 +192,7 @@ class Task : public std::enable_shared_from_this<Task> {
     std::atomic<std::int64_t> recent_bytes_{0};
     std::string failure_;
     bool ending_ = false;
+    bool content_retried_ = false;
     std::atomic<bool> keep_partial_{false};
     std::mutex progress_mutex_;
     std::int64_t progress_mark_ = 0;  // the most bytes ever counted

@@ -42,6 +42,36 @@ TEST(AnswerParsers, ContentLengthGivenTwiceMustAgree) {
     EXPECT_EQ(v.last_modified, "Tue, 01 Jul 2025 10:00:00 GMT");
 }
 
+TEST(AnswerParsers, TheMd5AmongInstanceDigests) {
+    // MD5 of "hello": 5d41402abc4b2a76b9719d911017c592.
+    const std::string hello("\x5d\x41\x40\x2a\xbc\x4b\x2a\x76\xb9\x71\x9d\x91\x10\x17\xc5\x92", 16);
+    for (const char* value : {"md5=XUFAKrxLKna5cZ2REBfFkg==", "MD5=XUFAKrxLKna5cZ2REBfFkg",
+                              "sha=qvTGHdzF6KLavt4PO0gs2a6pQ00=, Md5 = XUFAKrxLKna5cZ2REBfFkg==",
+                              "md5=not base64!, md5=XUFAKrxLKna5cZ2REBfFkg=="})
+        EXPECT_EQ(digest_md5(value), hello) << value;
+    // Another algorithm, a value that is no MD5, nothing readable.
+    for (const char* value : {"sha=qvTGHdzF6KLavt4PO0gs2a6pQ00=", "md5=aGVsbG8=", "md5",
+                              "md5=", "md5x=XUFAKrxLKna5cZ2REBfFkg==", ""})
+        EXPECT_EQ(digest_md5(value), "") << value;
+
+    HttpHead h;
+    ASSERT_TRUE(
+        parse_http_head("HTTP/1.1 206 Partial\r\ndigest: md5=XUFAKrxLKna5cZ2REBfFkg==\r\n", h));
+    EXPECT_EQ(h.md5, hello);
+    HttpHead none;
+    ASSERT_TRUE(
+        parse_http_head("HTTP/1.1 200 OK\r\nDigest: sha=qvTGHdzF6KLavt4PO0gs2a6pQ00=\r\n", none));
+    EXPECT_EQ(none.md5, "");
+    // Two lines naming different MD5s: no file can match.
+    HttpHead two;
+    ASSERT_TRUE(
+        parse_http_head("HTTP/1.1 200 OK\r\nDigest: md5=XUFAKrxLKna5cZ2REBfFkg==\r\n"
+                        "Digest: md5=eVFFPMBhGvmDcm0cTN2oVQ==\r\n",
+                        two));
+    EXPECT_FALSE(two.md5.empty());
+    EXPECT_NE(two.md5, hello);
+}
+
 TEST(AnswerParsers, ChunkedBodiesAcrossAnyCut) {
     const std::string body = "5;name=x\r\nhello\r\n1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
     for (std::size_t cut = 0; cut <= body.size(); ++cut) {

@@ -16,6 +16,8 @@
 
 #include <csignal>
 
+#include <openssl/evp.h>
+
 #include "net/charset.h"
 #include "support/engine_peers.h"
 #include "support/engine_recorder.h"
@@ -696,9 +698,20 @@ TEST_F(MisbehavingPeerTest, ARangeAnsweredWithAnotherWholeBodyYieldsOnlyThatBody
     EXPECT_EQ(o.bytes, static_cast<std::int64_t>(other.size()));
 }
 
-// The first answer breaks off; the resume finds another total, ETag or
-// Last-Modified. The download starts over and yields the new version whole;
-// the same validators resume where the file stopped.
+// A "Digest: md5=..." line naming the bytes' MD5.
+std::string digest_line(const std::string& bytes) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(bytes.data(), bytes.size(), md, &n, EVP_md5(), nullptr);
+    unsigned char text[64];
+    int len = EVP_EncodeBlock(text, md, static_cast<int>(n));
+    return "Digest: md5=" +
+           std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(len)) + "\r\n";
+}
+
+// The first answer breaks off; the resume finds another total, ETag,
+// Last-Modified or digest. The download starts over and yields the new version
+// whole; the same validators resume where the file stopped.
 TEST_F(MisbehavingPeerTest, AnotherVersionOnResumeStartsOverFromTheBeginning) {
     struct Case {
         const char* name;
@@ -712,7 +725,10 @@ TEST_F(MisbehavingPeerTest, AnotherVersionOnResumeStartsOverFromTheBeginning) {
         {"etag", "ETag: \"v1\"\r\n", "ETag: \"v2\"\r\n", body_.size()},
         {"etag appears", "", "ETag: \"v2\"\r\n", body_.size()},
         {"last-modified", lm1, lm2, body_.size()},
-        {"same", "ETag: \"v1\"\r\n" + lm1, "ETag: \"v1\"\r\n" + lm1, body_.size()},
+        {"digest", digest_line(body_), digest_line(test::random_bytes(body_.size(), 23)),
+         body_.size()},
+        {"same", "ETag: \"v1\"\r\n" + lm1 + digest_line(body_),
+         "ETag: \"v1\"\r\n" + lm1 + digest_line(body_), body_.size()},
     };
     for (const Case& c : cases) {
         const bool same = std::string(c.name) == "same";

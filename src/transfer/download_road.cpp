@@ -249,7 +249,9 @@ void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& p
         if (ec) {
             // The finished file is ours and hidden: it must not stay behind.
             std::filesystem::remove(text_to_path(outcome.local_path), ec);
-            outcome = {engine::Outcome::Result::failed, GBK("无法替换同名文件"), 0, {}, {}, -1};
+            outcome = engine::Outcome{};
+            outcome.result = engine::Outcome::Result::failed;
+            outcome.message = GBK("无法替换同名文件");
         }
     }
     if (outcome.result != engine::Outcome::Result::success) {

@@ -5,7 +5,10 @@
 // turns, with dirty pages written out before each timed run; ratios = curl
 // time / ours. The upload is timed twice: to the FTP server's confirmation (what
 // curl -T does), and to the file listed in the account (the service then hashes
-// the file it received, which curl's upload never waits for).
+// the file it received, which curl's upload never waits for). The queues check
+// what they move (a download against the file host's MD5, an upload against the
+// FTP server's HASH answer), so their checked peers are timed too: `curl -o f &&
+// md5sum f`, `aria2c --checksum=md5=...` and `curl -T f && md5sum f`.
 // Usage: queue_bench [MiB] (default 1023: the queue takes files under 1024 MiB).
 #include <unistd.h>
 
@@ -50,6 +53,9 @@ int main(int argc, char** argv) {
     test::ServiceInstanceOptions o;
     o.host = test::process_loopback_address();
     o.ftp_port = 1678;
+    // Five queue uploads and ten of curl's wait on the server at once, far past
+    // the default quota of waiting bytes per address.
+    o.extra_args = {"--ftp-quota", std::to_string(64LL << 30)};
     test::ServiceInstance service(o);
     if (!service.start()) return 1;
     test::Road r(test::hosts_of(service));
@@ -68,7 +74,16 @@ int main(int argc, char** argv) {
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
     }
-    std::vector<double> up, up_sent, up_curl, down, down_curl;
+    std::vector<double> up, up_sent, up_curl, up_curl_md5, down, down_curl, down_curl_md5,
+        down_aria2;
+    std::string big_md5;
+    {
+        FILE* p = popen(("md5sum '" + big.string() + "'").c_str(), "r");
+        char hex[33] = {};
+        if (p && std::fscanf(p, "%32s", hex) == 1) big_md5 = hex;
+        if (p) pclose(p);
+    }
+    const bool have_aria2 = std::system("command -v aria2c >/dev/null") == 0;
     long long id = 0;
     const int runs = 5;
     auto settle = [] { std::system("sync"); };
@@ -94,8 +109,14 @@ int main(int argc, char** argv) {
                      up.back());
         r.call([&] { id = std::stoll(r.main()["超级列表框4"].cell(0, 2)); });
         settle();
-        up_curl.push_back(run("curl -s -T '" + big.string() + "' ftp://" + service.host() +
-                              ":1678/curl" + std::to_string(i) + ".bin.qrvllswj"));
+        std::string put = "curl -s -T '" + big.string() + "' ftp://" + service.host() +
+                          ":1678/curl" + std::to_string(i) + ".bin.qrvllswj";
+        up_curl.push_back(run(put));
+        for (const auto& e : fs::directory_iterator(service.data_dir() / "data" / "incoming", ec))
+            fs::remove(e.path(), ec);
+        settle();
+        // A checked curl upload: the send, then the local digest to compare with.
+        up_curl_md5.push_back(run(put + " && md5sum '" + big.string() + "' >/dev/null"));
         // curl's uploads are never registered; they would only fill the folder.
         for (const auto& e : fs::directory_iterator(service.data_dir() / "data" / "incoming", ec))
             fs::remove(e.path(), ec);
@@ -130,6 +151,21 @@ int main(int argc, char** argv) {
         fs::create_directories(save);
         settle();
         down_curl.push_back(run("curl -s -o '" + (save / "curl.bin").string() + "' '" + url + "'"));
+        fs::remove_all(save);
+        fs::create_directories(save);
+        settle();
+        down_curl_md5.push_back(run("curl -s -o '" + (save / "curl.bin").string() + "' '" + url +
+                                    "' && md5sum '" + (save / "curl.bin").string() +
+                                    "' >/dev/null"));
+        if (have_aria2 && !big_md5.empty()) {
+            fs::remove_all(save);
+            fs::create_directories(save);
+            settle();
+            down_aria2.push_back(
+                run("aria2c -q -x1 --allow-overwrite=true --file-allocation=none "
+                    "--checksum=md5=" +
+                    big_md5 + " -d '" + save.string() + "' -o a.bin '" + url + "'"));
+        }
         if (!tool.empty()) {
             fs::remove_all(save);
             fs::create_directories(save);
@@ -145,6 +181,15 @@ int main(int argc, char** argv) {
                 median(up), median(up_curl), median(up_curl) / median(up));
     std::printf("download:                   queue %.3f s, curl %.3f s, ratio %.2f x\n",
                 median(down), median(down_curl), median(down_curl) / median(down));
+    std::printf(
+        "checked upload to the 226:   queue %.3f s, curl -T + md5sum %.3f s, ratio %.2f x\n",
+        median(up_sent), median(up_curl_md5), median(up_curl_md5) / median(up_sent));
+    std::printf("checked download:           queue %.3f s, curl + md5sum %.3f s, ratio %.2f x\n",
+                median(down), median(down_curl_md5), median(down_curl_md5) / median(down));
+    if (!down_aria2.empty())
+        std::printf(
+            "checked download:           queue %.3f s, aria2c --checksum %.3f s, ratio %.2f x\n",
+            median(down), median(down_aria2), median(down_aria2) / median(down));
     if (!down_engine.empty())
         std::printf("download, engine alone:     tool  %.3f s, curl %.3f s, ratio %.2f x\n",
                     median(down_engine), median(down_curl),

@@ -48,7 +48,8 @@ std::string time_left_text(std::int64_t remaining_bytes, double bytes_per_s) {
 void SpeedAverage::add(std::uint64_t id, std::int64_t bytes, Clock::time_point now) {
     std::lock_guard lock(mutex_);
     double seconds = 1.0;
-    if (id != id_) {
+    if (!started_ || id != id_) {
+        started_ = true;
         id_ = id;
         ticks_.clear();
     } else {

@@ -34,6 +34,7 @@ class SpeedAverage {
         double seconds;
     };
     mutable std::mutex mutex_;
+    bool started_ = false;
     std::uint64_t id_ = 0;
     Clock::time_point last_{};
     std::deque<Tick> ticks_;

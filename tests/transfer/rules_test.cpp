@@ -254,7 +254,9 @@ TEST(TransferPace, SpeedIsSmoothedOverTheLastTicksAndRestartsPerTransfer) {
     const Clock::time_point t0{};
     SpeedAverage avg;
     EXPECT_EQ(avg.per_second(), 0);
-    avg.add(1, 1000, t0);  // the first tick counts as a second
+    avg.add(0, 1000, t0 + std::chrono::hours(1));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 1000) << "the first tick counts as a second, id 0 too";
+    avg.add(1, 1000, t0);
     EXPECT_DOUBLE_EQ(avg.per_second(), 1000);
     avg.add(1, 3000, t0 + std::chrono::seconds(1));
     EXPECT_DOUBLE_EQ(avg.per_second(), 2000) << "one slow and one fast second even out";

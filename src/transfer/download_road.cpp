@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -118,11 +119,16 @@ void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
     }
 }
 
+// The cell keeps the reason as it fits; the row's tooltip and the log say all of it.
 void fail_download(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     c.transfers().downloads.fail(id, why);
     ui::Control& queue = w["超级列表框2"];
     queue.set_cell_of(id, 2, GBK("失败"));
     queue.set_cell_of(id, 4, why);
+    queue.set_row_tooltip_of(id, GBK("下载失败：") + why);
+    int row = queue.find_row(static_cast<long long>(id));
+    std::string name = row >= 0 ? queue.cell(row, 0) : std::string();
+    w["日志编辑框"].append_text(GBK("下载失败 ") + name + GBK("：") + why + "\r\n");
 }
 
 // How a running download ends up: where the file must go, and whether the
@@ -316,11 +322,17 @@ void update_download_progress(Client& c) {
     auto w = c.main_window();
     if (!w) return;
     ui::Control& queue = (*w)["超级列表框2"];
+    auto& pace = c.transfers().download_pace;
+    // Under the queue's lock: a row that failed meanwhile keeps its reason.
     c.transfers().downloads.with_running([&](const transfer::DownloadQueue::Task& task) {
         std::int64_t done = task.object->bytes_received();
         std::int64_t total = task.object->total_bytes();
+        std::int64_t recent = task.object->recent_bytes();
         queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
-        queue.set_cell_of(task.id, 4, transfer::speed_text(task.object->recent_bytes()));
+        queue.set_cell_of(task.id, 4, transfer::speed_text(recent));
+        pace.add(task.id, recent, transfer::SpeedAverage::Clock::now());
+        std::int64_t left = total < 0 ? -1 : std::max<std::int64_t>(total - done, 0);
+        queue.set_row_tooltip_of(task.id, transfer::pace_text(left, pace.per_second()));
     });
 }
 

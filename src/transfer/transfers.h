@@ -6,6 +6,7 @@
 #include <string>
 
 #include "transfer/engine/task_param.h"
+#include "transfer/progress_rules.h"
 #include "transfer/queues.h"
 #include "transfer/upload_rules.h"
 
@@ -40,7 +41,9 @@ class Transfers {
     // Only the runner that holds a queue's running task touches its record.
     engine::TaskParam download_params;
     engine::TaskParam upload_params;
-    FileStamp upload_stamp;  // the running upload's file as it was when it started
+    FileStamp upload_stamp;      // the running upload's file as it was when it started
+    SpeedAverage download_pace;  // the running download's speed over the last ticks
+    SpeedAverage upload_pace;
 
     LockedText chosen_save_folder;  // the folder picked by the last download action
     LockedText last_upload_folder;  // where the file chooser opens

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "net/charset.h"
@@ -66,7 +67,13 @@ void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     if (c.transfers().uploads.drop_cancelled(id)) return;
     c.transfers().uploads.fail(id, why);
     w["标签49"].set_caption(GBK("状态：") + why);
-    w["超级列表框6"].set_cell_of(id, 3, GBK("失败：") + why);
+    ui::Control& queue = w["超级列表框6"];
+    queue.set_cell_of(id, 3, GBK("失败：") + why);
+    // The cell and the status line may cut it short; the tooltip and the log do not.
+    queue.set_row_tooltip_of(id, GBK("上传失败：") + why);
+    int row = queue.find_row(static_cast<long long>(id));
+    std::string path = row >= 0 ? queue.cell(row, 0) : std::string();
+    w["日志编辑框"].append_text(GBK("上传失败 ") + path + GBK("：") + why + "\r\n");
 }
 
 // The file is now one of the account's: list it and move the row out of the queue.
@@ -307,9 +314,11 @@ void update_upload_progress(Client& c) {
     auto& q = c.transfers().uploads;
     engine::FtpUpload* object = nullptr;
     std::string path;
+    TaskId id = 0;
     q.with_running([&](const transfer::UploadQueue::Task& task) {
         object = task.object;
         path = task.local_path;
+        id = task.id;
     });
     // An ended transfer counts nothing more; its end shows the last figures.
     if (!w || !object || object->outcome().result != engine::Outcome::Result::none) return;
@@ -319,10 +328,21 @@ void update_upload_progress(Client& c) {
                                                           static_cast<double>(size)))
                            : 0;
     if (percent > 100) percent = 100;
-    (*w)["进度条"].set_position(percent);
-    (*w)["标签46"].set_caption(GBK("进度：") + std::to_string(percent) + "%");
     std::int64_t recent = engine::FtpUpload::sent_since_last_query();
-    (*w)["标签47"].set_caption(GBK("上传速度：") + std::to_string(recent / 1024) + "KB");
+    auto& pace = c.transfers().upload_pace;
+    pace.add(id, recent, transfer::SpeedAverage::Clock::now());
+    std::int64_t left = size < 0 ? -1 : std::max<std::int64_t>(size - sent, 0);
+    std::string text = transfer::pace_text(left, pace.per_second());
+    // Written under the queue's lock and only while the transfer runs: its end
+    // (which finds the task under that lock first) has the last word.
+    q.with_running([&](const transfer::UploadQueue::Task& task) {
+        if (task.id != id || object->outcome().result != engine::Outcome::Result::none) return;
+        (*w)["进度条"].set_position(percent);
+        (*w)["标签46"].set_caption(GBK("进度：") + std::to_string(percent) + "%");
+        (*w)["标签47"].set_caption(GBK("上传速度：") + std::to_string(recent / 1024) + "KB");
+        (*w)["标签49"].set_caption(GBK("状态：") + text);
+        (*w)["超级列表框6"].set_row_tooltip_of(id, text);
+    });
 }
 
 void delete_upload_task(Client& c) {

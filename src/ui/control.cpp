@@ -294,6 +294,23 @@ bool Control::set_cell_of(long long value, int column, const std::string& gbk) {
     QV_CHANGE(kItems, { ok = set_cell_locked(row_of_locked(value), column, gbk, changed_); });
     return ok;
 }
+bool Control::set_row_tooltip_of(long long value, const std::string& gbk) {
+    bool ok = false;
+    QV_CHANGE(kItems, {
+        int row = row_of_locked(value);
+        ok = row >= 0;
+        if (ok && rows_[row].tooltip != gbk) {
+            rows_[row].tooltip = gbk;
+            changed_ = true;
+        }
+    });
+    return ok;
+}
+std::string Control::row_tooltip(int row) const {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
+    return rows_[row].tooltip;
+}
 bool Control::delete_row_of(long long value) {
     bool ok = false;
     QV_CHANGE(kItems | kCurrent, { ok = changed_ = erase_row_locked(row_of_locked(value)); });

@@ -73,6 +73,7 @@ struct Row {                         // list view rows
     std::vector<std::string> cells;  // GBK, one per column (may be shorter)
     long long value = 0;
     bool selected = false;
+    std::string tooltip;  // GBK, shown over every cell of the row ("" = none)
     bool operator==(const Row&) const = default;
 };
 
@@ -172,6 +173,9 @@ class Control {
     // By item value, found and changed under one lock: rows may move meanwhile.
     bool set_cell_of(long long value, int column, const std::string& gbk);
     bool delete_row_of(long long value);
+    // The row's tooltip by item value, like set_cell_of; "" removes it.
+    bool set_row_tooltip_of(long long value, const std::string& gbk);
+    std::string row_tooltip(int row) const;  // empty when out of range
     std::string cell(int row, int column) const;
     bool set_row_value(int row, long long value);
     long long row_value(int row) const;

@@ -893,6 +893,8 @@ TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndT
     r->call([&] {
         ui::Control& q = r->main()["超级列表框2"];
         EXPECT_EQ(q.cell(0, 4), "64KB") << "the bytes of the last tick";
+        // The first tick counts as a second: 960 KB left at 64 KB a second.
+        EXPECT_EQ(gbk_to_utf8(q.row_tooltip(0)), "速度 64.0KB/s，剩余 15秒");
         EXPECT_EQ(q.cell(1, 2), "") << "only the top row shows progress";
         q.set_current(0);
         r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
@@ -912,6 +914,8 @@ TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndT
         for (int i = 0; i < 2; ++i) {
             EXPECT_EQ(q.cell(i, 2), GBK("失败")) << i;
             EXPECT_NE(q.cell(i, 4), "") << i;
+            EXPECT_EQ(q.row_tooltip(i), GBK("下载失败：") + q.cell(i, 4))
+                << "no late tick overwrote the reason";
         }
         EXPECT_EQ(r->main()["超级列表框3"].row_count(), 0) << "nothing looks finished";
         EXPECT_TRUE(r->main()["按钮28"].enabled());
@@ -1103,6 +1107,61 @@ TEST_F(TransferRoads, ADownloadWhoseContentMissesTheDigestNeverLooksFinished) {
     r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
     EXPECT_NE(text_to_path(renamed), target);
     EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
+}
+
+// Tests may run as root, whom permissions do not stop: a "folder" that is a
+// regular file cannot be written by anyone.
+TEST_F(TransferRoads, ADownloadIntoAFolderThatCannotBeWrittenSaysWhichFileAndWhyInFull) {
+    auto r = signed_in("guest", "guest123");
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    write_bytes(save_ / "plain.txt", "a file, not a folder");
+    const std::string folder = save_.string() + "/plain.txt/sub/";
+    r->call([&] { r->main()["编辑框49"].set_text(folder); });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    const std::string why = GBK("无法写入 ") + folder + rows[sample].name + GBK("：文件夹不存在");
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_EQ(q.cell(0, 4), why);
+        EXPECT_EQ(q.row_tooltip(0), GBK("下载失败：") + why);
+        EXPECT_NE(r->main()["日志编辑框"].text().find(GBK("下载失败 ") + rows[sample].name +
+                                                      GBK("：") + why),
+                  std::string::npos)
+            << gbk_to_utf8(r->main()["日志编辑框"].text());
+    });
+    EXPECT_EQ(read_bytes(save_ / "plain.txt"), "a file, not a folder");
+}
+
+TEST_F(UploadRoads, ARunningUploadShowsItsSpeedAndTimeLeftAndAFailureItsWholeReason) {
+    auto r = signed_in("demo", "demo123");
+    send_slowly(*r);
+    fs::path slow = r->home_.path() / "slow.bin", gone = r->home_.path() / "gone.bin";
+    write_bytes(slow, unique_content(2 << 20));
+    write_bytes(gone, "soon removed");
+    r->prompts_.push_files({gone.string(), slow.string()});
+    r->call([&] { r->program_.raise(r->main(), "选择文件", Event::clicked); });
+    fs::remove(gone);
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    ASSERT_TRUE(sending(*r));
+    r->call([&] { r->program_.raise(r->main(), "上传速度时钟", Event::tick); });
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& q = w["超级列表框6"];
+        ASSERT_EQ(q.row_count(), 2);
+        EXPECT_EQ(q.row_tooltip(0), GBK("上传失败：文件无法读取，上传失败！"));
+        EXPECT_NE(w["日志编辑框"].text().find(GBK("上传失败 ") + gone.string()), std::string::npos);
+        // Seconds to go at 64 KB a second, never "unknown" while bytes move.
+        const std::string tip = gbk_to_utf8(q.row_tooltip(1));
+        EXPECT_TRUE(boost::regex_match(tip, boost::regex("速度 [0-9.]+[KM]?B/s，剩余 .*[0-9]+秒")))
+            << tip;
+        EXPECT_EQ(gbk_to_utf8(w["标签49"].caption()), "状态：" + tip);
+    });
+    r->call([&] { r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen); });
+    ASSERT_TRUE(upload_idle(*r));
 }
 
 }  // namespace

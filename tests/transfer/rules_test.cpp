@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -15,6 +17,8 @@
 #include "support/process.h"
 #include "transfer/digest.h"
 #include "transfer/download_rules.h"
+#include "transfer/engine/local_file.h"
+#include "transfer/progress_rules.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel::transfer {
@@ -221,6 +225,59 @@ TEST(DownloadDecisions, LinkMarkersHostsAndProgress) {
     EXPECT_EQ(folder_text("/home/u//dl"), "/home/u/dl/");
     EXPECT_EQ(folder_text("/"), "/");
     EXPECT_EQ(folder_text(""), "");
+}
+
+TEST(TransferPace, ScaledSpeedsAndTimeLeft) {
+    EXPECT_EQ(speed_per_second_text(0), "0B/s");
+    EXPECT_EQ(speed_per_second_text(-5), "0B/s");
+    EXPECT_EQ(speed_per_second_text(512), "512B/s");
+    EXPECT_EQ(speed_per_second_text(1024), "1.0KB/s");
+    EXPECT_EQ(speed_per_second_text(12.5 * 1024), "12.5KB/s");
+    EXPECT_EQ(speed_per_second_text(226.4 * 1024), "226KB/s") << "no decimal from 100 up";
+    EXPECT_EQ(speed_per_second_text(1023.99 * 1024), "1.0MB/s") << "never 1024KB/s";
+    EXPECT_EQ(speed_per_second_text(1.5 * 1048576), "1.5MB/s");
+    EXPECT_EQ(speed_per_second_text(2.0 * 1073741824), "2.0GB/s");
+    EXPECT_EQ(speed_per_second_text(5000.0 * 1073741824), "5000GB/s");
+
+    EXPECT_EQ(time_left_text(100, 0), GBK("剩余时间未知"));
+    EXPECT_EQ(time_left_text(-1, 1000), GBK("剩余时间未知")) << "size unknown";
+    EXPECT_EQ(time_left_text(0, 1000), GBK("剩余 0秒"));
+    EXPECT_EQ(time_left_text(4500, 1000), GBK("剩余 5秒")) << "a started second counts";
+    EXPECT_EQ(time_left_text(65 * 1000, 1000), GBK("剩余 1分05秒"));
+    EXPECT_EQ(time_left_text(std::int64_t{7380} * 1000, 1000), GBK("剩余 2小时3分"));
+    EXPECT_EQ(time_left_text(std::int64_t{1} << 60, 1), GBK("剩余时间未知"));
+    EXPECT_EQ(pace_text(65 * 1024, 1024), GBK("速度 1.0KB/s，剩余 1分05秒"));
+}
+
+TEST(TransferPace, SpeedIsSmoothedOverTheLastTicksAndRestartsPerTransfer) {
+    using Clock = SpeedAverage::Clock;
+    const Clock::time_point t0{};
+    SpeedAverage avg;
+    EXPECT_EQ(avg.per_second(), 0);
+    avg.add(0, 1000, t0 + std::chrono::hours(1));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 1000) << "the first tick counts as a second, id 0 too";
+    avg.add(1, 1000, t0);
+    EXPECT_DOUBLE_EQ(avg.per_second(), 1000);
+    avg.add(1, 3000, t0 + std::chrono::seconds(1));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 2000) << "one slow and one fast second even out";
+    avg.add(1, 500, t0 + std::chrono::milliseconds(1001));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 2250) << "a tick right after another adds to it";
+    for (int i = 2; i < 8; ++i) avg.add(1, 8000, t0 + std::chrono::seconds(i));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 8000) << "only the last ticks count";
+    avg.add(2, 100, t0 + std::chrono::seconds(9));
+    EXPECT_DOUBLE_EQ(avg.per_second(), 100) << "another transfer starts afresh";
+}
+
+TEST(FileErrors, EachErrnoSaysWhyInTheUsersWords) {
+    EXPECT_EQ(engine::local_file_reason(EACCES), GBK("权限不够"));
+    EXPECT_EQ(engine::local_file_reason(EPERM), GBK("权限不够"));
+    EXPECT_EQ(engine::local_file_reason(ENOSPC), GBK("磁盘空间不足"));
+    EXPECT_EQ(engine::local_file_reason(EDQUOT), GBK("磁盘空间不足"));
+    EXPECT_EQ(engine::local_file_reason(ENOENT), GBK("文件夹不存在"));
+    EXPECT_EQ(engine::local_file_reason(ENOTDIR), GBK("文件夹不存在"));
+    EXPECT_EQ(engine::local_file_reason(ENAMETOOLONG), GBK("文件名过长"));
+    EXPECT_EQ(engine::local_file_reason(EROFS), GBK("只读文件系统"));
+    EXPECT_EQ(engine::local_file_reason(EIO), std::string(std::strerror(EIO)));
 }
 
 TEST(DownloadDecisions, OnlyWebAndFtpAddressesBecomeLinkFiles) {

@@ -253,6 +253,11 @@ TEST(ControlModel, ListViewTreeAndTabOperations) {
     EXPECT_TRUE(queue.set_cell_of(43, 2, "50%"));
     EXPECT_EQ(queue.cell(1, 2), "50%");
     EXPECT_FALSE(queue.set_cell_of(41, 2, "gone")) << "a deleted row takes no more writes";
+    EXPECT_TRUE(queue.set_row_tooltip_of(43, "why"));
+    EXPECT_EQ(queue.row_tooltip(1), "why");
+    EXPECT_EQ(queue.rows()[1].tooltip, "why");
+    EXPECT_EQ(queue.row_tooltip(0), "");
+    EXPECT_FALSE(queue.set_row_tooltip_of(41, "gone"));
     EXPECT_FALSE(queue.delete_row_of(41));
     EXPECT_TRUE(queue.delete_row_of(43));
     EXPECT_EQ(queue.current(), -1);

@@ -354,7 +354,7 @@ class HttpConnection {
             }
         }
         if (r != LocalFile::Created::ok) {
-            t_->error(file_error_text(err));
+            t_->error(file_error_text(err, path));
             return false;
         }
         return true;

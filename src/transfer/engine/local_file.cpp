@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <openssl/evp.h>
+
+#include "net/charset.h"
 
 namespace qorvel::engine {
 
@@ -39,6 +42,21 @@ bool allocate(int fd, std::int64_t length) {
 }
 
 }  // namespace
+
+std::string local_file_reason(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM: return GBK("权限不够");
+    case ENOSPC:
+    case EDQUOT: return GBK("磁盘空间不足");
+    case ENOENT:
+    case ENOTDIR: return GBK("文件夹不存在");
+    case ENAMETOOLONG: return GBK("文件名过长");
+    case EROFS: return GBK("只读文件系统");
+    case EFBIG: return GBK("文件过大");
+    default: return std::strerror(err);
+    }
+}
 
 int open_regular_file(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);

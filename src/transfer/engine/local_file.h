@@ -12,6 +12,10 @@
 
 namespace qorvel::engine {
 
+// Why a local file operation failed, in the user's words (GBK), by errno:
+// the one table every file error the user sees goes through.
+std::string local_file_reason(int err);
+
 // Opens a file to read only when it is a regular file: never through a link
 // at its last component, never blocking on a FIFO or device (the type is read
 // from the open descriptor, which then blocks as usual). -1 otherwise.

@@ -50,7 +50,7 @@ inline const std::string& too_many_redirects() { return GBK("重定向次数过�
 inline const std::string& length_changed() { return GBK("服务器上的文件长度已改变"); }
 inline const std::string& remote_file_changed() { return GBK("服务器上的文件已改变, 从头开始下载"); }
 inline const std::string& name_taken() { return GBK("文件名已被占用"); }
-inline const std::string& cannot_create() { return GBK("无法创建文件：%s"); }
+inline const std::string& cannot_write() { return GBK("无法写入 %s：%s"); }
 inline const std::string& size_mismatch() { return GBK("文件长度与服务器所给的不符"); }
 inline const std::string& content_differs() { return GBK("服务器收到的内容与本地文件不符"); }
 inline const std::string& content_verified() { return GBK("服务器收到的内容与本地文件一致"); }

@@ -142,20 +142,9 @@ std::string numbered_name(const std::string& path, int n) {
     return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
 }
 
-std::string file_error_text(int err) {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return msg::create_failed();
-    case EEXIST: return msg::name_taken();
-    case ENAMETOOLONG: return fill(msg::cannot_create(), {GBK("文件名过长")});
-    case EACCES:
-    case EPERM: return fill(msg::cannot_create(), {GBK("没有写入权限")});
-    case ENOENT:
-    case ENOTDIR: return fill(msg::cannot_create(), {GBK("文件夹不存在")});
-    case EROFS: return fill(msg::cannot_create(), {GBK("磁盘只读")});
-    default: return fill(msg::cannot_create(), {std::strerror(err)});
-    }
+std::string file_error_text(int err, const std::string& path) {
+    if (err == EEXIST) return msg::name_taken();
+    return fill(msg::cannot_write(), {path, local_file_reason(err)});
 }
 
 EngineSettings engine_settings() {
@@ -630,7 +619,7 @@ Task::Settled Task::settle_file(Outcome& outcome) {
     }
     if (err != 0) {
         // Never left under the partial name: nobody would look for it there.
-        fail(file_error_text(err));
+        fail(file_error_text(err, placed));
         return Settled::done;
     }
     outcome.local_path = placed;

@@ -210,8 +210,8 @@ void ftp_upload_main(std::shared_ptr<Task> task, Connection* c);
 std::string partial_candidate(const std::string& local_path, int n);
 // "dir/name(n).ext" for the n-th automatic name.
 std::string numbered_name(const std::string& path, int n);
-// What a failed file operation means to the user (GBK), by errno.
-std::string file_error_text(int err);
+// What a failed file operation on path means to the user (GBK): which file and why.
+std::string file_error_text(int err, const std::string& path);
 
 // "%s" and "%d" of a message template filled in order.
 std::string fill(const std::string& text_template, const std::vector<std::string>& values);

@@ -13,9 +13,11 @@ long long value_of(QTreeWidget* view, int index) {
 }
 
 void set_cells(QTreeWidgetItem* item, const Row& row, int columns) {
+    const QString tip = to_qt(row.tooltip);
     for (int col = 0; col < columns; ++col) {
         QString text = col < static_cast<int>(row.cells.size()) ? to_qt(row.cells[col]) : QString();
         if (item->text(col) != text) item->setText(col, text);
+        if (item->toolTip(col) != tip) item->setToolTip(col, tip);
     }
 }
 

@@ -305,7 +305,7 @@ TEST_F(MisbehavingPeerTest, AFileThatCannotGrowFailsCleanly) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, old_handler);
     EXPECT_EQ(known.result, Result::failed) << rec_.log();
-    EXPECT_TRUE(rec_.said_containing(GBK("创建文件错误"))) << rec_.log();
+    EXPECT_TRUE(rec_.said_containing(GBK("known.bin：文件过大"))) << rec_.log();
     EXPECT_EQ(unknown.result, Result::failed) << rec.log();
     EXPECT_EQ(rec.count(kEventEnded), 1);
     EXPECT_TRUE(rec.said_containing(GBK("创建文件错误"))) << rec.log();
@@ -838,7 +838,9 @@ TEST_F(MisbehavingPeerTest, PartialFilesNeverClashNorOverflowTheName) {
     ASSERT_TRUE(d.start(p));
     ASSERT_TRUE(d.wait_idle(30000));
     EXPECT_EQ(d.outcome().result, Result::failed);
-    EXPECT_EQ(d.outcome().message, utf8_to_gbk("无法创建文件：文件夹不存在")) << rec.log();
+    EXPECT_EQ(d.outcome().message,
+              utf8_to_gbk("无法写入 ") + p.local_path + utf8_to_gbk("：文件夹不存在"))
+        << rec.log();
 }
 
 // A file created under the final name while downloading: the caller is asked

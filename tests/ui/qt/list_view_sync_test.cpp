@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/charset.h"
 #include "qt_main.h"
 #include "ui/qt/list_view_sync.h"
 
@@ -92,6 +93,24 @@ TEST_F(ListSync, ChangesAndRemovalsTouchOnlyTheirRows) {
     EXPECT_EQ(view.topLevelItem(0)->text(0), "file1000");
     sync_list_rows(&view, {}, 2);
     EXPECT_EQ(view.topLevelItemCount(), 0);
+}
+
+TEST_F(ListSync, ARowsTooltipShowsOverEveryCellAndGoesWithIt) {
+    auto rows = numbered(1, 3);
+    sync_list_rows(&view, rows, 2);
+    QTreeWidgetItem* second = view.topLevelItem(1);
+    EXPECT_TRUE(second->toolTip(0).isEmpty());
+
+    rows[1].tooltip = utf8_to_gbk("无法写入 /tmp/x：权限不够");
+    sync_list_rows(&view, rows, 2);
+    EXPECT_EQ(view.topLevelItem(1), second) << "a tooltip changes the row, not its item";
+    EXPECT_EQ(second->toolTip(0), QString::fromUtf8("无法写入 /tmp/x：权限不够"));
+    EXPECT_EQ(second->toolTip(1), second->toolTip(0));
+    EXPECT_TRUE(view.topLevelItem(0)->toolTip(0).isEmpty());
+
+    rows[1].tooltip.clear();
+    sync_list_rows(&view, rows, 2);
+    EXPECT_TRUE(second->toolTip(1).isEmpty());
 }
 
 }  // namespace

@@ -52,6 +52,9 @@ class ContentCheck : public ::testing::Test {
         p.local_path = path_to_text(dir_->path() / "big.bin");
         p.connections = connections;
         p.receive_chunk = 256 << 10;
+        // Slow enough that the further connections start (and ask for ranges)
+        // before the first one has read the whole file on loopback.
+        if (connections > 1) p.rate_limit = 2 << 20;
         p.timeout_1 = p.timeout_2 = p.timeout_3 = 5000;
         rec.attach(p);
         Download d;
@@ -105,7 +108,8 @@ TEST_F(ContentCheck, EveryDamagedAnswerEndsFailedWithNothingUnderTheNameEveryTim
         {Fault::wrong_digest, 4, "a digest no file has, on ranges too"},
     };
     for (const Case& c : cases) {
-        for (int round = 0; round < 2; ++round) {
+        // Twice where it is quick; the throttled multi-connection cases once.
+        for (int round = 0; round < (c.connections > 1 ? 1 : 2); ++round) {
             SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
             fault_->store(c.fault);
             test::EngineRecorder rec;

@@ -102,15 +102,19 @@ std::string md5_of(int fd, std::int64_t length, const std::function<bool()>& sto
 
 }  // namespace
 
-std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
-    std::string raw = md5_of(fd, length, stop);
+std::string hex_text(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char c : raw) {
+    hex.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
         hex += digits[c >> 4];
         hex += digits[c & 15];
     }
     return hex;
+}
+
+std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
+    return hex_text(md5_of(fd, length, stop));
 }
 
 std::string file_md5(const std::filesystem::path& path) {

@@ -30,6 +30,9 @@ std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>&
 // be read to its end.
 std::string file_md5(const std::filesystem::path& path);
 
+// Bytes as lower-case hex digits, two per byte.
+std::string hex_text(const std::string& bytes);
+
 class LocalFile {
   public:
     enum class Created { ok, exists, error };

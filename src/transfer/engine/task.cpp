@@ -42,16 +42,6 @@ bool read_field(std::istream& in, std::string& out) {
     return in.get() == '\n';
 }
 
-std::string hex_text(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 std::optional<std::string> unhex_text(const std::string& hex) {
     auto digit = [](char c) {
         if (c >= '0' && c <= '9') return c - '0';

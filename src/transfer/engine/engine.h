@@ -80,6 +80,11 @@ class Download : public TransferObject {
     // 6: stops, waits for the connections and returns what a later start
     // resumes from; the bytes so far stay in the task's partial file.
     bool stop_and_save(std::string& resume_record);
+    // What stop_and_save would return, while the task goes on: a snapshot of
+    // the parts' written bytes, the partial file synced to the disk after it,
+    // so the record never claims a byte the disk may not hold. False while
+    // nothing resumable is written yet (or no task runs).
+    bool checkpoint(std::string& resume_record);
     // 7
     std::int64_t bytes_received() const;
     // 8: bytes since the previous call.

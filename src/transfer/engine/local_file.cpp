@@ -146,16 +146,21 @@ LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std:
 
 bool LocalFile::open_existing(const std::filesystem::path& path, std::int64_t length) {
     close();
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // A record names the file; a link planted there since is not followed.
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
     fd_ = fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size != length) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != length) {
         close();
         return false;
     }
     sized_ = length;
     return true;
+}
+
+int LocalFile::duplicate() const {
+    return fd_ >= 0 ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
 }
 
 bool LocalFile::reserve(std::int64_t length) {

@@ -50,6 +50,9 @@ class LocalFile {
     bool reserve(std::int64_t length);
     // Writes bytes at pos (within the sized length); false on a disk error.
     bool write_at(std::int64_t pos, const char* bytes, std::size_t size);
+    // Another descriptor of the open file (-1 when none): the caller may sync
+    // through it while the task ends and closes its own.
+    int duplicate() const;
     // Cuts an unknown-length file to what was received.
     void set_final_length(std::int64_t length);
     // Sizes the file anew for another version of the download (-1: unknown, grows again).

@@ -630,6 +630,23 @@ std::string Task::save_resume() {
            field(md5_known ? "md5=" + hex_text(md5) : std::string());
 }
 
+std::string Task::checkpoint() {
+    // No restart may drop the parts between the snapshot and the sync.
+    std::shared_lock gate(write_gate);
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = file.duplicate();
+    }
+    if (fd < 0) return {};
+    // Parts count a piece only once its pwrite returned: the snapshot holds
+    // written bytes only, and the sync after it puts them on the disk.
+    std::string record = save_resume();
+    bool synced = ::fdatasync(fd) == 0;
+    ::close(fd);
+    return synced ? record : std::string();
+}
+
 bool Task::load_resume(const std::string& record) {
     std::istringstream in(record);
     std::string magic, url, path;
@@ -781,6 +798,15 @@ bool Download::stop_and_save(std::string& resume_record) {
     if (!t->on_control_thread()) t->wait_connections(t->param.stop_wait_ms);
     resume_record = t->save_resume();
     release(*slot_, t);
+    return true;
+}
+
+bool Download::checkpoint(std::string& resume_record) {
+    auto t = current();
+    if (!t) return false;
+    std::string record = t->checkpoint();
+    if (record.empty()) return false;
+    resume_record = std::move(record);
     return true;
 }
 

@@ -64,6 +64,8 @@ class Task : public std::enable_shared_from_this<Task> {
     // Resume state from a saved record (downloads).
     bool load_resume(const std::string& record);
     std::string save_resume();
+    // save_resume of the bytes written so far, synced to the disk; empty when none.
+    std::string checkpoint();
 
     // Called from any thread.
     void request_stop();

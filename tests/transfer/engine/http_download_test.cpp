@@ -2,6 +2,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -218,6 +219,102 @@ TEST_F(HttpDownloadTest, StopAndSaveThenResumeIsByteExact) {
     ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
     EXPECT_TRUE(test::read_file(out_.path() / "resumed.bin") == data_);
     EXPECT_FALSE(fs::exists(out_.path() / "ignored-on-resume.bin"));
+}
+
+// The parts of a resume record: (start, received) each.
+std::vector<std::pair<std::int64_t, std::int64_t>> parts_of(const std::string& record) {
+    std::istringstream in(record);
+    std::string line;
+    std::getline(in, line);  // magic
+    for (int field = 0; field < 2; ++field) {
+        std::size_t n = 0;
+        char colon = 0;
+        in >> n;
+        in.get(colon);
+        in.ignore(static_cast<std::streamsize>(n + 1));
+    }
+    std::int64_t total = 0;
+    std::size_t count = 0;
+    in >> total >> count;
+    std::vector<std::pair<std::int64_t, std::int64_t>> parts;
+    for (std::size_t i = 0; i < count && i < 64; ++i) {
+        std::int64_t start = 0, end = 0, received = 0;
+        in >> start >> end >> received;
+        parts.emplace_back(start, received);
+    }
+    return parts;
+}
+
+// A checkpoint taken while the download runs claims only bytes that are in
+// the partial file, and a later start from it (the program killed there)
+// ends byte-exact; a record of a file that changed since starts over.
+TEST_F(HttpDownloadTest, ACheckpointClaimsOnlyWrittenBytesAndResumesOrStartsOverWhenChanged) {
+    std::string old_content = test::random_bytes(3 << 20, 11);
+    test::write_file(www_->path() / "changing.bin", old_content);
+    std::string checkpoint;
+    {
+        Download d;
+        TaskParam p = param("/changing.bin", "changing.bin");
+        p.connections = 2;
+        p.rate_limit = 1 << 20;
+        EXPECT_FALSE(d.checkpoint(checkpoint)) << "no task yet";
+        ASSERT_TRUE(d.start(p));
+        for (int i = 0; i < 300 && d.bytes_received() < (512 << 10); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(d.checkpoint(checkpoint));
+        // What the record claims is on disk now, whatever comes later.
+        std::string part = test::read_file(out_.path() / "changing.bin.part");
+        std::int64_t claimed = 0;
+        for (auto [start, received] : parts_of(checkpoint)) {
+            ASSERT_LE(start + received, static_cast<std::int64_t>(part.size()));
+            EXPECT_TRUE(part.compare(static_cast<std::size_t>(start),
+                                     static_cast<std::size_t>(received),
+                                     old_content.substr(static_cast<std::size_t>(start),
+                                                        static_cast<std::size_t>(received))) == 0);
+            claimed += received;
+        }
+        EXPECT_GT(claimed, 0);
+        EXPECT_LT(claimed, static_cast<std::int64_t>(old_content.size()));
+        std::string later;
+        ASSERT_TRUE(d.stop_and_save(later));  // keeps the partial file; the later record is dropped
+        finish(d);
+    }
+    {
+        EngineRecorder rec;
+        TaskParam p = param("/changing.bin", "ignored.bin");
+        rec.attach(p);
+        Download d;
+        ASSERT_TRUE(d.start(p, checkpoint));
+        EXPECT_GT(d.bytes_received(), 0) << "went on from the checkpoint";
+        ASSERT_TRUE(d.wait_idle(30000));
+        ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+        EXPECT_TRUE(test::read_file(out_.path() / "changing.bin") == old_content);
+    }
+    // Once more to the same checkpoint, but the server's file is another one now.
+    fs::remove(out_.path() / "changing.bin");
+    std::string new_content = test::random_bytes((3 << 20) + 5, 12);
+    {
+        Download d;
+        TaskParam p = param("/changing.bin", "first.bin");
+        p.rate_limit = 1 << 20;
+        ASSERT_TRUE(d.start(p));
+        for (int i = 0; i < 300 && d.bytes_received() < (256 << 10); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(d.checkpoint(checkpoint));
+        std::string later;
+        ASSERT_TRUE(d.stop_and_save(later));
+        ASSERT_TRUE(d.wait_idle(30000));
+    }
+    test::write_file(www_->path() / "changing.bin", new_content);
+    EngineRecorder rec;
+    TaskParam p = param("/changing.bin", "ignored.bin");
+    rec.attach(p);
+    Download d;
+    ASSERT_TRUE(d.start(p, checkpoint));
+    ASSERT_TRUE(d.wait_idle(30000));
+    ASSERT_EQ(d.outcome().result, Result::success) << rec.log();
+    EXPECT_TRUE(test::read_file(out_.path() / "first.bin") == new_content)
+        << "no byte of the old version stayed";
 }
 
 TEST_F(HttpDownloadTest, RefusedStartsSendNoEvents) {

@@ -82,4 +82,18 @@ std::string pace_text(std::int64_t remaining_bytes, double bytes_per_s) {
            time_left_text(remaining_bytes, bytes_per_s);
 }
 
+bool CheckpointGate::due(long long id, std::int64_t bytes, Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (id != id_) {
+        id_ = id;
+        bytes_ = -1;
+        at_ = {};
+    }
+    if (bytes <= 0 || bytes == bytes_ || (bytes_ >= 0 && now - at_ < std::chrono::seconds(1)))
+        return false;
+    bytes_ = bytes;
+    at_ = now;
+    return true;
+}
+
 }  // namespace qorvel::transfer

@@ -44,4 +44,18 @@ class SpeedAverage {
 // "速度 1.5MB/s，剩余 1分05秒".
 std::string pace_text(std::int64_t remaining_bytes, double bytes_per_s);
 
+// Whether a running row's progress is due for the journal: bytes moved since
+// the last one and a second gone. Per task; a new task starts afresh.
+class CheckpointGate {
+  public:
+    using Clock = std::chrono::steady_clock;
+    bool due(long long id, std::int64_t bytes, Clock::time_point now);
+
+  private:
+    std::mutex mutex_;  // ticks run on workers
+    long long id_ = 0;
+    std::int64_t bytes_ = -1;
+    Clock::time_point at_{};
+};
+
 }  // namespace qorvel::transfer

@@ -5,6 +5,7 @@
 // read elsewhere. Every member is guarded by the queue's own lock.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -20,7 +21,7 @@ namespace qorvel::transfer {
 
 using TaskId = long long;
 
-enum class RowState { waiting, running, failed };
+enum class RowState { waiting, running, failed, paused };
 
 enum class RemoveResult { removed, running, unknown };
 
@@ -29,6 +30,7 @@ struct DownloadEntry {
     std::string size_text;  // as listed, display only
     std::string file_id;    // decimal id on the service
     std::string folder;     // save folder ending in "/", empty: the default one
+    int policy = 0;         // "组合框6" when queued
 };
 
 struct UploadEntry {
@@ -47,21 +49,82 @@ struct QueuedTask {
     Object* object = nullptr;  // its engine object once started; the queue owns it
     std::string local_path;    // the file the engine writes or reads (GB18030 text)
     bool cancelled = false;    // cleared away while running: its end only drops it
+    // Kept from an earlier run: a download's resume record, an upload's bytes
+    // the server had (the next start goes on from there).
+    std::string saved_record;
+    std::int64_t saved_offset = 0;
+};
+
+// What one change of a queue did, told to its listener under the queue's lock,
+// so a journal sees the changes in the order they happened.
+template <class Task>
+struct QueueChange {
+    std::vector<Task> put;     // rows added or changed, as they are now
+    std::vector<TaskId> gone;  // rows that left the queue
+    // A row that ended well and the cells of its done row.
+    std::optional<Task> completed;
+    std::vector<std::string> done_cells;
 };
 
 template <class Entry, class Object>
 class TransferQueue {
   public:
     using Task = QueuedTask<Entry, Object>;
+    using Change = QueueChange<Task>;
+    using Listener = std::function<void(const Change&)>;
+
+    // Called under the queue's lock for every change of a row (empty: none).
+    // Every method that adds, changes or removes a row tells it through changed().
+    void set_listener(Listener listener) {
+        std::lock_guard lock(mutex_);
+        listener_ = std::move(listener);
+    }
 
     // Appends a waiting row; returns its id.
     TaskId add(Entry entry) {
+        std::vector<Entry> one;
+        one.push_back(std::move(entry));
+        return add_all(std::move(one)).front();
+    }
+    // Appends waiting rows as one change; returns their ids.
+    std::vector<TaskId> add_all(std::vector<Entry> entries) {
         std::lock_guard lock(mutex_);
-        Task t;
-        t.id = ++last_id_;
-        t.entry = std::move(entry);
-        tasks_.push_back(std::move(t));
-        return last_id_;
+        Change change;
+        std::vector<TaskId> ids;
+        for (auto& e : entries) {
+            Task t;
+            t.id = ++last_id_;
+            t.entry = std::move(e);
+            tasks_.push_back(t);
+            ids.push_back(t.id);
+            change.put.push_back(std::move(t));
+        }
+        changed(change);
+        return ids;
+    }
+    // Puts back a row kept from an earlier run, as it was, without telling the
+    // listener; ids of later rows follow the highest one seen (at least floor).
+    void restore(Task task, TaskId floor = 0) {
+        std::lock_guard lock(mutex_);
+        last_id_ = std::max({last_id_, task.id, floor});
+        task.object = nullptr;
+        tasks_.push_back(std::move(task));
+    }
+    void reserve_ids(TaskId floor) {
+        std::lock_guard lock(mutex_);
+        last_id_ = std::max(last_id_, floor);
+    }
+    // Empties the queue for another account without telling the listener (the
+    // journal keeps the rows); returns the task that was running, if any.
+    // Engine objects stay until the queue goes.
+    std::optional<Task> take_all() {
+        std::lock_guard lock(mutex_);
+        std::optional<Task> running;
+        for (auto& t : tasks_)
+            if (t.state == RowState::running) running = t;
+        tasks_.clear();
+        active_ = false;
+        return running;
     }
 
     // Starts a run unless one is in progress; true when the caller must start the runner.
@@ -101,6 +164,7 @@ class TransferQueue {
         for (auto& t : tasks_) {
             if (t.state == RowState::waiting) {
                 t.state = RowState::running;
+                changed_one(t);
                 return {t, false};
             }
         }
@@ -109,12 +173,18 @@ class TransferQueue {
         return {std::nullopt, true};
     }
 
-    // The running task ended well: its row leaves the queue.
-    bool complete(TaskId id) {
+    // The running task ended well: its row leaves the queue (for the done row
+    // of done_cells, in the same change).
+    bool complete(TaskId id, std::vector<std::string> done_cells = {}) {
         std::lock_guard lock(mutex_);
         for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
             if (it->id == id && it->state == RowState::running) {
+                Change change;
+                change.gone.push_back(id);
+                change.completed = *it;
+                change.done_cells = std::move(done_cells);
                 tasks_.erase(it);
+                changed(change);
                 return true;
             }
         }
@@ -128,6 +198,7 @@ class TransferQueue {
             if (t.id == id && t.state == RowState::running) {
                 t.state = RowState::failed;
                 t.failure = std::move(why);
+                changed_one(t);
                 return true;
             }
         }
@@ -141,6 +212,7 @@ class TransferQueue {
             if (it->id != id) continue;
             if (it->state == RowState::running) return RemoveResult::running;
             tasks_.erase(it);
+            changed_gone(id);
             return RemoveResult::removed;
         }
         return RemoveResult::unknown;
@@ -153,14 +225,18 @@ class TransferQueue {
         std::lock_guard lock(mutex_);
         std::optional<TaskId> running;
         std::deque<Task> keep;
+        Change change;
         for (auto& t : tasks_) {
             if (t.state == RowState::running) {
                 running = t.id;
                 if (cancel_running) t.cancelled = true;
                 keep.push_back(std::move(t));
+            } else {
+                change.gone.push_back(t.id);
             }
         }
         tasks_ = std::move(keep);
+        changed(change);
         return running;
     }
 
@@ -170,6 +246,7 @@ class TransferQueue {
         for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
             if (it->id == id && it->state == RowState::running && it->cancelled) {
                 tasks_.erase(it);
+                changed_gone(id);
                 return true;
             }
         }
@@ -207,7 +284,10 @@ class TransferQueue {
             if (t.id != id || t.state != RowState::running) continue;
             objects_.push_back(std::make_unique<Object>());
             t.object = objects_.back().get();
-            t.local_path = std::move(local_path);
+            if (t.local_path != local_path) {
+                t.local_path = std::move(local_path);
+                changed_one(t);
+            }
             return t.object;
         }
         return nullptr;
@@ -227,7 +307,22 @@ class TransferQueue {
     }
 
   private:
+    void changed(const Change& change) const {
+        if (listener_ && (!change.put.empty() || !change.gone.empty())) listener_(change);
+    }
+    void changed_one(const Task& t) const {
+        Change change;
+        change.put.push_back(t);
+        changed(change);
+    }
+    void changed_gone(TaskId id) const {
+        Change change;
+        change.gone.push_back(id);
+        changed(change);
+    }
+
     mutable std::mutex mutex_;
+    Listener listener_;
     std::deque<Task> tasks_;
     TaskId last_id_ = 0;
     bool active_ = false;

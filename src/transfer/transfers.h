@@ -2,6 +2,7 @@
 // reuse, and the few texts the roads keep between actions.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,8 @@
 #include "transfer/upload_rules.h"
 
 namespace qorvel::transfer {
+
+class Journal;
 
 // A text shared between threads.
 class LockedText {
@@ -44,9 +47,25 @@ class Transfers {
     FileStamp upload_stamp;      // the running upload's file as it was when it started
     SpeedAverage download_pace;  // the running download's speed over the last ticks
     SpeedAverage upload_pace;
+    CheckpointGate download_checkpoints;  // when the running rows' progress goes to the journal
+    CheckpointGate upload_checkpoints;
 
     LockedText chosen_save_folder;  // the folder picked by the last download action
     LockedText last_upload_folder;  // where the file chooser opens
+
+    // The logged-in account's journal; none before a login and after a log-out.
+    std::shared_ptr<Journal> journal() const {
+        std::lock_guard lock(journal_mutex_);
+        return journal_;
+    }
+    void set_journal(std::shared_ptr<Journal> journal) {
+        std::lock_guard lock(journal_mutex_);
+        journal_ = std::move(journal);
+    }
+
+  private:
+    mutable std::mutex journal_mutex_;
+    std::shared_ptr<Journal> journal_;
 };
 
 }  // namespace qorvel::transfer

@@ -91,6 +91,12 @@ class Client {
     std::function<void()> first_tree_load;
     // A whole-folder list has been shown: the download queue takes every row.
     std::function<void()> folder_listed_for_download;
+    // The account's transfer lists come back after a login and are put away
+    // (running transfers stopped and saved) before another account comes.
+    std::function<void()> account_opened;
+    std::function<void()> account_closing;
+    // Where the accounts' journals live; empty: the user's data folder.
+    std::filesystem::path journal_folder;
 
     std::atomic<int> is_vip{0};
     std::atomic<bool> timestamped_log_enabled{false};

@@ -71,6 +71,8 @@ void after_login_init(Client& c) {
     if (c.reset_tree) c.reset_tree();
     (*main)["编辑框3"].set_text(public_files_url(c.hosts(), s.login_pid));
     (*main)["组合框1"].set_current(0);
+    // The account's own transfer lists, as its last run left them.
+    if (c.account_opened) c.account_opened();
     c.timestamped_log_enabled = true;
 }
 
@@ -82,6 +84,8 @@ void session_watchdog(Client& c) {
     auto main = c.main_window();
     if (!main) return;
     (*main)["时钟3"].set_interval(0);
+    // Another account may log in next: this one's transfers are put away first.
+    if (c.account_closing) c.account_closing();
     c.program().message_box(GBK("您的帐号已在其它地方登录，软件即将注销……"), MessageButtons::ok);
     main->set_visible(false);
     open_login_window(c);
@@ -113,6 +117,7 @@ void qq_login_poll(Client& c) {
 }
 
 void log_out(Client& c) {
+    if (c.account_closing) c.account_closing();
     if (auto main = c.main_window()) main->set_visible(false);
     open_login_window(c);
 }

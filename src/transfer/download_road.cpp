@@ -14,6 +14,7 @@
 #include "transfer/download_rules.h"
 #include "transfer/engine/engine.h"
 #include "transfer/engine/messages.h"
+#include "transfer/journal_link.h"
 #include "transfer/roads.h"
 
 namespace qorvel {
@@ -40,7 +41,14 @@ void add_done_row(ui::Window& w, const std::string& name, const std::string& pat
 }
 
 // A link-only entry's row: a link file or why none was made, never a download.
-void add_link_row(ui::Window& w, const std::string& name, const std::string& path_or_why) {
+void add_link_row(Client& c, ui::Window& w, const std::string& name,
+                  const std::string& path_or_why) {
+    if (auto journal = c.transfers().journal()) {
+        transfer::JournalChange change;
+        change.done.push_back(
+            transfer::done_row(transfer::JournalList::downloads_done, {name, path_or_why}));
+        journal->apply(change);
+    }
     add_done_row(w, name, path_or_why);
 }
 
@@ -70,12 +78,12 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
         transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
-        add_link_row(w, listed_name, GBK("失败：无法取得链接地址"));
+        add_link_row(c, w, listed_name, GBK("失败：无法取得链接地址"));
         return;
     }
     // A link file opens what it names when launched: only a web or FTP address may go in.
     if (!transfer::link_file_address(*link)) {
-        add_link_row(w, listed_name, GBK("失败：链接地址不是网址"));
+        add_link_row(c, w, listed_name, GBK("失败：链接地址不是网址"));
         return;
     }
     std::string path = folder + *name + ".desktop";
@@ -83,10 +91,10 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
         path = folder + std::to_string(random_prefix()) + *name + ".desktop";
     }
     if (taken(path) || !c.shell().create_shortcut(path, *link)) {
-        add_link_row(w, listed_name, GBK("失败：无法创建链接文件"));
+        add_link_row(c, w, listed_name, GBK("失败：无法创建链接文件"));
         return;
     }
-    add_link_row(w, listed_name, path);
+    add_link_row(c, w, listed_name, path);
 }
 
 // The queueing steps over the selected rows of the file list.
@@ -94,7 +102,8 @@ void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
     ui::Control& files = w["超级列表框1"];
     ui::Control& queue = w["超级列表框2"];
     std::string folder = c.transfers().chosen_save_folder.get();
-    int added = 0;
+    const int policy = w["组合框6"].current();
+    std::vector<DownloadEntry> entries;
     for (int r : rows) {
         std::string name = files.cell(r, 0);
         std::string size = files.cell(r, 1);
@@ -103,14 +112,19 @@ void queue_rows(Client& c, ui::Window& w, const std::vector<int>& rows) {
             make_link_shortcut(c, w, file_id, name);
             continue;
         }
-        TaskId id = c.transfers().downloads.add(DownloadEntry{name, size, file_id, folder});
-        int row = queue.insert_row(queue.row_count(), name, id);
-        queue.set_cell(row, 1, size);
-        queue.set_cell(row, 3, file_id);
-        queue.set_cell(row, 5, folder);
-        ++added;
+        entries.push_back(DownloadEntry{name, size, file_id, folder, policy});
     }
-    if (added > 0) {
+    save_download_settings(c);
+    // One change of the queue, in the journal before the list shows it.
+    auto ids = c.transfers().downloads.add_all(entries);
+    std::vector<ui::Row> shown;
+    shown.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& e = entries[i];
+        shown.push_back(ui::Row{{e.name, e.size_text, "", e.file_id, "", e.folder}, ids[i]});
+    }
+    queue.append_rows(std::move(shown));
+    if (!entries.empty()) {
         set_running_caption(w);
         start_downloads(c);
         ui::Control& tabs = w["选择夹1"];
@@ -140,6 +154,18 @@ struct Placement {
 };
 
 void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& placement);
+
+// At most once a second and only after bytes moved, the running row's record of
+// the bytes on disk goes to the journal (the sync is outside the queue's lock).
+void checkpoint_download(Client& c, engine::Download* object, TaskId id, std::int64_t moved) {
+    auto journal = c.transfers().journal();
+    if (!object || !journal ||
+        !c.transfers().download_checkpoints.due(id, moved, std::chrono::steady_clock::now()))
+        return;
+    std::string record;
+    if (object->checkpoint(record))
+        journal->set_record(transfer::JournalList::downloads, id, record);
+}
 
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
 void run_next_download(Client& c) {
@@ -176,11 +202,18 @@ void run_next_download(Client& c) {
             continue;
         }
         // An old file of the same name is replaced only once the new one is complete.
-        std::string target =
-            plan.replaces.empty() ? plan.final_path : base + transfer::replacement_name(*name, id);
+        const std::string hidden = base + transfer::replacement_name(*name, id);
+        std::string target = plan.replaces.empty() ? plan.final_path : hidden;
         auto placement = std::make_shared<Placement>();
         placement->final_path = plan.final_path;
         placement->replace = policy == static_cast<int>(transfer::SameName::overwrite);
+        // A row of an earlier run goes on in the file its record names.
+        const std::string& record = step.task->saved_record;
+        const bool resuming = !record.empty() && !step.task->local_path.empty();
+        if (resuming) {
+            target = step.task->local_path;
+            if (target != hidden) placement->final_path = target;
+        }
 
         engine::Download* object = q.fresh_object(id, target);
         auto& p = c.transfers().download_params;
@@ -206,7 +239,9 @@ void run_next_download(Client& c) {
             return engine::kExistsCallerRenamed;
         };
         (*w)["超级列表框2"].set_cell_of(id, 2, "0%");
-        if (!object || !object->start(p)) {
+        // A record whose partial file is gone or changed starts the file afresh.
+        bool started = object && resuming && object->start(p, record);
+        if (!object || (!started && !object->start(p))) {
             fail_download(c, *w, id, GBK("无法启动下载任务"));
             continue;
         }
@@ -230,7 +265,7 @@ bool complete_download(Client& c, ui::Window& w, TaskId id, const std::string& n
         fail_download(c, w, id, !checked ? GBK("下载失败") : engine::msg::size_mismatch());
         return false;
     }
-    c.transfers().downloads.complete(id);
+    c.transfers().downloads.complete(id, {name, path});
     add_done_row(w, name, path);
     w["超级列表框2"].delete_row_of(id);
     set_running_caption(w);
@@ -279,6 +314,7 @@ void choose_save_location(Client& c) {
     auto w = c.main_window();
     std::string folder = c.prompts().choose_folder(GBK("请选择一个文件夹"));
     if (!folder.empty()) (*w)["编辑框49"].set_text(transfer::folder_text(folder));
+    save_download_settings(c);
 }
 
 void queue_selected_downloads(Client& c) {
@@ -323,9 +359,15 @@ void update_download_progress(Client& c) {
     if (!w) return;
     ui::Control& queue = (*w)["超级列表框2"];
     auto& pace = c.transfers().download_pace;
+    engine::Download* object = nullptr;
+    TaskId id = 0;
+    std::int64_t moved = 0;
     // Under the queue's lock: a row that failed meanwhile keeps its reason.
     c.transfers().downloads.with_running([&](const transfer::DownloadQueue::Task& task) {
         std::int64_t done = task.object->bytes_received();
+        object = task.object;
+        id = task.id;
+        moved = done;
         std::int64_t total = task.object->total_bytes();
         std::int64_t recent = task.object->recent_bytes();
         queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
@@ -334,6 +376,7 @@ void update_download_progress(Client& c) {
         std::int64_t left = total < 0 ? -1 : std::max<std::int64_t>(total - done, 0);
         queue.set_row_tooltip_of(task.id, transfer::pace_text(left, pace.per_second()));
     });
+    checkpoint_download(c, object, id, moved);
 }
 
 void delete_download_task(Client& c) {

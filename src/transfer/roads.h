@@ -33,6 +33,12 @@ void update_upload_progress(Client& c);
 void delete_upload_task(Client& c);
 void clear_upload_tasks(Client& c);
 
+// The account's lists (src/transfer/journal_road.cpp): back from its journal
+// after a login, put away before another account comes.
+void open_account_transfers(Client& c, const std::string& account);
+void close_account_transfers(Client& c);
+void save_download_settings(Client& c);
+
 // Attaches all of the above to the main window.
 void wire_transfer_operations(Client& c, ui::Window& main);
 

@@ -7,6 +7,7 @@
 #include "storage/roads.h"
 #include "transfer/digest.h"
 #include "transfer/engine/messages.h"
+#include "transfer/journal.h"
 #include "transfer/roads.h"
 #include "transfer/upload_rules.h"
 
@@ -22,26 +23,36 @@ void set_queue_caption(ui::Window& w) {
         0, GBK("客户端上传(") + std::to_string(w["超级列表框6"].row_count()) + ")");
 }
 
-// Appends a row whose target is the tree's current folder.
-void add_row(Client& c, ui::Window& w, const std::string& path) {
+// Appends rows whose target is the tree's current folder: one change of the
+// queue, in the journal before the list shows it.
+void add_rows(Client& c, ui::Window& w, const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
     ui::Control& tree = w["树型框1"];
     int item = tree.current();
     std::string folder_name = item > 0 ? tree.tree_item_text(item) : GBK("默认文件夹");
     long long folder_id = item > 0 ? tree.tree_item_value(item) : 0;
-    std::string size = transfer::upload_size_text(transfer::file_size_of(path));
-    TaskId id = c.transfers().uploads.add(UploadEntry{path, folder_name, folder_id, size});
-    ui::Control& queue = w["超级列表框6"];
-    int row = queue.insert_row(queue.row_count(), path, id);
-    queue.set_cell(row, 1, folder_name);
-    queue.set_cell(row, 2, std::to_string(folder_id));
-    queue.set_cell(row, 3, size);
+    std::vector<UploadEntry> entries;
+    entries.reserve(paths.size());
+    for (const auto& path : paths) {
+        std::string size = transfer::upload_size_text(transfer::file_size_of(path));
+        entries.push_back(UploadEntry{path, folder_name, folder_id, size});
+    }
+    auto ids = c.transfers().uploads.add_all(entries);
+    std::vector<ui::Row> shown;
+    shown.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& e = entries[i];
+        shown.push_back(
+            ui::Row{{e.path, e.folder_name, std::to_string(e.folder_id), e.size_text}, ids[i]});
+    }
+    w["超级列表框6"].append_rows(std::move(shown));
     set_queue_caption(w);
 }
 
-void add_folder_files(Client& c, ui::Window& w, const std::string& folder,
+void add_folder_files(std::vector<std::string>& adding, const std::string& folder,
                       transfer::AddingReport& report) {
     auto found = transfer::files_of_folder(folder);
-    for (const auto& path : found.paths) add_row(c, w, path);
+    adding.insert(adding.end(), found.paths.begin(), found.paths.end());
     report.links_skipped += found.links_skipped;
 }
 
@@ -91,7 +102,8 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     files.insert_row(0, name, new_id);
     files.set_cell(0, 1, kb);
     w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
-    c.transfers().uploads.complete(id);
+    c.transfers().uploads.complete(
+        id, {path, transfer::completed_size_text(size), std::to_string(new_id), remark});
     w["超级列表框6"].delete_row_of(id);
     set_queue_caption(w);
 }
@@ -164,6 +176,9 @@ void run_next_upload(Client& c) {
         std::string remote = transfer::remote_name_for(e.path);
         auto& p = c.transfers().upload_params;
         p.mode_flags = engine::kModeUpload;
+        // A row of an earlier run goes on after the bytes the server still keeps
+        // (the engine asks SIZE and REST); without them it starts over.
+        if (step.task->saved_offset > 0) p.mode_flags |= engine::kPolicyContinue;
         std::string user = (*w)["用户名编辑框"].text();
         std::string password = (*w)["密码编辑框"].text();
         p.user_name = user.empty() ? "anonymous" : user;
@@ -252,14 +267,16 @@ void add_upload_files(Client& c) {
     auto paths = c.program().choose_files(GBK("请选择文件"), GBK("所有文件（*.*）") + "|*",
                                           c.transfers().last_upload_folder.get());
     transfer::AddingReport report;
+    std::vector<std::string> adding;
     for (const auto& chosen : paths) {
         std::string path = chosen_file_path(chosen);
         if (transfer::path_kind(path) == transfer::PathKind::folder) continue;
         if (transfer::under_upload_limit(transfer::file_size_of(path)))
-            add_row(c, *w, path);
+            adding.push_back(path);
         else
             report.too_large.push_back(path);
     }
+    add_rows(c, *w, adding);
     show_adding_report(*w, report);
 }
 
@@ -273,26 +290,30 @@ void add_upload_folder(Client& c) {
     std::string folder = c.prompts().choose_folder(GBK("请选择一个文件夹"));
     if (folder.empty()) return;
     transfer::AddingReport report;
-    add_folder_files(c, *w, folder, report);
+    std::vector<std::string> adding;
+    add_folder_files(adding, folder, report);
+    add_rows(c, *w, adding);
     show_adding_report(*w, report);
 }
 
 void add_dropped_items(Client& c, const std::vector<std::string>& paths) {
     auto w = c.main_window();
     transfer::AddingReport report;
+    std::vector<std::string> adding;
     for (const auto& dropped : paths) {
         auto kind = transfer::path_kind(dropped);
         // A folder keeps the path it was dropped by; a file is judged as what it is.
         const std::string path =
             kind == transfer::PathKind::file ? chosen_file_path(dropped) : dropped;
         switch (transfer::decide_dropped(path, kind, transfer::file_size_of(path))) {
-        case transfer::DropAction::add_file: add_row(c, *w, path); break;
-        case transfer::DropAction::add_folder: add_folder_files(c, *w, path, report); break;
+        case transfer::DropAction::add_file: adding.push_back(path); break;
+        case transfer::DropAction::add_folder: add_folder_files(adding, path, report); break;
         case transfer::DropAction::too_large: report.too_large.push_back(path); break;
         case transfer::DropAction::name_refused: report.name_refused.push_back(path); break;
         case transfer::DropAction::skip: break;
         }
     }
+    add_rows(c, *w, adding);
     show_adding_report(*w, report);
     start_uploads(c);
 }
@@ -343,6 +364,11 @@ void update_upload_progress(Client& c) {
         (*w)["标签49"].set_caption(GBK("状态：") + text);
         (*w)["超级列表框6"].set_row_tooltip_of(id, text);
     });
+    // What was sent; on a later start the server's SIZE decides where to go on.
+    auto journal = c.transfers().journal();
+    if (journal && c.transfers().upload_checkpoints.due(id, sent, std::chrono::steady_clock::now()))
+        journal->set_offset(transfer::JournalList::uploads, id, sent,
+                            transfer::remote_name_for(path));
 }
 
 void delete_upload_task(Client& c) {

@@ -30,7 +30,10 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("上传菜单", "添加文件", [&c](EventArgs&) { add_upload_files_menu(c); });
     main.on_chosen("上传菜单", "添加文件夹", [&c](EventArgs&) { add_upload_folder(c); });
 
+    main.on("组合框6", Event::item_selected, [&c](EventArgs&) { save_download_settings(c); });
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };
+    c.account_opened = [&c] { open_account_transfers(c, c.session().get().account_name); };
+    c.account_closing = [&c] { close_account_transfers(c); };
     c.folder_listed_for_download = [&c] { queue_listed_files(c); };
 }
 

@@ -1,0 +1,205 @@
+// The account's transfer lists across log-outs, log-ins and runs of the
+// program, against the reference service (file host 2 throttled, so a test
+// can stop a download half way).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/road.h"
+#include "net/text.h"
+#include "net/web.h"
+#include "transfer/engine/engine.h"
+#include "transfer/journal.h"
+
+namespace qorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::hosts_of;
+using test::Road;
+using ui::Event;
+namespace fs = std::filesystem;
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class JournalRoads : public test::SharedServiceSuite<JournalRoads> {
+  public:
+    static test::ServiceInstanceOptions service_options() {
+        test::ServiceInstanceOptions o;
+        o.host = test::process_loopback_address();
+        o.ftp_port = 1678;
+        o.throttle = true;  // 1000 KB/s per connection on file host 2
+        return o;
+    }
+
+  protected:
+    // A fresh program over the shared data folder and save folder, logged in.
+    std::unique_ptr<Road> run_program(const std::string& account, const std::string& password) {
+        auto r = std::make_unique<Road>(hosts_of(*service_));
+        r->client_.journal_folder = data_.path() / "queues";
+        EXPECT_TRUE(r->start());
+        log_in(*r, account, password);
+        return r;
+    }
+    void log_in(Road& r, const std::string& account, const std::string& password) {
+        EXPECT_TRUE(r.wait([&] { return r.login() != nullptr; }));
+        r.client_.timestamped_log_enabled = false;
+        r.log_in(account, password, false);
+        EXPECT_TRUE(
+            r.wait([&] { return r.logged_in() && r.client_.timestamped_log_enabled.load(); }, 20s));
+    }
+    void log_out(Road& r) {
+        r.call([&] { r.program_.choose(r.main(), "托盘", "注销"); });
+    }
+    // The guest's sample (1.5 MB): its row in the file list and what the service serves.
+    int show_sample(Road& r) {
+        r.call([&] {
+            r.main()["编辑框49"].set_text(save_.path().string() + "/");
+            r.main()["选择夹1"].set_current(1);
+            r.program_.raise(r.main(), "选择夹1", Event::page_changed);
+        });
+        EXPECT_TRUE(r.wait([&] {
+            return r.client_.browser().first_load_done() && !r.client_.browser().busy() &&
+                   r.main()["超级列表框1"].row_count() > 0;
+        }));
+        return r.call([&] {
+            const auto rows = r.main()["超级列表框1"].rows();
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (rows[i].cells.at(0) == GBK("样例数据.bin")) {
+                    sample_id_ = rows[i].value;
+                    return static_cast<int>(i);
+                }
+            return -1;
+        });
+    }
+    void download(Road& r, int row) {
+        r.call([&] {
+            r.main()["超级列表框1"].set_selection({row}, row);
+            r.program_.raise(r.main(), "按钮38", Event::clicked);
+        });
+    }
+    std::string served_sample() const {
+        auto h = hosts_of(*service_);
+        std::string page =
+            web_get(h.web_url("/ym.php?pid=" + std::to_string(sample_id_) + "&srmm=0"));
+        return web_get("http://" + h.files2 + "/up/" + text_between(page, "bsmzdyd", "<"));
+    }
+    static std::int64_t received(Road& r) {
+        std::int64_t n = -1;
+        r.client_.transfers().downloads.with_running(
+            [&](const auto& t) { n = t.object->bytes_received(); });
+        return n;
+    }
+    static bool moved_past(Road& r, std::int64_t bytes) {
+        return r.wait([&] { return received(r) >= bytes; }, 20s);
+    }
+    static int rows_of(Road& r, const char* list) {
+        return r.call([&] { return r.main()[list].row_count(); });
+    }
+    static std::string journal_record(Road& r) {
+        auto j = r.client_.transfers().journal();
+        if (!j) return {};
+        auto rows = j->load(transfer::JournalList::downloads);
+        return rows.empty() ? std::string() : rows[0].record;
+    }
+
+    test::TempDir data_{"qorvel-xdg-data"};
+    test::TempDir save_{"qorvel-save"};
+    long long sample_id_ = 0;
+};
+
+// A download stopped half way by 注销 is kept for its account only: another
+// account sees none of the first one's rows, and the first one's next login
+// gets them back and finishes the file from where it stopped.
+TEST_F(JournalRoads, ALogOutPutsTheListsAwayAndTheAccountsNextLoginResumesItsDownload) {
+    auto r = run_program("guest", "guest123");
+    int sample = show_sample(*r);
+    ASSERT_GE(sample, 0);
+    r->call([&] { r->main()["组合框6"].set_current(1); });
+    download(*r, sample);
+    ASSERT_TRUE(moved_past(*r, 300 << 10));
+    log_out(*r);
+    EXPECT_EQ(rows_of(*r, "超级列表框2"), 0);
+    EXPECT_FALSE(r->client_.transfers().downloads.running());
+
+    log_in(*r, "demo", "demo123");
+    EXPECT_EQ(rows_of(*r, "超级列表框2"), 0) << "another account's rows";
+    EXPECT_EQ(rows_of(*r, "超级列表框3"), 0);
+    log_out(*r);
+
+    // The guest again, in a new run of the program.
+    r.reset();
+    r = run_program("guest", "guest123");
+    EXPECT_EQ(r->call([&] { return r->main()["编辑框49"].text(); }), save_.path().string() + "/");
+    EXPECT_EQ(r->call([&] { return r->main()["组合框6"].current(); }), 1);
+    std::int64_t first_seen = -1;
+    ASSERT_TRUE(r->wait([&] {
+        first_seen = received(*r);
+        return first_seen >= 0 || !r->client_.transfers().downloads.run_active();
+    }));
+    EXPECT_GE(first_seen, 300 << 10) << "went on from the saved bytes, not from 0";
+    ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));
+    ASSERT_EQ(rows_of(*r, "超级列表框3"), 1);
+    EXPECT_EQ(rows_of(*r, "超级列表框2"), 0);
+    std::string path = r->call([&] { return r->main()["超级列表框3"].cell(0, 1); });
+    EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
+    EXPECT_FALSE(fs::exists(text_to_path(path + ".part")));
+
+    // The done row comes back with the next run too.
+    r.reset();
+    r = run_program("guest", "guest123");
+    EXPECT_EQ(rows_of(*r, "超级列表框3"), 1);
+    EXPECT_EQ(r->call([&] { return r->main()["选择夹2"].page_title(1); }), GBK("已完成(1)"));
+}
+
+// The program killed after a checkpoint: its journal and partial file as they
+// were then. The next run resumes that partial file from the checkpoint; a
+// partial file of the same kind that no row of ours names stays as it was.
+TEST_F(JournalRoads, AfterAKillTheCheckpointedPartialFileResumesAndAForeignOneStays) {
+    auto r = run_program("guest", "guest123");
+    int sample = show_sample(*r);
+    ASSERT_GE(sample, 0);
+    download(*r, sample);
+    ASSERT_TRUE(moved_past(*r, 200 << 10));
+    r->call([&] { r->program_.raise(r->main(), "时钟5", Event::tick); });
+    ASSERT_TRUE(r->wait([&] { return !journal_record(*r).empty(); }));
+    // What a kill -9 leaves: the journal's files and the partial file as they are now.
+    test::TempDir kept{"qorvel-killed"};
+    fs::path queues = data_.path() / "queues";
+    fs::path part = save_.path() / (text_to_path(GBK("样例数据.bin")).string() + ".part");
+    ASSERT_TRUE(fs::exists(part));
+    for (const auto& e : fs::directory_iterator(queues))
+        fs::copy_file(e.path(), kept.path() / e.path().filename());
+    fs::copy_file(part, kept.path() / "part");
+    r.reset();
+    fs::remove_all(queues);
+    fs::create_directories(queues);
+    fs::permissions(queues, fs::perms::owner_all);
+    for (const auto& e : fs::directory_iterator(kept.path()))
+        if (e.path().filename() != "part") fs::copy_file(e.path(), queues / e.path().filename());
+    fs::copy_file(kept.path() / "part", part, fs::copy_options::overwrite_existing);
+    // Someone's own "name.part" of another file the queue will fetch.
+    fs::path foreign = save_.path() / (text_to_path(GBK("样例数据.bin")).string() + ".1.part");
+    std::ofstream(foreign) << "mine";
+
+    r = run_program("guest", "guest123");
+    std::int64_t first_seen = -1;
+    ASSERT_TRUE(r->wait([&] {
+        first_seen = received(*r);
+        return first_seen >= 0 || !r->client_.transfers().downloads.run_active();
+    }));
+    EXPECT_GE(first_seen, 100 << 10) << "went on from the checkpoint";
+    ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));
+    ASSERT_EQ(rows_of(*r, "超级列表框3"), 1);
+    std::string path = r->call([&] { return r->main()["超级列表框3"].cell(0, 1); });
+    EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
+    EXPECT_EQ(read_bytes(foreign), "mine");
+    EXPECT_FALSE(fs::exists(part));
+}
+
+}  // namespace
+}  // namespace qorvel

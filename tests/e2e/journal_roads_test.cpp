@@ -9,6 +9,7 @@
 #include "e2e/road.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "support/engine_peers.h"
 #include "transfer/engine/engine.h"
 #include "transfer/journal.h"
 
@@ -199,6 +200,56 @@ TEST_F(JournalRoads, AfterAKillTheCheckpointedPartialFileResumesAndAForeignOneSt
     EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
     EXPECT_EQ(read_bytes(foreign), "mine");
     EXPECT_FALSE(fs::exists(part));
+}
+
+// An upload stopped by 注销 goes on in the next run after the bytes the FTP
+// server kept, under the same remote name, and the file is registered once.
+TEST_F(JournalRoads, AnUploadPutAwayGoesOnInTheNextRunAndIsRegisteredOnce) {
+    const std::string content = test::random_bytes(640 << 10, 21);
+    fs::path local = save_.path() / "resumed-upload.bin";
+    std::ofstream(local, std::ios::binary) << content;
+    auto r = run_program("guest", "guest123");
+    r->client_.transfers().upload_params.rate_limit = 64 << 10;
+    r->call([&] {
+        ui::EventArgs a;
+        a.files = {local.string()};
+        r->program_.raise(r->main(), "拖放对象1", Event::files_dropped, a);
+    });
+    auto sent = [&] {
+        std::int64_t n = -1;
+        r->client_.transfers().uploads.with_running(
+            [&](const auto& t) { n = t.object->bytes_sent(); });
+        return n;
+    };
+    ASSERT_TRUE(r->wait([&] { return sent() >= (128 << 10); }, 20s));
+    r->call([&] { r->program_.raise(r->main(), "上传速度时钟", Event::tick); });
+    log_out(*r);
+    EXPECT_EQ(rows_of(*r, "超级列表框6"), 0);
+    r.reset();
+
+    engine::FtpUpload::sent_since_last_query();  // counts from here
+    r = run_program("guest", "guest123");
+    ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().uploads.run_active(); }, 30s));
+    std::int64_t again = engine::FtpUpload::sent_since_last_query();
+    EXPECT_GT(again, 0);
+    EXPECT_LT(again, static_cast<std::int64_t>(content.size())) << "went on, not from 0";
+    ASSERT_EQ(rows_of(*r, "超级列表框4"), 1)
+        << r->call([&] { return r->main()["日志编辑框"].text(); });
+    EXPECT_EQ(rows_of(*r, "超级列表框6"), 0);
+    long long id = std::stoll(r->call([&] { return r->main()["超级列表框4"].cell(0, 2); }));
+    // Registered once: one file of that name in the folder, with the whole content.
+    show_sample(*r);
+    int named = r->call([&] {
+        int n = 0;
+        for (const auto& row : r->main()["超级列表框1"].rows())
+            n += row.cells.at(0) == "resumed-upload.bin";
+        return n;
+    });
+    EXPECT_EQ(named, 1);
+    auto h = hosts_of(*service_);
+    std::string page = web_get(h.web_url("/ym.php?pid=" + std::to_string(id) + "&srmm=0"));
+    EXPECT_TRUE(web_get("http://" + h.files2 + "/up/" + text_between(page, "bsmzdyd", "<")) ==
+                content);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     ui::Program program(backend, prompts);
     test::ShellRecorder shell;
     Client client(program, shell, hosts, {home.path() / "Documents", home.path() / "Desktop"});
+    client.journal_folder = home.path() / ".local/share/qorvel/queues";
     auto runner = std::make_unique<ui::HeadlessRunner>(backend, program);
     program.post([&client] { start_client(client); });
     auto login = [&] {

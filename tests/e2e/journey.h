@@ -39,6 +39,7 @@ class Journey {
         client_ = std::make_unique<Client>(
             program, shell, hosts_of(service_),
             ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
+        client_->journal_folder = home.path() / ".local/share/qorvel/queues";
         return true;
     }
     Client& client() { return *client_; }

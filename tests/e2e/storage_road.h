@@ -42,6 +42,8 @@ class StorageRoad {
                   ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
         std::filesystem::create_directories(home_.path() / "Documents");
         std::filesystem::create_directories(home_.path() / "Desktop");
+        // The journals of this home, never the user's running these tests.
+        client_.journal_folder = home_.path() / ".local/share/qorvel/queues";
     }
     ~StorageRoad() {
         runner_.reset();

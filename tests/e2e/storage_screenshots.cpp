@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     Client client(program, shell, test::hosts_of(service),
                   ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
     client.tray_available = [] { return false; };
+    client.journal_folder = home.path() / ".local/share/qorvel/queues";
 
     auto view = [&](const char* id) -> ui::qt::WindowView* {
         auto w = program.find(id);

@@ -12,6 +12,7 @@
 #include "support/engine_peers.h"
 #include "transfer/engine/engine.h"
 #include "transfer/journal.h"
+#include "transfer/journal_link.h"
 
 namespace qorvel {
 namespace {
@@ -200,6 +201,63 @@ TEST_F(JournalRoads, AfterAKillTheCheckpointedPartialFileResumesAndAForeignOneSt
     EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
     EXPECT_EQ(read_bytes(foreign), "mine");
     EXPECT_FALSE(fs::exists(part));
+}
+
+// Rows come back as they were left: a failed one with its reason in its cell
+// and tooltip, a paused one paused, done rows newest first; nothing starts.
+TEST_F(JournalRoads, RestoredRowsShowTheirStatesAndNothingStartsThatWasNotRunning) {
+    {
+        auto j =
+            transfer::Journal::open(transfer::Journal::path_for(data_.path() / "queues", "demo"));
+        ASSERT_TRUE(j);
+        transfer::JournalChange c;
+        auto row = [](transfer::JournalList list, long long id, transfer::JournalState state,
+                      const std::string& name, const std::string& why) {
+            transfer::JournalRow r;
+            r.list = list;
+            r.id = id;
+            r.state = state;
+            r.name = name;
+            r.size_text = "3KB";
+            r.file_id = "12";
+            r.failure = why;
+            return r;
+        };
+        c.put = {
+            row(transfer::JournalList::downloads, 4, transfer::JournalState::failed, "a.bin",
+                GBK("无法取得文件的下载地址")),
+            row(transfer::JournalList::downloads, 6, transfer::JournalState::paused, "b.bin", ""),
+            row(transfer::JournalList::uploads, 2, transfer::JournalState::failed, "/home/u/c.txt",
+                GBK("文件无法读取，上传失败！"))};
+        c.done = {transfer::done_row(transfer::JournalList::downloads_done, {"old", "/s/old"}),
+                  transfer::done_row(transfer::JournalList::downloads_done, {"new", "/s/new"})};
+        ASSERT_TRUE(j->apply(c));
+    }
+    auto r = run_program("demo", "demo123");
+    r->call([&] {
+        ui::Window& w = r->main();
+        ui::Control& q = w["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 2);
+        EXPECT_EQ(q.row_value(0), 4);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        EXPECT_EQ(q.cell(0, 4), GBK("无法取得文件的下载地址"));
+        EXPECT_EQ(q.row_tooltip(0), GBK("下载失败：无法取得文件的下载地址"));
+        EXPECT_EQ(q.cell(1, 0), "b.bin");
+        EXPECT_EQ(q.cell(1, 2), GBK("已暂停"));
+        ui::Control& up = w["超级列表框6"];
+        ASSERT_EQ(up.row_count(), 1);
+        EXPECT_EQ(up.cell(0, 3), GBK("失败：文件无法读取，上传失败！"));
+        EXPECT_EQ(up.row_tooltip(0), GBK("上传失败：文件无法读取，上传失败！"));
+        ASSERT_EQ(w["超级列表框3"].row_count(), 2);
+        EXPECT_EQ(w["超级列表框3"].cell(0, 0), "new");
+        EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(2)"));
+        EXPECT_EQ(w["选择夹3"].page_title(0), GBK("客户端上传(1)"));
+    });
+    EXPECT_FALSE(r->client_.transfers().downloads.run_active());
+    EXPECT_FALSE(r->client_.transfers().uploads.run_active());
+    // A row queued now takes an id after the kept ones.
+    EXPECT_GT(r->client_.transfers().downloads.add(transfer::DownloadEntry{"n", "1KB", "1", "", 0}),
+              6);
 }
 
 // An upload stopped by 注销 goes on in the next run after the bytes the FTP

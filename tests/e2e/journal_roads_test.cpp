@@ -140,8 +140,9 @@ TEST_F(JournalRoads, ALogOutPutsTheListsAwayAndTheAccountsNextLoginResumesItsDow
     EXPECT_EQ(r->call([&] { return r->main()["组合框6"].current(); }), 1);
     std::int64_t first_seen = -1;
     ASSERT_TRUE(r->wait([&] {
+        // Zero until the engine has the task: the record's bytes count from its start.
         first_seen = received(*r);
-        return first_seen >= 0 || !r->client_.transfers().downloads.run_active();
+        return first_seen > 0 || !r->client_.transfers().downloads.run_active();
     }));
     EXPECT_GE(first_seen, 300 << 10) << "went on from the saved bytes, not from 0";
     ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));
@@ -191,8 +192,9 @@ TEST_F(JournalRoads, AfterAKillTheCheckpointedPartialFileResumesAndAForeignOneSt
     r = run_program("guest", "guest123");
     std::int64_t first_seen = -1;
     ASSERT_TRUE(r->wait([&] {
+        // Zero until the engine has the task: the record's bytes count from its start.
         first_seen = received(*r);
-        return first_seen >= 0 || !r->client_.transfers().downloads.run_active();
+        return first_seen > 0 || !r->client_.transfers().downloads.run_active();
     }));
     EXPECT_GE(first_seen, 100 << 10) << "went on from the checkpoint";
     ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));

@@ -20,9 +20,13 @@ namespace qorvel::transfer {
 
 using TaskId = long long;
 
-enum class RowState { waiting, running, failed };
+enum class RowState { waiting, running, failed, paused };
 
 enum class RemoveResult { removed, running, unknown };
+
+// What pause() did: a waiting row is paused at once; the running one must be
+// stopped by the caller, who then settles it with stopped_on_purpose().
+enum class PauseResult { paused, stop_running, unchanged };
 
 struct DownloadEntry {
     std::string name;       // file name as listed (GBK); also the local name
@@ -47,6 +51,10 @@ struct QueuedTask {
     Object* object = nullptr;  // its engine object once started; the queue owns it
     std::string local_path;    // the file the engine writes or reads (GB18030 text)
     bool cancelled = false;    // cleared away while running: its end only drops it
+    // Stopped on purpose while running (pause, quit): whoever stopped it settles the row.
+    bool stopping = false;
+    std::string resume_record;  // a paused download continues from this (Download::start)
+    bool partly_sent = false;   // a paused upload: the server holds its first bytes
 };
 
 template <class Entry, class Object>
@@ -70,6 +78,7 @@ class TransferQueue {
         std::lock_guard lock(mutex_);
         if (active_) return false;
         active_ = true;
+        finished_one_ = false;
         if (begun) begun();
         return true;
     }
@@ -84,8 +93,9 @@ class TransferQueue {
     }
 
     struct Step {
-        std::optional<Task> task;  // the row to start now
-        bool run_ended = false;    // nothing left: this call ended the run
+        std::optional<Task> task;   // the row to start now
+        bool run_ended = false;     // nothing left: this call ended the run
+        bool finished_one = false;  // the ended run completed a row (the shut-down waits for one)
     };
     // The scheduler: the first waiting row becomes the running task. Nothing
     // starts while another task runs; with no waiting row the run ends, and
@@ -106,7 +116,7 @@ class TransferQueue {
         }
         active_ = false;
         if (ended) ended();
-        return {std::nullopt, true};
+        return {std::nullopt, true, finished_one_};
     }
 
     // The running task ended well: its row leaves the queue.
@@ -115,6 +125,7 @@ class TransferQueue {
         for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
             if (it->id == id && it->state == RowState::running) {
                 tasks_.erase(it);
+                finished_one_ = true;
                 return true;
             }
         }
@@ -128,9 +139,66 @@ class TransferQueue {
             if (t.id == id && t.state == RowState::running) {
                 t.state = RowState::failed;
                 t.failure = std::move(why);
+                // A retry starts afresh: a failed task keeps no partial file.
+                t.stopping = false;
+                t.resume_record.clear();
+                t.partly_sent = false;
                 return true;
             }
         }
+        return false;
+    }
+
+    // A waiting row is paused; the running one is marked as stopping on purpose
+    // and left to the caller to stop. Failed and paused rows stay as they are.
+    PauseResult pause(TaskId id) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id) continue;
+            if (t.state == RowState::waiting) {
+                t.state = RowState::paused;
+                return PauseResult::paused;
+            }
+            // Nothing to stop before its engine object exists.
+            if (t.state == RowState::running && t.object && !t.cancelled && !t.stopping) {
+                t.stopping = true;
+                return PauseResult::stop_running;
+            }
+            return PauseResult::unchanged;
+        }
+        return PauseResult::unchanged;
+    }
+    // The running task marked by pause() has stopped: it becomes paused (or
+    // waiting again, for a start after the program's next login) and keeps
+    // what continues it. False when it was not stopping (it ended on its own).
+    bool stopped_on_purpose(TaskId id, std::string record, bool partly_sent,
+                            RowState after = RowState::paused) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id || t.state != RowState::running || !t.stopping) continue;
+            t.state = after;
+            t.stopping = false;
+            t.resume_record = std::move(record);
+            t.partly_sent = partly_sent;
+            return true;
+        }
+        return false;
+    }
+    bool stopping(TaskId id) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.id == id) return t.state == RowState::running && t.stopping;
+        return false;
+    }
+    // A paused row waits again, keeping what continues it.
+    bool resume(TaskId id) { return rewait(id, RowState::paused); }
+    // A failed row waits again, its reason forgotten.
+    bool retry(TaskId id) { return rewait(id, RowState::failed); }
+    // Whether a run would start anything: a row waits or runs.
+    bool has_work() const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.state == RowState::waiting || t.state == RowState::running) return true;
         return false;
     }
 
@@ -227,10 +295,22 @@ class TransferQueue {
     }
 
   private:
+    bool rewait(TaskId id, RowState from) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id || t.state != from) continue;
+            t.state = RowState::waiting;
+            t.failure.clear();
+            return true;
+        }
+        return false;
+    }
+
     mutable std::mutex mutex_;
     std::deque<Task> tasks_;
     TaskId last_id_ = 0;
     bool active_ = false;
+    bool finished_one_ = false;  // the current run completed a row
     std::vector<std::unique_ptr<Object>> objects_;
 };
 

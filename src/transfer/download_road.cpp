@@ -67,7 +67,7 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
     auto name = transfer::safe_local_name(listed_name);
     std::string folder = default_save_folder(w);
     std::string answer = web_get(c.hosts().web_url(
-        transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
+        transfer::storage_link_path(file_id, c.browser().access_password())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
         add_link_row(w, listed_name, GBK("失败：无法取得链接地址"));
@@ -162,7 +162,7 @@ void run_next_download(Client& c) {
             continue;
         }
         std::string answer = web_get(c.hosts().web_url(
-            transfer::storage_link_path(e.file_id, c.browser().access_password_or_zero())));
+            transfer::storage_link_path(e.file_id, c.browser().access_password())));
         auto link = transfer::storage_link(answer);
         if (!link) {
             fail_download(c, *w, id, GBK("无法取得文件的下载地址"));

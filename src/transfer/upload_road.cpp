@@ -122,6 +122,39 @@ bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& 
 
 void on_upload_ended(Client& c, TaskId id);
 
+bool stopped_on_purpose(const transfer::UploadQueue& q, TaskId id) {
+    auto now = q.find(id);
+    return now && (now->state != transfer::RowState::running || now->stopping);
+}
+
+void show_waiting(ui::Window& w, TaskId id, const std::string& size_text) {
+    ui::Control& queue = w["超级列表框6"];
+    queue.set_cell_of(id, 3, size_text);
+    queue.set_row_tooltip_of(id, "");
+}
+
+// Ends the running upload that pause() marked without registering it. False
+// when it ended on its own first (a success is then registered as usual).
+bool stop_and_keep_upload(Client& c, TaskId id, transfer::RowState after) {
+    auto& q = c.transfers().uploads;
+    auto task = q.find(id);
+    if (!task) return false;
+    bool sent = false;
+    if (task->object) {
+        sent = task->object->bytes_sent() > 0;
+        task->object->finish();
+        task->object->wait_idle(5000);
+        if (task->object->outcome().result == engine::Outcome::Result::success) return false;
+    }
+    return q.stopped_on_purpose(id, {}, sent, after);
+}
+
+TaskId selected_upload(ui::Window& w) {
+    ui::Control& queue = w["超级列表框6"];
+    int sel = queue.current();
+    return sel < 0 || sel >= queue.row_count() ? 0 : queue.row_value(sel);
+}
+
 void run_next_upload(Client& c) {
     auto w = c.main_window();
     if (!w) return;
@@ -133,7 +166,8 @@ void run_next_upload(Client& c) {
             (*w)["上传按钮"].set_enabled(true);
         });
         if (step.run_ended) {
-            if ((*w)["选择框2"].checked()) c.shell().shut_down();
+            // A run that finished nothing moved nothing worth ending the session for.
+            if (step.finished_one && (*w)["选择框2"].checked()) c.shell().shut_down();
             return;
         }
         if (!step.task) return;
@@ -141,6 +175,7 @@ void run_next_upload(Client& c) {
         const UploadEntry& e = step.task->entry;
         (*w)["标签49"].set_caption(GBK("状态：文件开始上传..."));
         (*w)["进度条"].set_position(0);
+        (*w)["标签46"].set_caption(GBK("进度：0%"));
         (*w)["上传速度时钟"].set_interval(0);
         (*w)["文件路径编辑框"].set_text(e.path);
 
@@ -164,6 +199,9 @@ void run_next_upload(Client& c) {
         std::string remote = transfer::remote_name_for(e.path);
         auto& p = c.transfers().upload_params;
         p.mode_flags = engine::kModeUpload;
+        // A paused upload goes on after the bytes the server kept; the server's
+        // digest of the whole file still decides whether it is registered.
+        if (step.task->partly_sent) p.mode_flags |= engine::kPolicyContinue;
         std::string user = (*w)["用户名编辑框"].text();
         std::string password = (*w)["密码编辑框"].text();
         p.user_name = user.empty() ? "anonymous" : user;
@@ -201,6 +239,9 @@ void on_upload_ended(Client& c, TaskId id) {
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
     object->finish();
+    // Paused or stopped for the exit: whoever stopped it settles the row.
+    if (outcome.result != engine::Outcome::Result::success && stopped_on_purpose(q, id)) return;
+    bool whole = false;  // every byte arrived: the bar and 标签46 stay at 100%
     if (q.drop_cancelled(id)) {
         // Cleared away while it ran: not registered, no row left.
     } else if (task) {
@@ -218,6 +259,7 @@ void on_upload_ended(Client& c, TaskId id) {
             auto now = transfer::regular_file_stamp(path);
             (*w)["进度条"].set_position(100);
             (*w)["标签46"].set_caption(GBK("进度：100%"));
+            whole = true;
             if (!now || *now != began) {
                 fail_upload(c, *w, id, GBK("上传失败：") + engine::msg::file_changed());
             } else if (auto reg =
@@ -235,7 +277,10 @@ void on_upload_ended(Client& c, TaskId id) {
             }
         }
     }
-    (*w)["标签46"].set_caption(GBK("进度：0%"));
+    if (!whole) {
+        (*w)["进度条"].set_position(0);
+        (*w)["标签46"].set_caption(GBK("进度：0%"));
+    }
     (*w)["标签47"].set_caption(GBK("上传速度：0KB"));
     run_next_upload(c);
 }
@@ -370,6 +415,68 @@ void clear_upload_tasks(Client& c) {
         if (auto task = c.transfers().uploads.find(*running); task && task->object)
             task->object->finish();
     }
+}
+
+void start_uploads_by_hand(Client& c) {
+    auto& q = c.transfers().uploads;
+    if (q.size() > 0 && !q.has_work()) {
+        c.program().message_box(GBK("上传列表中只有失败或暂停的任务，请先重试或继续。"));
+        return;
+    }
+    start_uploads(c);
+}
+
+void pause_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto show_paused = [](ui::Window& w, TaskId id) {
+        w["超级列表框6"].set_cell_of(id, 3, GBK("已暂停"));
+        w["超级列表框6"].set_row_tooltip_of(id, "");
+    };
+    switch (c.transfers().uploads.pause(id)) {
+    case transfer::PauseResult::paused: show_paused(*w, id); break;
+    case transfer::PauseResult::stop_running:
+        c.program().start_worker([&c, id, show_paused] {
+            auto w = c.main_window();
+            if (!w) return;
+            if (stop_and_keep_upload(c, id, transfer::RowState::paused)) {
+                show_paused(*w, id);
+                (*w)["进度条"].set_position(0);
+                (*w)["标签46"].set_caption(GBK("进度：0%"));
+                (*w)["标签47"].set_caption(GBK("上传速度：0KB"));
+                (*w)["标签49"].set_caption(GBK("状态：已暂停"));
+            }
+            run_next_upload(c);
+        });
+        break;
+    case transfer::PauseResult::unchanged: break;
+    }
+}
+
+void resume_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto task = c.transfers().uploads.find(id);
+    if (!task || !c.transfers().uploads.resume(id)) return;
+    show_waiting(*w, id, task->entry.size_text);
+    start_uploads(c);
+}
+
+void retry_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto task = c.transfers().uploads.find(id);
+    if (!task || !c.transfers().uploads.retry(id)) return;
+    show_waiting(*w, id, task->entry.size_text);
+    start_uploads(c);
+}
+
+bool stop_upload_for_exit(Client& c) {
+    auto& q = c.transfers().uploads;
+    q.halt();  // nothing starts after it
+    auto task = q.running();
+    if (!task || q.pause(task->id) != transfer::PauseResult::stop_running) return false;
+    return stop_and_keep_upload(c, task->id, transfer::RowState::waiting);
 }
 
 }  // namespace qorvel

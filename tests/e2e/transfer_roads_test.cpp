@@ -1304,9 +1304,6 @@ TEST_F(UploadRoads, TheStorageLinkCarriesTheAccessPasswordAsReadAndNoneStaysNone
     EXPECT_EQ(links, std::vector<std::string>{"/ym.php?pid=" + std::to_string(rows[sample].id) +
                                               "&srmm="});
     EXPECT_EQ(r->client_.browser().access_password(), "");
-    EXPECT_TRUE(read_bytes(save_ / text_to_path(rows[sample].name)) ==
-                served(std::to_string(rows[sample].id), "0", false))
-        << "the service still takes \"0\" for none";
 }
 
 // Paused mid-send, the upload is not registered; resumed, it goes on and is

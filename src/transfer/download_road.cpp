@@ -232,8 +232,10 @@ void run_next_download(Client& c) {
                                int code, engine::TaskId, std::int64_t, std::int64_t,
                                engine::TaskId) {
             if (code == engine::kEventEnded) {
-                c.program().start_worker(
-                    [&c, id, placement] { on_download_ended(c, id, placement); });
+                c.program().start_worker([&c, id, object, placement] {
+                    if (c.transfers().downloads.holds_object(id, object))
+                        on_download_ended(c, id, placement);
+                });
             }
             if (code != engine::kEventLocalFileExists) return 0;
             // A file took the name after the plan (at the start or while downloading):

@@ -251,6 +251,14 @@ class TransferQueue {
         }
         return std::nullopt;
     }
+    // Whether o is the task's engine object: the ended event of a paused row's
+    // earlier run must not act on its next run.
+    bool holds_object(TaskId id, const Object* o) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.id == id) return t.object == o;
+        return false;
+    }
     std::optional<Task> running() const {
         std::lock_guard lock(mutex_);
         for (const auto& t : tasks_) {

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 
 #include "net/charset.h"
 #include "net/text.h"
@@ -213,15 +215,21 @@ void run_next_upload(Client& c) {
         p.timeout_1 = p.timeout_2 = p.timeout_3 = 5000;
         p.send_chunk = 20480;
         p.message_callback = [](const std::string&, int) {};
-        p.event_callback = [&c, id](int code, engine::TaskId, std::int64_t, std::int64_t,
-                                    engine::TaskId) {
+        // Set before the start: an ended event of an earlier run of this row is not ours.
+        auto ours = std::make_shared<std::atomic<engine::FtpUpload*>>(nullptr);
+        p.event_callback = [&c, id, ours](int code, engine::TaskId, std::int64_t, std::int64_t,
+                                          engine::TaskId) {
             if (code == engine::kEventEnded) {
-                c.program().start_worker([&c, id] { on_upload_ended(c, id); });
+                c.program().start_worker([&c, id, ours] {
+                    if (c.transfers().uploads.holds_object(id, ours->load()))
+                        on_upload_ended(c, id);
+                });
             }
             return code == engine::kEventAskExistingRemote ? 1 : 0;
         };
         (*w)["上传速度时钟"].set_interval(1000);
         engine::FtpUpload* object = q.fresh_object(id, e.path);
+        ours->store(object);
         if (!object || !object->start(p)) {
             fail_upload(c, *w, id, GBK("无法启动上传任务"));
             continue;

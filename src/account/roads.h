@@ -14,6 +14,7 @@ void on_main_window_destroyed(Client& c);
 void on_main_window_hidden(Client& c);
 void on_tray_event(Client& c, int kind);
 void restore_main_window(Client& c);  // tray menu "打开软件"
+void quit_from_tray(Client& c);       // tray menu "退出": asks first while a transfer runs
 void on_login_window_created(Client& c, ui::Window& login);
 void on_login_window_destroyed(Client& c);
 // Opens a fresh login window modally; returns when it is gone.

@@ -112,4 +112,11 @@ void restore_main_window(Client& c) {
     main->set_show_in_taskbar(true);
 }
 
+void quit_from_tray(Client& c) {
+    // The same question as closing the window: a running transfer is never cut silently.
+    if (c.confirm_exit_downloads && !c.confirm_exit_downloads()) return;
+    if (auto main = c.main_window()) main->set_tray_visible(false);
+    c.program().exit(0);
+}
+
 }  // namespace qorvel

@@ -12,7 +12,7 @@ void wire_main_window_account(Client& c, ui::Window& main) {
     main.on_window(Event::hidden, [&c](EventArgs&) { on_main_window_hidden(c); });
     main.on_window(Event::tray, [&c](EventArgs& a) { on_tray_event(c, a.kind); });
     main.on_chosen("托盘", "打开软件", [&c](EventArgs&) { restore_main_window(c); });
-    main.on_chosen("托盘", "退出", [&c](EventArgs&) { c.program().exit(0); });
+    main.on_chosen("托盘", "退出", [&c](EventArgs&) { quit_from_tray(c); });
     main.on_chosen("托盘", "注销", [&c](EventArgs&) { log_out(c); });
     main.on("时钟3", Event::tick,
             [&c](EventArgs&) { c.program().start_worker([&c] { session_watchdog(c); }); });

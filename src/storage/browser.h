@@ -25,11 +25,11 @@ class StorageBrowser {
         std::lock_guard g(mutex_);
         access_password_ = std::move(password);
     }
-    // The password for a direct address: an empty one becomes "0", and stays.
-    std::string access_password_or_zero() {
+    // The password for a copied direct address, whose form users keep: "0"
+    // for none. Only the address carries it; the stored password stays as read.
+    std::string access_password_or_zero() const {
         std::lock_guard g(mutex_);
-        if (access_password_.empty()) access_password_ = "0";
-        return access_password_;
+        return access_password_.empty() ? std::string("0") : access_password_;
     }
 
     // One load of the file list at a time: testing and setting is one step,

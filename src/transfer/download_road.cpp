@@ -74,8 +74,8 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
                         const std::string& listed_name) {
     auto name = transfer::safe_local_name(listed_name);
     std::string folder = default_save_folder(w);
-    std::string answer = web_get(c.hosts().web_url(
-        transfer::storage_link_path(file_id, c.browser().access_password_or_zero())));
+    std::string answer = web_get(
+        c.hosts().web_url(transfer::storage_link_path(file_id, c.browser().access_password())));
     auto link = transfer::storage_link(answer);
     if (!name || !link) {
         add_link_row(c, w, listed_name, GBK("失败：无法取得链接地址"));
@@ -167,6 +167,47 @@ void checkpoint_download(Client& c, engine::Download* object, TaskId id, std::in
         journal->set_record(transfer::JournalList::downloads, id, record);
 }
 
+bool stopped_on_purpose(const transfer::DownloadQueue& q, TaskId id) {
+    auto now = q.find(id);
+    return now && (now->state != transfer::RowState::running || now->stopping);
+}
+
+// The cells of a row that waits: no progress, no reason, no tooltip.
+void show_waiting(ui::Window& w, TaskId id) {
+    ui::Control& queue = w["超级列表框2"];
+    queue.set_cell_of(id, 2, "");
+    queue.set_cell_of(id, 4, "");
+    queue.set_row_tooltip_of(id, "");
+}
+void show_paused(ui::Window& w, TaskId id) {
+    show_waiting(w, id);
+    w["超级列表框2"].set_cell_of(id, 2, GBK("已暂停"));
+}
+
+// Stops the running download that pause() marked, keeping its partial file and
+// the record it continues from on the task. False when it ended on its own first.
+bool stop_and_keep_download(Client& c, TaskId id, transfer::RowState after) {
+    auto& q = c.transfers().downloads;
+    auto task = q.find(id);
+    if (!task) return false;
+    std::string record;
+    if (task->object) {
+        task->object->stop_and_save(record);
+        task->object->wait_idle(5000);
+        // A success or failure that came first is the ended handler's.
+        if (task->object->outcome().result != engine::Outcome::Result::stopped) return false;
+    }
+    if (auto journal = c.transfers().journal(); journal && !record.empty())
+        journal->set_record(transfer::JournalList::downloads, id, record);
+    return q.stopped_on_purpose(id, std::move(record), 0, after);
+}
+
+TaskId selected_download(ui::Window& w) {
+    ui::Control& queue = w["超级列表框2"];
+    int sel = queue.current();
+    return sel < 0 || sel >= queue.row_count() ? 0 : queue.row_value(sel);
+}
+
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
 void run_next_download(Client& c) {
     auto w = c.main_window();
@@ -175,7 +216,8 @@ void run_next_download(Client& c) {
     for (;;) {
         auto step = q.next([&] { (*w)["按钮28"].set_enabled(true); });
         if (step.run_ended) {
-            if ((*w)["选择框3"].checked()) c.shell().shut_down();
+            // A run that finished nothing moved nothing worth ending the session for.
+            if (step.finished_one && (*w)["选择框3"].checked()) c.shell().shut_down();
             return;
         }
         if (!step.task) return;  // another task is running
@@ -188,7 +230,7 @@ void run_next_download(Client& c) {
             continue;
         }
         std::string answer = web_get(c.hosts().web_url(
-            transfer::storage_link_path(e.file_id, c.browser().access_password_or_zero())));
+            transfer::storage_link_path(e.file_id, c.browser().access_password())));
         auto link = transfer::storage_link(answer);
         if (!link) {
             fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
@@ -219,13 +261,15 @@ void run_next_download(Client& c) {
         auto& p = c.transfers().download_params;
         p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
         p.local_path = target;
-        p.rate_limit = 0;
+        p.rate_limit = c.transfers().download_rate_limit;
         p.event_callback = [&c, id, object, placement, base, name = *name, policy](
                                int code, engine::TaskId, std::int64_t, std::int64_t,
                                engine::TaskId) {
             if (code == engine::kEventEnded) {
-                c.program().start_worker(
-                    [&c, id, placement] { on_download_ended(c, id, placement); });
+                c.program().start_worker([&c, id, object, placement] {
+                    if (c.transfers().downloads.holds_object(id, object))
+                        on_download_ended(c, id, placement);
+                });
             }
             if (code != engine::kEventLocalFileExists) return 0;
             // A file took the name after the plan (at the start or while downloading):
@@ -280,6 +324,8 @@ void on_download_ended(Client& c, TaskId id, const std::shared_ptr<Placement>& p
     engine::Download* object = task->object;
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
+    // Paused or stopped for the exit: whoever stopped it settles the row.
+    if (outcome.result == engine::Outcome::Result::stopped && stopped_on_purpose(q, id)) return;
     std::string final_path = outcome.local_path;
 
     if (outcome.result == engine::Outcome::Result::success && placement->replace &&
@@ -351,6 +397,11 @@ void start_downloads(Client& c) {
         c.program().message_box(GBK("没有下载任务！"));
         return;
     }
+    if (!q.has_work()) {
+        q.next([&] { (*w)["按钮28"].set_enabled(true); });  // ends the run
+        c.program().message_box(GBK("下载列表中只有失败或暂停的任务，请先重试或继续。"));
+        return;
+    }
     c.program().start_worker([&c] { run_next_download(c); });
 }
 
@@ -392,20 +443,62 @@ void delete_download_task(Client& c) {
     queue.delete_row_of(id);
 }
 
+void pause_download_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_download(*w);
+    switch (c.transfers().downloads.pause(id)) {
+    case transfer::PauseResult::paused: show_paused(*w, id); break;
+    case transfer::PauseResult::stop_running:
+        // stop_and_save waits for the connections: not on the window thread.
+        c.program().start_worker([&c, id] {
+            auto w = c.main_window();
+            if (!w) return;
+            if (stop_and_keep_download(c, id, transfer::RowState::paused)) show_paused(*w, id);
+            run_next_download(c);
+        });
+        break;
+    case transfer::PauseResult::unchanged: break;
+    }
+}
+
+void resume_download_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_download(*w);
+    if (!c.transfers().downloads.resume(id)) return;
+    show_waiting(*w, id);
+    start_downloads(c);
+}
+
+void retry_download_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_download(*w);
+    if (!c.transfers().downloads.retry(id)) return;
+    show_waiting(*w, id);
+    start_downloads(c);
+}
+
 bool stop_download_for_exit(Client& c) {
     auto w = c.main_window();
-    if (!w || (*w)["超级列表框2"].row_count() == 0) return true;
+    if (!w) return true;
+    const bool downloads = (*w)["超级列表框2"].row_count() > 0;
+    const bool uploading = c.transfers().uploads.running().has_value();
+    if (!downloads && !uploading) return true;
     int answer = c.program().message_box(
-        GBK("发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。"),
+        downloads ? GBK("发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。")
+                  : GBK("发现有正在进行的上传任务，是否退出，如果退出，将停止该上传。"),
         MessageButtons::yes_no);
     if (answer != kAnswerYes) return false;
     auto& q = c.transfers().downloads;
     q.halt();  // the stop below must not start the next row
-    if (auto task = q.running(); task && task->object) {
-        // A stop removes the partial file (whatever its name) before the task ends.
-        task->object->stop();
-        task->object->wait_idle(5000);
-    }
+    // The partial file and its record stay with the task, so the download
+    // continues after the next login instead of starting over.
+    std::optional<TaskId> download, upload;
+    if (auto task = q.running(); task && q.pause(task->id) == transfer::PauseResult::stop_running &&
+                                 stop_and_keep_download(c, task->id, transfer::RowState::waiting))
+        download = task->id;
+    if (auto task = c.transfers().uploads.running(); task && stop_upload_for_exit(c))
+        upload = task->id;
+    keep_running_for_next_start(c, download, upload);
     return true;
 }
 

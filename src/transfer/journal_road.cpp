@@ -97,6 +97,23 @@ void save_download_settings(Client& c) {
     journal->set_setting(kSameNameKey, std::to_string((*w)["组合框6"].current()));
 }
 
+void keep_running_for_next_start(Client& c, std::optional<transfer::TaskId> download,
+                                 std::optional<transfer::TaskId> upload) {
+    auto journal = c.transfers().journal();
+    if (!journal) return;
+    // The quit stopped them, not the user: the next login starts them again.
+    transfer::JournalChange change;
+    if (auto t = download ? c.transfers().downloads.find(*download) : std::nullopt) {
+        t->state = transfer::RowState::running;
+        change.put.push_back(transfer::journal_row(*t));
+    }
+    if (auto t = upload ? c.transfers().uploads.find(*upload) : std::nullopt) {
+        t->state = transfer::RowState::running;
+        change.put.push_back(transfer::journal_row(*t));
+    }
+    if (!change.empty()) journal->apply(change);
+}
+
 void close_account_transfers(Client& c) {
     auto& t = c.transfers();
     auto journal = t.journal();

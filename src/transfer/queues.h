@@ -25,6 +25,10 @@ enum class RowState { waiting, running, failed, paused };
 
 enum class RemoveResult { removed, running, unknown };
 
+// What pause() did: a waiting row is paused at once; the running one must be
+// stopped by the caller, who then settles it with stopped_on_purpose().
+enum class PauseResult { paused, stop_running, unchanged };
+
 struct DownloadEntry {
     std::string name;       // file name as listed (GBK); also the local name
     std::string size_text;  // as listed, display only
@@ -49,10 +53,12 @@ struct QueuedTask {
     Object* object = nullptr;  // its engine object once started; the queue owns it
     std::string local_path;    // the file the engine writes or reads (GB18030 text)
     bool cancelled = false;    // cleared away while running: its end only drops it
-    // Kept from an earlier run: a download's resume record, an upload's bytes
-    // the server had (the next start goes on from there).
+    // Kept from an earlier run or a pause: a download's resume record, an
+    // upload's bytes the server had (the next start goes on from there).
     std::string saved_record;
     std::int64_t saved_offset = 0;
+    // Stopped on purpose while running (pause, quit): whoever stopped it settles the row.
+    bool stopping = false;
 };
 
 // What one change of a queue did, told to its listener under the queue's lock,
@@ -133,6 +139,7 @@ class TransferQueue {
         std::lock_guard lock(mutex_);
         if (active_) return false;
         active_ = true;
+        finished_one_ = false;
         if (begun) begun();
         return true;
     }
@@ -147,8 +154,9 @@ class TransferQueue {
     }
 
     struct Step {
-        std::optional<Task> task;  // the row to start now
-        bool run_ended = false;    // nothing left: this call ended the run
+        std::optional<Task> task;   // the row to start now
+        bool run_ended = false;     // nothing left: this call ended the run
+        bool finished_one = false;  // the ended run completed a row (the shut-down waits for one)
     };
     // The scheduler: the first waiting row becomes the running task. Nothing
     // starts while another task runs; with no waiting row the run ends, and
@@ -170,7 +178,7 @@ class TransferQueue {
         }
         active_ = false;
         if (ended) ended();
-        return {std::nullopt, true};
+        return {std::nullopt, true, finished_one_};
     }
 
     // The running task ended well: its row leaves the queue (for the done row
@@ -184,6 +192,7 @@ class TransferQueue {
                 change.completed = *it;
                 change.done_cells = std::move(done_cells);
                 tasks_.erase(it);
+                finished_one_ = true;
                 changed(change);
                 return true;
             }
@@ -198,10 +207,70 @@ class TransferQueue {
             if (t.id == id && t.state == RowState::running) {
                 t.state = RowState::failed;
                 t.failure = std::move(why);
+                // A retry starts afresh: a failed task keeps no partial file.
+                t.stopping = false;
+                t.saved_record.clear();
+                t.saved_offset = 0;
                 changed_one(t);
                 return true;
             }
         }
+        return false;
+    }
+
+    // A waiting row is paused; the running one is marked as stopping on purpose
+    // and left to the caller to stop. Failed and paused rows stay as they are.
+    PauseResult pause(TaskId id) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id) continue;
+            if (t.state == RowState::waiting) {
+                t.state = RowState::paused;
+                changed_one(t);
+                return PauseResult::paused;
+            }
+            // Nothing to stop before its engine object exists.
+            if (t.state == RowState::running && t.object && !t.cancelled && !t.stopping) {
+                t.stopping = true;
+                return PauseResult::stop_running;
+            }
+            return PauseResult::unchanged;
+        }
+        return PauseResult::unchanged;
+    }
+    // The running task marked by pause() has stopped: it becomes paused (or
+    // waiting again, for a start after the program's next login) and keeps
+    // what continues it. False when it was not stopping (it ended on its own).
+    // offset: an upload's bytes the server holds (0: none).
+    bool stopped_on_purpose(TaskId id, std::string record, std::int64_t offset,
+                            RowState after = RowState::paused) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id || t.state != RowState::running || !t.stopping) continue;
+            t.state = after;
+            t.stopping = false;
+            t.saved_record = std::move(record);
+            t.saved_offset = offset;
+            changed_one(t);
+            return true;
+        }
+        return false;
+    }
+    bool stopping(TaskId id) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.id == id) return t.state == RowState::running && t.stopping;
+        return false;
+    }
+    // A paused row waits again, keeping what continues it.
+    bool resume(TaskId id) { return rewait(id, RowState::paused); }
+    // A failed row waits again, its reason forgotten.
+    bool retry(TaskId id) { return rewait(id, RowState::failed); }
+    // Whether a run would start anything: a row waits or runs.
+    bool has_work() const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.state == RowState::waiting || t.state == RowState::running) return true;
         return false;
     }
 
@@ -259,6 +328,14 @@ class TransferQueue {
             if (t.id == id) return t;
         }
         return std::nullopt;
+    }
+    // Whether o is the task's engine object: the ended event of a paused row's
+    // earlier run must not act on its next run.
+    bool holds_object(TaskId id, const Object* o) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : tasks_)
+            if (t.id == id) return t.object == o;
+        return false;
     }
     std::optional<Task> running() const {
         std::lock_guard lock(mutex_);
@@ -320,12 +397,24 @@ class TransferQueue {
         change.gone.push_back(id);
         changed(change);
     }
+    bool rewait(TaskId id, RowState from) {
+        std::lock_guard lock(mutex_);
+        for (auto& t : tasks_) {
+            if (t.id != id || t.state != from) continue;
+            t.state = RowState::waiting;
+            t.failure.clear();
+            changed_one(t);
+            return true;
+        }
+        return false;
+    }
 
     mutable std::mutex mutex_;
     Listener listener_;
     std::deque<Task> tasks_;
     TaskId last_id_ = 0;
     bool active_ = false;
+    bool finished_one_ = false;  // the current run completed a row
     std::vector<std::unique_ptr<Object>> objects_;
 };
 

@@ -44,7 +44,9 @@ class Transfers {
     // Only the runner that holds a queue's running task touches its record.
     engine::TaskParam download_params;
     engine::TaskParam upload_params;
-    FileStamp upload_stamp;      // the running upload's file as it was when it started
+    FileStamp upload_stamp;  // the running upload's file as it was when it started
+    // Bytes a second for every download, 0: none (tests slow a download down with it).
+    int download_rate_limit = 0;
     SpeedAverage download_pace;  // the running download's speed over the last ticks
     SpeedAverage upload_pace;
     CheckpointGate download_checkpoints;  // when the running rows' progress goes to the journal

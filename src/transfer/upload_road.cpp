@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 
 #include "net/charset.h"
 #include "net/text.h"
@@ -134,6 +136,42 @@ bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& 
 
 void on_upload_ended(Client& c, TaskId id);
 
+bool stopped_on_purpose(const transfer::UploadQueue& q, TaskId id) {
+    auto now = q.find(id);
+    return now && (now->state != transfer::RowState::running || now->stopping);
+}
+
+void show_waiting(ui::Window& w, TaskId id, const std::string& size_text) {
+    ui::Control& queue = w["超级列表框6"];
+    queue.set_cell_of(id, 3, size_text);
+    queue.set_row_tooltip_of(id, "");
+}
+
+// Ends the running upload that pause() marked without registering it. False
+// when it ended on its own first (a success is then registered as usual).
+bool stop_and_keep_upload(Client& c, TaskId id, transfer::RowState after) {
+    auto& q = c.transfers().uploads;
+    auto task = q.find(id);
+    if (!task) return false;
+    std::int64_t sent = 0;
+    if (task->object) {
+        sent = task->object->bytes_sent();
+        task->object->finish();
+        task->object->wait_idle(5000);
+        if (task->object->outcome().result == engine::Outcome::Result::success) return false;
+    }
+    if (auto journal = c.transfers().journal(); journal && sent > 0)
+        journal->set_offset(transfer::JournalList::uploads, id, sent,
+                            transfer::remote_name_for(task->entry.path));
+    return q.stopped_on_purpose(id, {}, sent, after);
+}
+
+TaskId selected_upload(ui::Window& w) {
+    ui::Control& queue = w["超级列表框6"];
+    int sel = queue.current();
+    return sel < 0 || sel >= queue.row_count() ? 0 : queue.row_value(sel);
+}
+
 void run_next_upload(Client& c) {
     auto w = c.main_window();
     if (!w) return;
@@ -145,7 +183,8 @@ void run_next_upload(Client& c) {
             (*w)["上传按钮"].set_enabled(true);
         });
         if (step.run_ended) {
-            if ((*w)["选择框2"].checked()) c.shell().shut_down();
+            // A run that finished nothing moved nothing worth ending the session for.
+            if (step.finished_one && (*w)["选择框2"].checked()) c.shell().shut_down();
             return;
         }
         if (!step.task) return;
@@ -153,6 +192,7 @@ void run_next_upload(Client& c) {
         const UploadEntry& e = step.task->entry;
         (*w)["标签49"].set_caption(GBK("状态：文件开始上传..."));
         (*w)["进度条"].set_position(0);
+        (*w)["标签46"].set_caption(GBK("进度：0%"));
         (*w)["上传速度时钟"].set_interval(0);
         (*w)["文件路径编辑框"].set_text(e.path);
 
@@ -176,8 +216,9 @@ void run_next_upload(Client& c) {
         std::string remote = transfer::remote_name_for(e.path);
         auto& p = c.transfers().upload_params;
         p.mode_flags = engine::kModeUpload;
-        // A row of an earlier run goes on after the bytes the server still keeps
-        // (the engine asks SIZE and REST); without them it starts over.
+        // A row of an earlier run or a pause goes on after the bytes the server
+        // still keeps (the engine asks SIZE and REST); without them it starts over.
+        // The server's digest of the whole file still decides the registration.
         if (step.task->saved_offset > 0) p.mode_flags |= engine::kPolicyContinue;
         std::string user = (*w)["用户名编辑框"].text();
         std::string password = (*w)["密码编辑框"].text();
@@ -190,15 +231,21 @@ void run_next_upload(Client& c) {
         p.timeout_1 = p.timeout_2 = p.timeout_3 = 5000;
         p.send_chunk = 20480;
         p.message_callback = [](const std::string&, int) {};
-        p.event_callback = [&c, id](int code, engine::TaskId, std::int64_t, std::int64_t,
-                                    engine::TaskId) {
+        // Set before the start: an ended event of an earlier run of this row is not ours.
+        auto ours = std::make_shared<std::atomic<engine::FtpUpload*>>(nullptr);
+        p.event_callback = [&c, id, ours](int code, engine::TaskId, std::int64_t, std::int64_t,
+                                          engine::TaskId) {
             if (code == engine::kEventEnded) {
-                c.program().start_worker([&c, id] { on_upload_ended(c, id); });
+                c.program().start_worker([&c, id, ours] {
+                    if (c.transfers().uploads.holds_object(id, ours->load()))
+                        on_upload_ended(c, id);
+                });
             }
             return code == engine::kEventAskExistingRemote ? 1 : 0;
         };
         (*w)["上传速度时钟"].set_interval(1000);
         engine::FtpUpload* object = q.fresh_object(id, e.path);
+        ours->store(object);
         if (!object || !object->start(p)) {
             fail_upload(c, *w, id, GBK("无法启动上传任务"));
             continue;
@@ -216,6 +263,9 @@ void on_upload_ended(Client& c, TaskId id) {
     object->wait_idle(5000);
     engine::Outcome outcome = object->outcome();
     object->finish();
+    // Paused or stopped for the exit: whoever stopped it settles the row.
+    if (outcome.result != engine::Outcome::Result::success && stopped_on_purpose(q, id)) return;
+    bool whole = false;  // every byte arrived: the bar and 标签46 stay at 100%
     if (q.drop_cancelled(id)) {
         // Cleared away while it ran: not registered, no row left.
     } else if (task) {
@@ -233,6 +283,7 @@ void on_upload_ended(Client& c, TaskId id) {
             auto now = transfer::regular_file_stamp(path);
             (*w)["进度条"].set_position(100);
             (*w)["标签46"].set_caption(GBK("进度：100%"));
+            whole = true;
             if (!now || *now != began) {
                 fail_upload(c, *w, id, GBK("上传失败：") + engine::msg::file_changed());
             } else if (auto reg =
@@ -250,7 +301,10 @@ void on_upload_ended(Client& c, TaskId id) {
             }
         }
     }
-    (*w)["标签46"].set_caption(GBK("进度：0%"));
+    if (!whole) {
+        (*w)["进度条"].set_position(0);
+        (*w)["标签46"].set_caption(GBK("进度：0%"));
+    }
     (*w)["标签47"].set_caption(GBK("上传速度：0KB"));
     run_next_upload(c);
 }
@@ -396,6 +450,68 @@ void clear_upload_tasks(Client& c) {
         if (auto task = c.transfers().uploads.find(*running); task && task->object)
             task->object->finish();
     }
+}
+
+void start_uploads_by_hand(Client& c) {
+    auto& q = c.transfers().uploads;
+    if (q.size() > 0 && !q.has_work()) {
+        c.program().message_box(GBK("上传列表中只有失败或暂停的任务，请先重试或继续。"));
+        return;
+    }
+    start_uploads(c);
+}
+
+void pause_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto show_paused = [](ui::Window& w, TaskId id) {
+        w["超级列表框6"].set_cell_of(id, 3, GBK("已暂停"));
+        w["超级列表框6"].set_row_tooltip_of(id, "");
+    };
+    switch (c.transfers().uploads.pause(id)) {
+    case transfer::PauseResult::paused: show_paused(*w, id); break;
+    case transfer::PauseResult::stop_running:
+        c.program().start_worker([&c, id, show_paused] {
+            auto w = c.main_window();
+            if (!w) return;
+            if (stop_and_keep_upload(c, id, transfer::RowState::paused)) {
+                show_paused(*w, id);
+                (*w)["进度条"].set_position(0);
+                (*w)["标签46"].set_caption(GBK("进度：0%"));
+                (*w)["标签47"].set_caption(GBK("上传速度：0KB"));
+                (*w)["标签49"].set_caption(GBK("状态：已暂停"));
+            }
+            run_next_upload(c);
+        });
+        break;
+    case transfer::PauseResult::unchanged: break;
+    }
+}
+
+void resume_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto task = c.transfers().uploads.find(id);
+    if (!task || !c.transfers().uploads.resume(id)) return;
+    show_waiting(*w, id, task->entry.size_text);
+    start_uploads(c);
+}
+
+void retry_upload_task(Client& c) {
+    auto w = c.main_window();
+    TaskId id = selected_upload(*w);
+    auto task = c.transfers().uploads.find(id);
+    if (!task || !c.transfers().uploads.retry(id)) return;
+    show_waiting(*w, id, task->entry.size_text);
+    start_uploads(c);
+}
+
+bool stop_upload_for_exit(Client& c) {
+    auto& q = c.transfers().uploads;
+    q.halt();  // nothing starts after it
+    auto task = q.running();
+    if (!task || q.pause(task->id) != transfer::PauseResult::stop_running) return false;
+    return stop_and_keep_upload(c, task->id, transfer::RowState::waiting);
 }
 
 }  // namespace qorvel

@@ -17,9 +17,12 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("目录", "下载该文件夹,最多500个,不含目录",
                    [&c](EventArgs&) { queue_folder_download(c); });
     main.on_chosen("开始菜单", "删除任务", [&c](EventArgs&) { delete_download_task(c); });
+    main.on_chosen("开始菜单", "暂停任务", [&c](EventArgs&) { pause_download_task(c); });
+    main.on_chosen("开始菜单", "继续任务", [&c](EventArgs&) { resume_download_task(c); });
+    main.on_chosen("开始菜单", "重试任务", [&c](EventArgs&) { retry_download_task(c); });
 
     main.on("选择文件", Event::clicked, [&c](EventArgs&) { add_upload_files(c); });
-    main.on("上传按钮", Event::clicked, [&c](EventArgs&) { start_uploads(c); });
+    main.on("上传按钮", Event::clicked, [&c](EventArgs&) { start_uploads_by_hand(c); });
     main.on("拖放对象1", Event::files_dropped,
             [&c](EventArgs& a) { add_dropped_items(c, a.files); });
     main.on("上传速度时钟", Event::tick, [&c](EventArgs&) { update_upload_progress(c); });
@@ -29,6 +32,9 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("上传菜单", "清空上传任务", [&c](EventArgs&) { clear_upload_tasks(c); });
     main.on_chosen("上传菜单", "添加文件", [&c](EventArgs&) { add_upload_files_menu(c); });
     main.on_chosen("上传菜单", "添加文件夹", [&c](EventArgs&) { add_upload_folder(c); });
+    main.on_chosen("上传菜单", "暂停任务", [&c](EventArgs&) { pause_upload_task(c); });
+    main.on_chosen("上传菜单", "继续任务", [&c](EventArgs&) { resume_upload_task(c); });
+    main.on_chosen("上传菜单", "重试任务", [&c](EventArgs&) { retry_upload_task(c); });
 
     main.on("组合框6", Event::item_selected, [&c](EventArgs&) { save_download_settings(c); });
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };

@@ -923,7 +923,9 @@ TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndT
     EXPECT_FALSE(fs::exists(save_ / text_to_path(rows[sample].name)));
 }
 
-TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndRemovesItsFile) {
+// The exit keeps the partial file and its record on the task, so the
+// download continues at the next start instead of being lost.
+TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndKeepsItsPartialFile) {
     HeldFileHost held;
     std::vector<Listed> rows;
     int sample = -1;
@@ -936,7 +938,14 @@ TEST_F(HeldDownloads, TheExitQuestionStopsTheRunningDownloadAndRemovesItsFile) {
     EXPECT_TRUE(test::asked(r->prompts_,
                             "发现有未完成的下载任务，是否退出，如果退出，将停止并删除该文件。"));
     ASSERT_TRUE(queue_idle(*r));
-    for (const auto& e : fs::directory_iterator(save_)) ADD_FAILURE() << "left: " << e.path();
+    std::vector<fs::path> left;
+    for (const auto& e : fs::directory_iterator(save_)) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<fs::path>{text_to_path(rows[sample].name + ".part")});
+    auto tasks = r->client_.transfers().downloads.tasks();
+    ASSERT_EQ(tasks.size(), 2u);
+    EXPECT_EQ(tasks[0].state, transfer::RowState::waiting);
+    EXPECT_NE(tasks[0].saved_record, "") << "what the next start continues from";
+    EXPECT_EQ(tasks[1].saved_record, "");
     EXPECT_EQ(held.connections(), 1) << "the waiting row did not start after the stop";
 }
 
@@ -1162,6 +1171,209 @@ TEST_F(UploadRoads, ARunningUploadShowsItsSpeedAndTimeLeftAndAFailureItsWholeRea
     });
     r->call([&] { r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen); });
     ASSERT_TRUE(upload_idle(*r));
+}
+
+// Row menus over the selected row of a queue.
+void choose_on_row(Road& r, const char* list, long long id, const std::string& item) {
+    r.call([&] {
+        ui::Control& q = r.main()[list];
+        q.set_current(q.find_row(id));
+        r.program_.raise(r.main(), item, Event::chosen);
+    });
+}
+int shut_downs(Road& r) {
+    int n = 0;
+    for (const auto& a : r.shell_.actions()) n += a.kind == "shut_down";
+    return n;
+}
+
+// A member's download through a recording file host 3, slowed so that it is
+// paused mid-way: the partial file stays, and it continues from there.
+TEST_F(TransferRoads, APausedDownloadContinuesFromItsPartialFileAndEndsByteExact) {
+    auto h = hosts_of(*service_);
+    test::RecordingServer files(test::forward_to(h.files3), service_->host());
+    h.files3 = files.address();
+    auto r = signed_in("demo", "demo123", h);
+    auto rows = show_root(*r);
+    int big = row_named(rows, "大文件.bin");
+    ASSERT_GE(big, 0);
+    const std::int64_t size = 4 * 1024 * 1024;
+    r->call([&] { r->main()["选择框3"].set_checked(true); });
+    r->client_.transfers().download_rate_limit = 512 << 10;
+    download_rows(*r, {big});
+    transfer::TaskId id = 0;
+    ASSERT_TRUE(r->wait([&] {
+        bool moved = false;
+        r->client_.transfers().downloads.with_running([&](const auto& t) {
+            id = t.id;
+            moved = t.object->bytes_received() >= 1024 * 1024;
+        });
+        return moved;
+    })) << lists_shown(*r);
+    choose_on_row(*r, "超级列表框2", id, "开始菜单/暂停任务");
+    ASSERT_TRUE(queue_idle(*r));
+    auto paused = r->client_.transfers().downloads.find(id);
+    ASSERT_TRUE(paused);
+    EXPECT_EQ(paused->state, transfer::RowState::paused);
+    EXPECT_FALSE(paused->saved_record.empty());
+    EXPECT_EQ(r->call([&] { return r->main()["超级列表框2"].cell(0, 2); }), GBK("已暂停"));
+    EXPECT_EQ(shut_downs(*r), 0) << "the run ended with nothing finished";
+    EXPECT_FALSE(fs::exists(save_ / text_to_path(rows[big].name)));
+    const size_t asked_before = files.requests().size();
+
+    r->client_.transfers().download_rate_limit = 0;
+    choose_on_row(*r, "超级列表框2", id, "开始菜单/继续任务");
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == 1; }, 30s))
+        << lists_shown(*r);
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_TRUE(read_bytes(save_ / text_to_path(rows[big].name)) ==
+                served(std::to_string(rows[big].id), "8888", true));
+    // Every request after the pause asks for a range past what was kept.
+    auto requests = files.requests();
+    ASSERT_GT(requests.size(), asked_before);
+    std::int64_t asked_again = 0;
+    for (size_t i = asked_before; i < requests.size(); ++i) {
+        static const boost::regex range(R"(\r\nRange: bytes=(\d+)-(\d*)\r\n)", boost::regex::icase);
+        boost::smatch m;
+        ASSERT_TRUE(boost::regex_search(requests[i].head, m, range)) << requests[i].head;
+        std::int64_t from = std::stoll(m[1].str());
+        std::int64_t to = m[2].length() ? std::stoll(m[2].str()) + 1 : size;
+        EXPECT_GE(from, 1024 * 1024);
+        asked_again += to - from;
+    }
+    EXPECT_LT(asked_again, size);
+    EXPECT_EQ(shut_downs(*r), 1);
+    for (const auto& e : fs::directory_iterator(save_))
+        EXPECT_EQ(e.path().filename(), text_to_path(rows[big].name)) << "no partial file left";
+}
+
+// A row fails (its folder cannot be made), "开始下载" then says why nothing
+// starts, no shut-down follows either run of nothing, and a retry succeeds.
+TEST_F(TransferRoads, AFailedRowIsRetriedAndARunOfNothingNeitherShutsDownNorStaysSilent) {
+    auto r = signed_in("guest", "guest123");
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    write_bytes(save_ / "plain", "a file where the folder should be");
+    const std::string folder = save_.string() + "/plain/sub/";
+    r->call([&] {
+        r->main()["编辑框49"].set_text(folder);
+        r->main()["选择框3"].set_checked(true);
+    });
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    long long id = 0;
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 2), GBK("失败"));
+        id = q.row_value(0);
+        r->program_.raise(r->main(), "按钮28", Event::clicked);
+        EXPECT_TRUE(r->main()["按钮28"].enabled());
+    });
+    EXPECT_TRUE(test::asked(r->prompts_, "下载列表中只有失败或暂停的任务，请先重试或继续。"));
+    EXPECT_FALSE(r->client_.transfers().downloads.run_active());
+    EXPECT_EQ(shut_downs(*r), 0) << "nothing was moved";
+
+    fs::remove(save_ / "plain");
+    fs::create_directories(save_ / "plain" / "sub");
+    choose_on_row(*r, "超级列表框2", id, "开始菜单/重试任务");
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == 1; }, 30s))
+        << lists_shown(*r);
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(fs::path(folder) / text_to_path(rows[sample].name)),
+              served(std::to_string(rows[sample].id), "", false));
+    EXPECT_EQ(shut_downs(*r), 1);
+}
+
+// No access password typed: the storage link is asked with none, and none is
+// kept for the folder requests after it.
+TEST_F(UploadRoads, TheStorageLinkCarriesTheAccessPasswordAsReadAndNoneStaysNone) {
+    auto web = relay();
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("guest", "guest123", h);
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    download_rows(*r, {sample});
+    ASSERT_TRUE(queue_idle(*r));
+    std::vector<std::string> links;
+    for (const auto& rq : web->requests())
+        if (rq.target().rfind("/ym.php", 0) == 0) links.push_back(rq.target());
+    EXPECT_EQ(links, std::vector<std::string>{"/ym.php?pid=" + std::to_string(rows[sample].id) +
+                                              "&srmm="});
+    EXPECT_EQ(r->client_.browser().access_password(), "");
+}
+
+// Paused mid-send, the upload is not registered; resumed, it goes on and is
+// registered once, with the bar and 标签46 agreeing at its end.
+TEST_F(UploadRoads, APausedUploadIsNotRegisteredAndOnceResumedIsRegisteredExactlyOnce) {
+    auto web = relay();
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("demo", "demo123", h);
+    send_slowly(*r);
+    fs::path local = r->home_.path() / "paused.bin";
+    std::string content = unique_content(512 * 1024);
+    write_bytes(local, content);
+    drop(*r, {local.string()});
+    ASSERT_TRUE(sending(*r));
+    long long id = r->client_.transfers().uploads.running()->id;
+    choose_on_row(*r, "超级列表框6", id, "上传菜单/暂停任务");
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(column(*r, "超级列表框6", 3), std::vector<std::string>{GBK("已暂停")});
+    EXPECT_EQ(r->client_.transfers().uploads.find(id)->state, transfer::RowState::paused);
+    EXPECT_TRUE(r->client_.transfers().uploads.find(id)->saved_offset > 0);
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 0);
+    r->call([&] { r->program_.raise(r->main(), "上传按钮", Event::clicked); });
+    EXPECT_TRUE(test::asked(r->prompts_, "上传列表中只有失败或暂停的任务，请先重试或继续。"));
+
+    r->client_.transfers().upload_params.rate_limit = 0;
+    choose_on_row(*r, "超级列表框6", id, "上传菜单/继续任务");
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框4"].row_count() == 1; }, 30s))
+        << gbk_to_utf8(r->call([&] { return r->main()["标签49"].caption(); }));
+    ASSERT_TRUE(upload_idle(*r));
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 1);
+    long long new_id = std::stoll(column(*r, "超级列表框4", 2).at(0));
+    EXPECT_TRUE(served(std::to_string(new_id), "8888", true) == content);
+    EXPECT_NE(log_text(*r).find(GBK("服务器已核对文件内容：") + local.string()), std::string::npos);
+    r->call([&] {
+        EXPECT_EQ(r->main()["超级列表框6"].row_count(), 0);
+        EXPECT_EQ(r->main()["进度条"].position(), 100);
+        EXPECT_EQ(r->main()["标签46"].caption(), GBK("进度：100%"));
+    });
+}
+
+// Quitting while only an upload runs asks first, from the tray too; a yes
+// ends the upload without registering it, and the row waits.
+TEST_F(UploadRoads, TheCloseQuestionAndTheTrayQuitCoverARunningUpload) {
+    auto web = relay();
+    auto h = hosts_of(*service_);
+    h.web = web->address();
+    auto r = signed_in("demo", "demo123", h);
+    send_slowly(*r);
+    fs::path local = r->home_.path() / "leaving.bin";
+    write_bytes(local, unique_content(1 << 20));
+    drop(*r, {local.string()});
+    ASSERT_TRUE(sending(*r));
+    r->prompts_.push_answer(kAnswerNo);
+    r->call([&] { r->program_.raise(r->main(), "托盘/退出", Event::chosen); });
+    const char* question = "发现有正在进行的上传任务，是否退出，如果退出，将停止该上传。";
+    EXPECT_TRUE(test::asked(r->prompts_, question));
+    EXPECT_FALSE(r->program_.exiting());
+    EXPECT_TRUE(r->client_.transfers().uploads.run_active()) << "a no leaves it running";
+
+    r->prompts_.push_answer(kAnswerYes);
+    EXPECT_TRUE(r->call([&] { return r->client_.confirm_exit_downloads(); }));
+    ASSERT_TRUE(upload_idle(*r));
+    auto tasks = r->client_.transfers().uploads.tasks();
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].state, transfer::RowState::waiting);
+    EXPECT_TRUE(tasks[0].saved_offset > 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(requests_to(*web, "/tjwj.php"), 0);
+    EXPECT_EQ(r->call([&] { return r->main()["超级列表框4"].row_count(); }), 0);
 }
 
 }  // namespace

@@ -162,5 +162,52 @@ TEST(DownloadQueueScheduler, ARunsEndNeverGivesTheButtonBackAfterTheNextRunTookI
     }
 }
 
+// Paused rows are passed over; the running one is only marked until its
+// stopper settles it with what continues it; retry and resume wait again.
+TEST(DownloadQueueScheduler, PausedRowsArePassedOverAndComeBackWithTheirRecordWhenResumed) {
+    DownloadQueue q;
+    TaskId a = q.add(entry("a")), b = q.add(entry("b")), c = q.add(entry("c"));
+    EXPECT_EQ(q.pause(b), PauseResult::paused);
+    q.begin_run();
+    ASSERT_EQ(q.next().task->id, a);
+    EXPECT_EQ(q.pause(a), PauseResult::unchanged) << "no engine object to stop yet";
+    ASSERT_TRUE(q.fresh_object(a, "/d/a"));
+    EXPECT_EQ(q.pause(a), PauseResult::stop_running);
+    EXPECT_EQ(q.pause(a), PauseResult::unchanged) << "asked once";
+    EXPECT_FALSE(q.next().task) << "the stopping task still holds the queue";
+    EXPECT_TRUE(q.stopped_on_purpose(a, "record of a", 0));
+    EXPECT_EQ(q.find(a)->state, RowState::paused);
+
+    auto step = q.next();
+    ASSERT_TRUE(step.task);
+    EXPECT_EQ(step.task->id, c) << "both paused rows are passed over";
+    EXPECT_TRUE(q.fail(c, "404"));
+    EXPECT_FALSE(q.has_work()) << "only a failed and two paused rows";
+    auto end = q.next();
+    EXPECT_TRUE(end.run_ended);
+    EXPECT_FALSE(end.finished_one) << "a run that finished nothing";
+
+    EXPECT_FALSE(q.resume(c)) << "a failed row is retried, not resumed";
+    EXPECT_FALSE(q.retry(a)) << "a paused row is resumed, not retried";
+    EXPECT_TRUE(q.retry(c));
+    EXPECT_EQ(q.find(c)->failure, "");
+    EXPECT_TRUE(q.resume(a));
+    q.begin_run();
+    step = q.next();
+    ASSERT_TRUE(step.task);
+    EXPECT_EQ(step.task->id, a);
+    EXPECT_EQ(step.task->saved_record, "record of a");
+    // A failure drops what would have continued it: its partial file is gone.
+    EXPECT_TRUE(q.fail(a, "gone"));
+    EXPECT_EQ(q.find(a)->saved_record, "");
+    ASSERT_EQ(q.next().task->id, c);
+    EXPECT_TRUE(q.complete(c));
+    end = q.next();
+    EXPECT_TRUE(end.run_ended);
+    EXPECT_TRUE(end.finished_one);
+    q.begin_run();
+    EXPECT_FALSE(q.next().finished_one) << "counted per run";
+}
+
 }  // namespace
 }  // namespace qorvel::transfer

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include "net/charset.h"
 
@@ -80,6 +81,15 @@ double SpeedAverage::per_second() const {
 std::string pace_text(std::int64_t remaining_bytes, double bytes_per_s) {
     return GBK("速度 ") + speed_per_second_text(bytes_per_s) + GBK("，") +
            time_left_text(remaining_bytes, bytes_per_s);
+}
+
+RowPace running_row_texts(const engine::RetryState& retry, std::string speed_cell,
+                          std::string pace) {
+    if (retry.attempt <= 0) return {std::move(speed_cell), std::move(pace)};
+    std::string cell = GBK("重新连接中（第") + std::to_string(retry.attempt) + GBK("次）");
+    std::string tooltip = cell;
+    if (!retry.reason.empty()) tooltip += GBK("，上次的错误：") + retry.reason;
+    return {std::move(cell), std::move(tooltip)};
 }
 
 }  // namespace qorvel::transfer

@@ -4,9 +4,32 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+
 #include "support/engine_peers.h"
 
 namespace qorvel::test {
+namespace {
+
+// The path of "GET path HTTP/1.1" and the start of its "Range: bytes=N-".
+void read_request(const std::string& request, std::string& path, std::int64_t& start) {
+    std::size_t sp = request.find(' ');
+    std::size_t sp2 = sp == std::string::npos ? sp : request.find(' ', sp + 1);
+    if (sp2 != std::string::npos) path = request.substr(sp + 1, sp2 - sp - 1);
+    start = 0;
+    const std::string marker = "\r\nRange: bytes=";
+    std::size_t range = request.find(marker);
+    if (range != std::string::npos) {
+        try {
+            start = std::stoll(request.substr(range + marker.size(), 20));
+        } catch (const std::exception&) {
+            start = 0;
+        }
+    }
+}
+
+}  // namespace
 
 CountingRelay::CountingRelay(std::string upstream_host, int upstream_port)
     : upstream_host_(std::move(upstream_host)), upstream_port_(upstream_port) {
@@ -41,6 +64,10 @@ void CountingRelay::pump(int client) {
     // at once when either breaks, or when the relay goes.
     bool client_open = true, server_open = true;
     char buf[65536];
+    // One request per connection (the client sends "Connection: close").
+    std::string request, head, path;
+    std::int64_t start = 0, body = 0;
+    bool head_done = false;
     while (!stop_ && (client_open || server_open)) {
         pollfd p[2] = {{client, static_cast<short>(client_open ? POLLIN : 0), 0},
                        {server, static_cast<short>(server_open ? POLLIN : 0), 0}};
@@ -56,14 +83,38 @@ void CountingRelay::pump(int client) {
                 ::shutdown(to, SHUT_WR);
                 (i == 0 ? client_open : server_open) = false;
             } else {
-                if (!write_all(to, std::string(buf, static_cast<std::size_t>(n)))) broken = true;
-                if (i == 1) down_ += n;
+                std::string piece(buf, static_cast<std::size_t>(n));
+                if (!write_all(to, piece)) broken = true;
+                if (i == 0 && request.size() < 65536) request += piece;
+                if (i == 1) {
+                    down_ += n;
+                    if (!head_done) {
+                        head += piece;
+                        std::size_t end = head.find("\r\n\r\n");
+                        if (end == std::string::npos) continue;
+                        head_done = true;
+                        read_request(request, path, start);
+                        // A whole body answers from offset 0 whatever was asked.
+                        if (head.compare(0, 12, "HTTP/1.1 206") != 0) start = 0;
+                        piece = head.substr(end + 4);
+                    }
+                    note_body(path, start + body, static_cast<std::int64_t>(piece.size()));
+                    body += static_cast<std::int64_t>(piece.size());
+                }
             }
         }
         if (broken) break;
     }
     ::close(server);
     ::close(client);
+}
+
+void CountingRelay::note_body(const std::string& path, std::int64_t offset, std::int64_t n) {
+    if (n <= 0 || path.empty()) return;
+    std::lock_guard lock(mutex_);
+    std::int64_t& furthest = furthest_[path];
+    if (offset < furthest) resent_ += std::min(offset + n, furthest) - offset;
+    furthest = std::max(furthest, offset + n);
 }
 
 }  // namespace qorvel::test

@@ -11,6 +11,7 @@
 // are idle, then prints the four lists (and with --list the account's root
 // folder as the service lists it) as tab-separated UTF-8 lines:
 //   restored<TAB>downloads=N<TAB>uploads=M   (rows the client showed right after login)
+//   started                                  (once both queues were started)
 //   row<TAB>downloading|downloaded|uploading|uploaded|listed<TAB>value<TAB>cells...
 //   end<TAB>errors=N
 // With --stay-idle it prints "idle" and stays logged in that long before it ends.
@@ -119,7 +120,7 @@ bool show_root(test::Road& r) {
     return r.wait(
         [&] {
             return r.client_.browser().first_load_done() && !r.client_.browser().busy() &&
-                   r.main()["树型框1"].enabled();
+                   r.main()["树型框1"].enabled() && r.main()["超级列表框1"].row_count() > 0;
         },
         30s);
 }
@@ -161,6 +162,19 @@ int run(const Options& o) {
         }
     }
     if (!o.downloads.empty()) {
+        // The list fills in after the load is marked done.
+        r.wait(
+            [&] {
+                ui::Control& files = r.main()["超级列表框1"];
+                for (long long id : o.downloads) {
+                    bool found = false;
+                    for (int i = 0; i < files.row_count() && !found; ++i)
+                        found = files.row_value(i) == id;
+                    if (!found) return false;
+                }
+                return true;
+            },
+            15s);
         bool all_found = true;
         r.call([&] {
             ui::Control& files = r.main()["超级列表框1"];
@@ -197,6 +211,8 @@ int run(const Options& o) {
         if (t.uploads.size() > 0 && !t.uploads.run_active())
             r.program_.raise(r.main(), "上传按钮", Event::clicked);
     });
+    std::printf("started\n");
+    std::fflush(stdout);
     // Idle for a whole second: a run that is about to begin has begun by then.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(o.timeout_s);
     auto idle_since = std::chrono::steady_clock::now();

@@ -314,9 +314,9 @@ TEST_F(CrashTest, AClientKilledAtRandomMomentsCarriesOnAndEndsWithEveryItemOnce)
         if (i == 0) argv.insert(argv.end(), p.args.begin(), p.args.end());
         fs::path log = dir_.path() / ("kill-" + std::to_string(i) + ".log");
         test::ChildProcess driver(argv, log.string());
-        // Killed after its login (which says what it restored), while it transfers.
+        // Killed once its queues were started, while it transfers.
         for (int waited = 0; waited < 600 && driver.running() &&
-                             test::read_file(log).find("restored\t") == std::string::npos;
+                             test::read_file(log).find("\nstarted\n") == std::string::npos;
              ++waited)
             std::this_thread::sleep_for(50ms);
         std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));

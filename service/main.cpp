@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@ const char* kUsage =
     "  --files3 ADDR       file host 3, members     (default 127.0.0.1:18083)\n"
     "  --ftp ADDR          FTP server               (default 127.0.0.1:1678)\n"
     "  --no-throttle       no 1000 KB/s limit on file host 2\n"
+    "  --throttle-rate B   file host 2's limit in bytes a second per connection\n"
     "  --test-ftp-corrupt-stored  test aid: flip the first byte of every FTP upload\n"
     "  --client-version V  version published in /ge.txt (default 147)\n"
     "  --update-url URL    update address published in /ge.txt\n"
@@ -121,7 +123,8 @@ int main(int argc, char** argv) {
             value(&options.client_version);
         } else if (arg == "--update-url") {
             value(&options.update_url);
-        } else if (arg == "--max-header-bytes" || arg == "--max-body" || arg == "--ftp-quota") {
+        } else if (arg == "--max-header-bytes" || arg == "--max-body" || arg == "--ftp-quota" ||
+                   arg == "--throttle-rate") {
             value(&text);
             if (text.empty() || text.size() > 15 ||
                 text.find_first_not_of("0123456789") != std::string::npos) {
@@ -130,6 +133,8 @@ int main(int argc, char** argv) {
             }
             if (arg == "--ftp-quota")
                 options.ftp_limits.max_waiting_bytes = std::stoll(text);
+            else if (arg == "--throttle-rate")
+                options.throttle_bytes_per_s = std::max(1LL, std::stoll(text));
             else
                 (arg == "--max-body" ? options.http.request.max_body_bytes
                                      : options.http.request.max_head_bytes) = std::stoull(text);

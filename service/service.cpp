@@ -178,7 +178,9 @@ bool Service::start(std::string* error) {
     auto at = [&](int i) { return host[i] + ":" + std::to_string(ports_[static_cast<size_t>(i)]); };
     lines_ = {"web host      http://" + at(0), "direct host   http://" + at(1),
               std::string("file host 2   http://") + at(2) +
-                  (options_.throttle ? " (1000 KB/s per connection)" : " (no limit)"),
+                  (options_.throttle ? " (" + std::to_string(options_.throttle_bytes_per_s / 1024) +
+                                           " KB/s per connection)"
+                                     : std::string(" (no limit)")),
               "file host 3   http://" + at(3), "ftp server    ftp://" + at(4)};
     if (!options_.ports_file.empty() && !write_ports_file(options_.ports_file, ports_, error)) {
         stop();

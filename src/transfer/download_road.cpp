@@ -422,10 +422,13 @@ void update_download_progress(Client& c) {
         std::int64_t total = task.object->total_bytes();
         std::int64_t recent = task.object->recent_bytes();
         queue.set_cell_of(task.id, 2, transfer::progress_text(done, total));
-        queue.set_cell_of(task.id, 4, transfer::speed_text(recent));
         pace.add(task.id, recent, transfer::SpeedAverage::Clock::now());
         std::int64_t left = total < 0 ? -1 : std::max<std::int64_t>(total - done, 0);
-        queue.set_row_tooltip_of(task.id, transfer::pace_text(left, pace.per_second()));
+        auto texts =
+            transfer::running_row_texts(task.object->retry_state(), transfer::speed_text(recent),
+                                        transfer::pace_text(left, pace.per_second()));
+        queue.set_cell_of(task.id, 4, texts.cell);
+        queue.set_row_tooltip_of(task.id, texts.tooltip);
     });
     checkpoint_download(c, object, id, moved);
 }

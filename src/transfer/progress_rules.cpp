@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include "net/charset.h"
 
@@ -94,6 +95,15 @@ bool CheckpointGate::due(long long id, std::int64_t bytes, Clock::time_point now
     bytes_ = bytes;
     at_ = now;
     return true;
+}
+
+RowPace running_row_texts(const engine::RetryState& retry, std::string speed_cell,
+                          std::string pace) {
+    if (retry.attempt <= 0) return {std::move(speed_cell), std::move(pace)};
+    std::string cell = GBK("重新连接中（第") + std::to_string(retry.attempt) + GBK("次）");
+    std::string tooltip = cell;
+    if (!retry.reason.empty()) tooltip += GBK("，上次的错误：") + retry.reason;
+    return {std::move(cell), std::move(tooltip)};
 }
 
 }  // namespace qorvel::transfer

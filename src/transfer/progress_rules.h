@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "transfer/engine/engine.h"
+
 namespace qorvel::transfer {
 
 // "512B/s", "12.5KB/s", "226KB/s", "1.5MB/s", "2.0GB/s": one decimal under 100.
@@ -57,5 +59,15 @@ class CheckpointGate {
     std::int64_t bytes_ = -1;
     Clock::time_point at_{};
 };
+// What a running row's speed cell and tooltip say (GBK): the speed and the
+// pace while bytes move; while the engine waits to reconnect, the cell says
+// "重新连接中（第3次）" and the tooltip the error that ended the last attempt,
+// so a row that stands still does not look like a row that moves slowly.
+struct RowPace {
+    std::string cell;
+    std::string tooltip;
+};
+RowPace running_row_texts(const engine::RetryState& retry, std::string speed_cell,
+                          std::string pace);
 
 }  // namespace qorvel::transfer

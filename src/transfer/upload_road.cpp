@@ -407,14 +407,17 @@ void update_upload_progress(Client& c) {
     auto& pace = c.transfers().upload_pace;
     pace.add(id, recent, transfer::SpeedAverage::Clock::now());
     std::int64_t left = size < 0 ? -1 : std::max<std::int64_t>(size - sent, 0);
-    std::string text = transfer::pace_text(left, pace.per_second());
+    auto texts =
+        transfer::running_row_texts(object->retry_state(), std::to_string(recent / 1024) + "KB",
+                                    transfer::pace_text(left, pace.per_second()));
+    const std::string& text = texts.tooltip;
     // Written under the queue's lock and only while the transfer runs: its end
     // (which finds the task under that lock first) has the last word.
     q.with_running([&](const transfer::UploadQueue::Task& task) {
         if (task.id != id || object->outcome().result != engine::Outcome::Result::none) return;
         (*w)["进度条"].set_position(percent);
         (*w)["标签46"].set_caption(GBK("进度：") + std::to_string(percent) + "%");
-        (*w)["标签47"].set_caption(GBK("上传速度：") + std::to_string(recent / 1024) + "KB");
+        (*w)["标签47"].set_caption(GBK("上传速度：") + texts.cell);
         (*w)["标签49"].set_caption(GBK("状态：") + text);
         (*w)["超级列表框6"].set_row_tooltip_of(id, text);
     });

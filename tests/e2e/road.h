@@ -32,11 +32,28 @@ inline ServiceHosts hosts_of(const test::ServiceInstance& s) {
     return h;
 }
 
-// One client on the headless engine, with its own empty home folder.
+// The home folder a client runs in: a fresh temporary one, or one given that
+// outlives the client (a driver process started again over the same home).
+class RoadHome {
+  public:
+    RoadHome() : temp_(std::make_unique<TempDir>("qorvel-road-home")) {}
+    explicit RoadHome(std::filesystem::path kept) : kept_(std::move(kept)) {}
+    const std::filesystem::path& path() const { return temp_ ? temp_->path() : kept_; }
+
+  private:
+    std::unique_ptr<TempDir> temp_;
+    std::filesystem::path kept_;
+};
+
+// One client on the headless engine, with its own empty home folder. A fault
+// the program reports fails the running test unless on_error says otherwise.
 class Road {
   public:
-    explicit Road(const ServiceHosts& hosts)
-        : program_(backend_, prompts_),
+    explicit Road(const ServiceHosts& hosts, RoadHome home = {},
+                  std::function<void(const std::string&)> on_error = test::fail_test)
+        : home_(std::move(home)),
+          backend_(std::move(on_error)),
+          program_(backend_, prompts_),
           client_(program_, shell_, hosts,
                   ClientFolders{home_.path() / "Documents", home_.path() / "Desktop"}) {
         std::filesystem::create_directories(home_.path() / "Documents");
@@ -83,8 +100,8 @@ class Road {
         return main().visible() && main()["标签43"].caption() != "" && login() == nullptr;
     }
 
-    TempDir home_{"qorvel-road-home"};
-    ui::HeadlessBackend backend_{test::fail_test};
+    RoadHome home_;
+    ui::HeadlessBackend backend_;
     ui::ScriptedPrompts prompts_;
     ui::Program program_;
     ShellRecorder shell_;

@@ -100,8 +100,9 @@ class TransferRoads : public test::SharedServiceSuite<TransferRoads> {
         return -1;
     }
     // What the service hands out for a file, fetched independently of the client.
-    static std::string served(const std::string& file_id, const std::string& password, bool vip) {
-        auto h = hosts_of(*service_);
+    static std::string served(const std::string& file_id, const std::string& password, bool vip,
+                              const test::ServiceInstance& from = *service_) {
+        auto h = hosts_of(from);
         std::string page = web_get(h.web_url("/ym.php?pid=" + file_id + "&srmm=" + password));
         std::string link = text_between(page, "bsmzdyd", "<");
         return web_get("http://" + (vip ? h.files3 : h.files2) + "/up/" + link);
@@ -1116,6 +1117,53 @@ TEST_F(TransferRoads, ADownloadWhoseContentMissesTheDigestNeverLooksFinished) {
     r->call([&] { renamed = r->main()["超级列表框3"].cell(0, 1); });
     EXPECT_NE(text_to_path(renamed), target);
     EXPECT_EQ(read_bytes(text_to_path(renamed)), fresh);
+}
+
+// The service goes away mid-download and comes back: meanwhile the running row
+// says it is reconnecting and, in its tooltip, why the last attempt failed;
+// then it shows its speed again and the file completes byte-exact.
+TEST_F(TransferRoads, ARowSaysItIsReconnectingWhileTheServiceIsGoneAndThenCompletes) {
+    // A service of its own, slow enough to go away while the file is on its way.
+    test::ServiceInstanceOptions o;
+    o.throttle = true;
+    o.extra_args = {"--throttle-rate", std::to_string(256 << 10)};
+    test::ServiceInstance slow(o);
+    ASSERT_TRUE(slow.start());
+    const auto before = engine::engine_settings();
+    auto s = before;
+    s.retry_wait_ms = 200;
+    engine::set_engine_settings(s);
+    auto r = signed_in("guest", "guest123", hosts_of(slow));
+    auto rows = show_root(*r);
+    int sample = row_named(rows, "样例数据.bin");
+    ASSERT_GE(sample, 0);
+    std::string whole = served(std::to_string(rows[sample].id), "0", false, slow);
+    download_rows(*r, {sample});
+    ASSERT_TRUE(r->wait([&] {
+        bool moved = false;
+        r->client_.transfers().downloads.with_running(
+            [&](const auto& t) { moved = t.object->bytes_received() >= (128 << 10); });
+        return moved;
+    }));
+    ASSERT_EQ(slow.stop(), 0);
+    auto row_says = [&](const std::string& cell, const std::string& tooltip) {
+        return r->wait([&] {
+            r->program_.raise(r->main(), "时钟5", Event::tick);
+            ui::Control& q = r->main()["超级列表框2"];
+            return q.row_count() == 1 &&
+                   gbk_to_utf8(q.cell(0, 4)).find(cell) != std::string::npos &&
+                   gbk_to_utf8(q.row_tooltip(0)).find(tooltip) != std::string::npos;
+        });
+    };
+    // The first retry may carry the broken body's reason; later ones the refused connection.
+    bool reconnecting = row_says("重新连接中（第", "，上次的错误：连接 [" + slow.host() + ":");
+    EXPECT_TRUE(slow.restart()) << test::read_file(slow.log_file());
+    ASSERT_TRUE(reconnecting) << lists_shown(*r);
+    EXPECT_TRUE(row_says("KB", "速度 ")) << "the speed again" << lists_shown(*r);
+    ASSERT_TRUE(queue_idle(*r));
+    engine::set_engine_settings(before);
+    EXPECT_TRUE(read_bytes(save_ / text_to_path(rows[sample].name)) == whole) << lists_shown(*r);
+    r->call([&] { EXPECT_EQ(r->main()["超级列表框3"].row_count(), 1); });
 }
 
 // Tests may run as root, whom permissions do not stop: a "folder" that is a

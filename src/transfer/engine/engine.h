@@ -50,6 +50,13 @@ std::string partial_name(const std::string& local_path);
 EngineSettings engine_settings();
 void set_engine_settings(const EngineSettings& settings);
 
+// A running task that waits to try again after a failed attempt: the number
+// of that attempt and the error that ended it. attempt is 0 while bytes move.
+struct RetryState {
+    int attempt = 0;
+    std::string reason;  // GBK
+};
+
 class Task;
 struct Slot;
 
@@ -65,6 +72,8 @@ class TransferObject {
     Outcome outcome() const;
     // Blocks until no task is held, or the time-out passes; true when idle.
     bool wait_idle(int timeout_ms) const;
+    // Safe from any thread; attempt 0 when nothing runs or bytes move again.
+    RetryState retry_state() const;
 
   protected:
     std::shared_ptr<Task> current() const;

@@ -263,8 +263,22 @@ bool Task::next_attempt(int& attempts, const EngineSettings& settings) {
         error(msg::too_many_attempts());
         return false;
     }
+    {
+        std::lock_guard lock(mutex_);
+        retry_reason_ = failure_;
+    }
+    retry_attempt_.store(attempts);
     message(fill(msg::retry_in(), {std::to_string(settings.retry_wait_ms / 1000)}));
     return pause(settings.retry_wait_ms);
+}
+
+RetryState Task::retry_state() {
+    RetryState r;
+    r.attempt = retry_attempt_.load();
+    if (r.attempt == 0) return r;
+    std::lock_guard lock(mutex_);
+    r.reason = retry_reason_;
+    return r;
 }
 
 bool Task::pause(int ms) {
@@ -713,6 +727,11 @@ TransferObject::~TransferObject() {
 std::shared_ptr<Task> TransferObject::current() const {
     std::lock_guard lock(slot_->mutex);
     return slot_->task;
+}
+
+RetryState TransferObject::retry_state() const {
+    auto t = current();
+    return t ? t->retry_state() : RetryState{};
 }
 
 bool TransferObject::running() const {

@@ -90,7 +90,11 @@ class Task : public std::enable_shared_from_this<Task> {
     void add_bytes(std::int64_t n) {
         bytes_done_.fetch_add(n, std::memory_order_relaxed);
         recent_bytes_.fetch_add(n, std::memory_order_relaxed);
+        // Bytes moving again end the retrying the row shows.
+        if (n > 0 && retry_attempt_.load(std::memory_order_relaxed) != 0)
+            retry_attempt_.store(0, std::memory_order_relaxed);
     }
+    RetryState retry_state();
     int rate_share() const;
 
     std::int64_t bytes_done() const { return bytes_done_.load(); }
@@ -192,6 +196,8 @@ class Task : public std::enable_shared_from_this<Task> {
     std::atomic<bool> finish_requested_{false};
     std::atomic<std::int64_t> bytes_done_{0};
     std::atomic<std::int64_t> recent_bytes_{0};
+    std::atomic<int> retry_attempt_{0};
+    std::string retry_reason_;  // guarded by mutex_
     std::string failure_;
     bool ending_ = false;
     bool content_retried_ = false;

@@ -522,6 +522,62 @@ TEST_F(MisbehavingPeerTest, RetriesThatMakeProgressGoOn) {
     EXPECT_EQ(server.connections(), 10);
 }
 
+// A download whose server goes away mid-file: while the engine waits to
+// reconnect, the task says which attempt it is on and why the last one ended
+// (what the running row shows); once bytes move again it says nothing, and the
+// file arrives whole.
+TEST_F(MisbehavingPeerTest, RetryingTellsItsAttemptAndReasonUntilBytesMoveAgain) {
+    EngineSettings s;
+    s.retry_wait_ms = 100;
+    s.max_attempts = 20;
+    set_engine_settings(s);
+    std::atomic<bool> back{false}, finish_body{false};
+    const std::size_t half = 100000, more = 50000;
+    auto wait_for = [](const std::atomic<bool>& flag) {
+        for (int i = 0; i < 1000 && !flag.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    ScriptedServer server([&](int fd, int index) {
+        std::size_t from = range_of(read_until(fd, "\r\n\r\n"));
+        if (index == 0) {
+            write_all(fd,
+                      head_200(body_.size(), "Accept-Ranges: bytes\r\n") + body_.substr(0, half));
+        } else if (index < 3) {
+            // Gone: the connection closes before any answer.
+        } else {
+            wait_for(back);
+            write_all(fd, "HTTP/1.1 206 Partial\r\nContent-Range: bytes " + std::to_string(from) +
+                              "-" + std::to_string(body_.size() - 1) + "/" +
+                              std::to_string(body_.size()) + "\r\n\r\n" + body_.substr(from, more));
+            wait_for(finish_body);
+            write_all(fd, body_.substr(from + more));
+        }
+        ::close(fd);
+    });
+    Download d;
+    EXPECT_EQ(d.retry_state().attempt, 0) << "nothing runs yet";
+    ASSERT_TRUE(d.start(param(url(server))));
+    // The fourth connection waits for the test: the third retry stands meanwhile.
+    for (int i = 0; i < 1000 && server.connections() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RetryState r = d.retry_state();
+    EXPECT_EQ(r.attempt, 3) << rec_.log();
+    EXPECT_EQ(r.reason, utf8_to_gbk("获得返回信息失败")) << rec_.log();
+    EXPECT_TRUE(rec_.said(r.reason, 3)) << "the reason is the error reported last";
+    back = true;
+    for (int i = 0; i < 1000 && d.bytes_received() < std::int64_t(half + more); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    r = d.retry_state();
+    EXPECT_EQ(r.attempt, 0) << "bytes move again";
+    EXPECT_EQ(r.reason, "");
+    EXPECT_TRUE(d.running());
+    finish_body = true;
+    Outcome o = finish(d);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec_.log();
+    EXPECT_TRUE(test::read_file(dir_.path() / "got.bin") == body_);
+    EXPECT_EQ(d.retry_state().attempt, 0);
+}
+
 // The gap between bytes is not the only clock: a head or a reply sent one
 // byte at a time must be complete within one receive time-out.
 TEST_F(MisbehavingPeerTest, TricklingHeadsAndRepliesMeetADeadline) {

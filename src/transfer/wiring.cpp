@@ -30,6 +30,12 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("上传菜单", "添加文件", [&c](EventArgs&) { add_upload_files_menu(c); });
     main.on_chosen("上传菜单", "添加文件夹", [&c](EventArgs&) { add_upload_folder(c); });
 
+    // Del does what the lists' delete items do.
+    main.on_key("超级列表框2", ui::Key::del, ui::kNoModifiers,
+                [&c](EventArgs&) { delete_download_task(c); });
+    main.on_key("超级列表框6", ui::Key::del, ui::kNoModifiers,
+                [&c](EventArgs&) { delete_upload_task(c); });
+
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };
     c.folder_listed_for_download = [&c] { queue_listed_files(c); };
 }

@@ -249,6 +249,15 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
         q.set_current(0);
         r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
         EXPECT_EQ(q.row_count(), gone - 1);
+        // Del does the same.
+        q.set_current(1);
+        EXPECT_TRUE(r->program_.press_key(r->main(), "超级列表框2", ui::Key::del));
+    });
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), gone - 2);
+        EXPECT_EQ(q.cell(0, 0), "gone1.bin");
+        EXPECT_EQ(q.cell(1, 0), "gone3.bin");
     });
 }
 
@@ -568,6 +577,14 @@ TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
         q.set_current(0);
         r->program_.raise(r->main(), "上传菜单/删除该上传任务", Event::chosen);
         EXPECT_EQ(q.row_count(), 2);
+        // Del does the same.
+        q.set_current(1);
+        EXPECT_TRUE(r->program_.press_key(r->main(), "超级列表框6", ui::Key::del));
+    });
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 0), (dir / "site.v2" / "index.php").string());
         r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen);
         EXPECT_EQ(q.row_count(), 0);
     });

@@ -15,6 +15,7 @@
 #include "transfer/engine/engine.h"
 #include "transfer/engine/messages.h"
 #include "transfer/roads.h"
+#include "transfer/shut_down.h"
 
 namespace qorvel {
 
@@ -149,7 +150,7 @@ void run_next_download(Client& c) {
     for (;;) {
         auto step = q.next([&] { (*w)["按钮28"].set_enabled(true); });
         if (step.run_ended) {
-            if ((*w)["选择框3"].checked()) c.shell().shut_down();
+            if ((*w)["选择框3"].checked()) shut_down_after_run(c, *w, "选择框3");
             return;
         }
         if (!step.task) return;  // another task is running

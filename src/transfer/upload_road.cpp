@@ -8,6 +8,7 @@
 #include "transfer/digest.h"
 #include "transfer/engine/messages.h"
 #include "transfer/roads.h"
+#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {
@@ -133,7 +134,7 @@ void run_next_upload(Client& c) {
             (*w)["上传按钮"].set_enabled(true);
         });
         if (step.run_ended) {
-            if ((*w)["选择框2"].checked()) c.shell().shut_down();
+            if ((*w)["选择框2"].checked()) shut_down_after_run(c, *w, "选择框2");
             return;
         }
         if (!step.task) return;

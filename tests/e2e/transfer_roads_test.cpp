@@ -19,6 +19,7 @@
 #include "support/recording_server.h"
 #include "transfer/digest.h"
 #include "transfer/engine/engine.h"
+#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {
@@ -183,6 +184,12 @@ TEST_F(TransferRoads,
         EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(0)"));
         EXPECT_TRUE(w["按钮28"].enabled());
     });
+    // The shut-down waits for its countdown.
+    auto countdown_open = [&] { return r->program_.find(windows::kShutDownWindow) != nullptr; };
+    ASSERT_TRUE(r->wait(countdown_open));
+    r->call([] {});  // its timer runs once the window thread has opened it
+    r->backend_.advance(std::chrono::seconds(kShutDownSeconds));
+    ASSERT_TRUE(r->wait([&] { return !countdown_open(); }));
     // The link-only entry became a link file, never a queued row.
     auto actions = r->shell_.actions();
     int shortcuts = 0, shutdowns = 0;

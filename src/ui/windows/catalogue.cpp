@@ -313,6 +313,16 @@ std::shared_ptr<Window> build_rename_file_window() {
     return win;
 }
 
+std::shared_ptr<Window> build_shut_down_window() {
+    auto win = small_window(kShutDownWindow, "关闭计算机", 300, 150);
+    Window& w = *win;
+    put(w, "标签1", Kind::label, {24, 20, 240, 24});
+    // The only button: it has the focus, so Enter or Space cancels too.
+    put(w, "按钮1", Kind::button, {184, 60, 80, 32}, "取消");
+    put(w, "时钟1", Kind::timer).set_interval(1000);
+    return win;
+}
+
 std::shared_ptr<Window> build_window(const std::string& id, const std::string& web_host) {
     if (id == kMainWindow) return build_main_window(web_host);
     if (id == kLoginWindow) return build_login_window();

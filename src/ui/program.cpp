@@ -204,6 +204,8 @@ void Program::post_event(Window& window, const std::string& source, Event event,
 }
 
 bool Program::press_key(Window& window, const std::string& control, Key key, unsigned modifiers) {
+    // A disabled control has no focus to take a key with.
+    if (!control.empty() && window.has(control) && !window[control].enabled()) return false;
     std::string source = key_source(control, key, modifiers);
     if (!control.empty() && !window.has_handler(source, Event::key_pressed))
         source = key_source("", key, modifiers);

@@ -235,6 +235,9 @@ TEST_F(EngineTest, KeysReachTheControlThenTheWindowAndOnlyWithTheirModifiers) {
     EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::a));  // plain typing
     EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::a, kCtrl | kShift));
     EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::f2));
+    (*w)["超级列表框1"].set_enabled(false);
+    EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::del)) << "no focus while disabled";
+    (*w)["超级列表框1"].set_enabled(true);
     EXPECT_TRUE(log.empty()) << "queued, not run inside the toolkit's key handling";
     backend.pump_all();
     EXPECT_EQ(log, (std::vector<std::string>{"超级列表框1|Delete:Delete:0", "|Enter:Enter:0",

@@ -1,5 +1,6 @@
 #include "ui/qt/window_view.h"
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -374,6 +375,9 @@ bool WindowView::eventFilter(QObject* watched, QEvent* event) {
         if (command_key(static_cast<QKeyEvent*>(event), key, modifiers) &&
             program_.press_key(window_, name, key, modifiers))
             return true;
+    } else if (qobject_cast<QAbstractScrollArea*>(watched)) {
+        // A list or tree itself is watched for keys only; its mouse events come
+        // through its viewport, so they must not count twice.
     } else if (event->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::RightButton &&

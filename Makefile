@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: bootstrap configure build test run clean
+.PHONY: bootstrap configure build test run package clean
 
 bootstrap:
 	@bash scripts/bootstrap.sh
@@ -21,6 +21,10 @@ test: build
 
 run: build
 	@bash scripts/run-demo.sh $(BUILD)
+
+# The Debian package (qorvel_<version>_<arch>.deb in the build folder).
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth imagemagick fonts-wqy-microhei trayer xdotool
   nginx-light pure-ftpd
   iproute2 procps
+  dpkg-dev appstream desktop-file-utils
 )
 
 missing=()

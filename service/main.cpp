@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "qorvel_version.h"
 #include "service.h"
 
 namespace {
@@ -17,7 +18,7 @@ const char* kUsage =
     "usage: qorvel-service [--data DIR] [--seed-demo] [--web ADDR] [--direct ADDR]\n"
     "                      [--files2 ADDR] [--files3 ADDR] [--ftp ADDR] [--no-throttle]\n"
     "                      [--client-version V] [--update-url URL] [--ports-file FILE]\n"
-    "                      [limits] [--help]\n"
+    "                      [limits] [--help] [--version]\n"
     "\n"
     "  --data DIR          database and file contents (default $XDG_DATA_HOME/qorvel-service)\n"
     "  --seed-demo         add the demo accounts and files (once)\n"
@@ -99,6 +100,9 @@ int main(int argc, char** argv) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("qorvel-service " QORVEL_VERSION);
             return 0;
         } else if (arg == "--data") {
             value(&text);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "net/charset.h"
+#include "qorvel_version.h"
 #include "transfer/engine/engine.h"
 
 namespace {
@@ -33,14 +34,16 @@ void on_signal(int) {
     g_interrupted = true;
 }
 
-int usage() {
+// Asked for (--help): on stdout and success; after a mistake: on stderr and 2.
+int usage(FILE* out = stderr) {
     std::fprintf(
-        stderr,
+        out,
         "usage: qorvel-transfer get URL FILE [-c CONNECTIONS] [--rate BYTES_PER_S] [OPTIONS]\n"
         "       qorvel-transfer put FILE FTP_URL [--rate BYTES_PER_S] [OPTIONS]\n"
+        "       qorvel-transfer --help | --version\n"
         "options: --retries N (default %d)  --retry-wait SECONDS (default %d)\n",
         kDefaultRetries, kDefaultRetryWait);
-    return 2;
+    return out == stdout ? 0 : 2;
 }
 
 bool parse_count(const char* text, long long& out) {
@@ -64,6 +67,15 @@ std::string human(double bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Only in the verb's place: a FILE may well be called "--help".
+    if (argc >= 2) {
+        std::string first = argv[1];
+        if (first == "--help" || first == "-h") return usage(stdout);
+        if (first == "--version") {
+            std::puts("qorvel-transfer " QORVEL_VERSION);
+            return 0;
+        }
+    }
     if (argc < 4) return usage();
     std::string verb = argv[1];
     if (verb != "get" && verb != "put") return usage();

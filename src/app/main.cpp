@@ -14,6 +14,7 @@
 #include "platform/desktop_shell.h"
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
+#include "qorvel_version.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/translations.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qorvel [--web ADDR] [--direct ADDR] [--files2 ADDR] [--files3 ADDR] [--ftp-host HOST]\n"
+    "       qorvel --help | --version\n"
     "  ADDR is host:port; the FTP host is a bare host (uploads use its port 1678).\n"
     "  Defaults come from the reference service on loopback, then ~/.config/qorvel/qorvel.ini\n"
     "  [hosts], then QORVEL_WEB, QORVEL_DIRECT, QORVEL_FILES2, QORVEL_FILES3, QORVEL_FTP_HOST.\n";
@@ -30,8 +32,13 @@ const char kUsage[] =
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string& a : args) {
+        // Before Qt: neither needs a display.
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::puts("qorvel " QORVEL_VERSION);
             return 0;
         }
     }

@@ -109,6 +109,13 @@ void open_change_window(Client& c, const char* window_id) {
     if (auto w = c.make_window(id)) c.program().open(w, false);
 }
 
+void reload_current_folder(Client& c) {
+    auto main = c.main_window();
+    if (!main) return;
+    ui::Control& tree = (*main)[names::kTree];
+    reload_folder(c, tree, tree.current());
+}
+
 void open_file_operation(Client& c, int mode) {
     auto main = c.main_window();
     if (!main) return;

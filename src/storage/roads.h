@@ -31,6 +31,8 @@ void set_upload_target_from_tree(Client& c, bool show_upload_page);
 void delete_folder(Client& c);
 void open_change_window(Client& c, const char* window_id);
 void open_file_operation(Client& c, int mode);
+// F5: the tree's current folder read again, its sub-folders and its list.
+void reload_current_folder(Client& c);
 void on_change_window_created(Client& c, ui::Window& w);
 void create_folder(Client& c, ui::Window& w);
 void rename_folder(Client& c, ui::Window& w);

@@ -40,6 +40,18 @@ void wire_storage_main_window(Client& c, ui::Window& main) {
     on_tree_menu("创建文件夹", [&c] { open_change_window(c, windows::kCreateFolderWindow); });
     on_tree_menu("创建外链文件", [&c] { open_change_window(c, windows::kCreateLinkFileWindow); });
 
+    // Keys do what the menu items do.
+    auto on_key = [&](const char* control, ui::Key key, std::function<void()> fn) {
+        main.on_key(control, key, ui::kNoModifiers, [fn = std::move(fn)](EventArgs&) { fn(); });
+    };
+    on_key(names::kFileList, ui::Key::del, [&c] { open_file_operation(c, 1); });
+    on_key(names::kFileList, ui::Key::f2,
+           [&c] { open_change_window(c, windows::kRenameFileWindow); });
+    on_key(names::kFileList, ui::Key::f5, [&c] { reload_current_folder(c); });
+    on_key(names::kTree, ui::Key::f2,
+           [&c] { open_change_window(c, windows::kFolderNewNameWindow); });
+    on_key(names::kTree, ui::Key::f5, [&c] { reload_current_folder(c); });
+
     auto on_menu = [&](const char* menu, const char* item, std::function<void()> fn) {
         main.on_chosen(menu, item, [fn = std::move(fn)](EventArgs&) { fn(); });
     };
@@ -70,9 +82,15 @@ bool wire_storage_window(Client& c, ui::Window& w) {
         return false;
     w.on_window(Event::created, [&c, &w](EventArgs&) { on_change_window_created(c, w); });
     w.on(names::kAction, Event::clicked, [&c, &w, action](EventArgs&) { action(c, w); });
-    if (id == windows::kFileOperationWindow)
+    if (id == windows::kFileOperationWindow) {
         w.on(names::kDeleteButton, Event::clicked,
              [&c, &w](EventArgs&) { delete_selected_files(c, w); });
+    } else {
+        // Enter is a click on the action button, so not while it is disabled (a request runs).
+        w.on_key("", ui::Key::enter, ui::kNoModifiers, [&c, &w, action](EventArgs&) {
+            if (w[names::kAction].enabled()) action(c, w);
+        });
+    }
     return true;
 }
 

@@ -16,6 +16,7 @@
 #include "transfer/engine/messages.h"
 #include "transfer/journal_link.h"
 #include "transfer/roads.h"
+#include "transfer/shut_down.h"
 
 namespace qorvel {
 
@@ -217,7 +218,8 @@ void run_next_download(Client& c) {
         auto step = q.next([&] { (*w)["按钮28"].set_enabled(true); });
         if (step.run_ended) {
             // A run that finished nothing moved nothing worth ending the session for.
-            if (step.finished_one && (*w)["选择框3"].checked()) c.shell().shut_down();
+            if (step.finished_one && (*w)["选择框3"].checked())
+                shut_down_after_run(c, *w, "选择框3");
             return;
         }
         if (!step.task) return;  // another task is running

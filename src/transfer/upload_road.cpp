@@ -11,6 +11,7 @@
 #include "transfer/engine/messages.h"
 #include "transfer/journal.h"
 #include "transfer/roads.h"
+#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {
@@ -184,7 +185,8 @@ void run_next_upload(Client& c) {
         });
         if (step.run_ended) {
             // A run that finished nothing moved nothing worth ending the session for.
-            if (step.finished_one && (*w)["选择框2"].checked()) c.shell().shut_down();
+            if (step.finished_one && (*w)["选择框2"].checked())
+                shut_down_after_run(c, *w, "选择框2");
             return;
         }
         if (!step.task) return;

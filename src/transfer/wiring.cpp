@@ -37,6 +37,12 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
     main.on_chosen("上传菜单", "重试任务", [&c](EventArgs&) { retry_upload_task(c); });
 
     main.on("组合框6", Event::item_selected, [&c](EventArgs&) { save_download_settings(c); });
+    // Del does what the lists' delete items do.
+    main.on_key("超级列表框2", ui::Key::del, ui::kNoModifiers,
+                [&c](EventArgs&) { delete_download_task(c); });
+    main.on_key("超级列表框6", ui::Key::del, ui::kNoModifiers,
+                [&c](EventArgs&) { delete_upload_task(c); });
+
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };
     c.account_opened = [&c] { open_account_transfers(c, c.session().get().account_name); };
     c.account_closing = [&c] { close_account_transfers(c); };

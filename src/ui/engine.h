@@ -34,6 +34,9 @@
 // Menus: window.add_menu("菜单", {"删除选中文件", "-", ...}); "-" is a
 // separator; program.popup_menu(w, "菜单") shows it; a choice raises chosen on
 // source "菜单/删除选中文件" (wire it with on_chosen).
+// Keys: window.on_key("超级列表框1", Key::del, kNoModifiers, handler); the
+// toolkit (or a test) calls program.press_key(w, focused_control, key, mods),
+// which raises key_pressed on the control's handler of that key, else the window's.
 // Tray: window.set_tray_visible(true) shows the icon with window.icon();
 // mouse actions raise Event::tray on the window with args.kind 1, 2 or 3.
 // Drop target: a Kind::drop_target control; set_registered(true) makes the

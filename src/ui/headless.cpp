@@ -159,11 +159,13 @@ void HeadlessBackend::unrealize(Window& window) {
         }
 }
 
-void HeadlessBackend::popup_menu(Program&, const std::shared_ptr<Window>& window,
-                                 const Menu& menu) {
+void HeadlessBackend::popup_menu(Program&, const std::shared_ptr<Window>& window, const Menu& menu,
+                                 const std::string& anchor) {
     Popup p;
     p.window = window->id();
     p.menu = menu.name;
+    p.anchor = anchor;
+    if (!anchor.empty() && window->has(anchor)) p.row = (*window)[anchor].current();
     for (const auto& item : menu.items)
         if (!item.hidden && !item.separator()) p.items.push_back(item.key);
     std::lock_guard lock(mutex_);

@@ -36,8 +36,8 @@ class HeadlessBackend : public Backend {
     void stop_timer(int id) override;
     void realize(Program& program, const std::shared_ptr<Window>& window) override;
     void unrealize(Window& window) override;
-    void popup_menu(Program& program, const std::shared_ptr<Window>& window,
-                    const Menu& menu) override;
+    void popup_menu(Program& program, const std::shared_ptr<Window>& window, const Menu& menu,
+                    const std::string& anchor) override;
     void report_error(const std::string& what) override;
     std::vector<std::string> errors() const;
 
@@ -53,6 +53,8 @@ class HeadlessBackend : public Backend {
         std::string window;              // window id
         std::string menu;                // menu name
         std::vector<std::string> items;  // item keys as shown (separators and hidden left out)
+        std::string anchor;  // the control whose current row it opened at, "" the cursor
+        int row = -1;        // that row
     };
     std::vector<Popup> popups() const;
     // Ids of windows whose view exists, in creation order.

@@ -203,20 +203,34 @@ void Program::post_event(Window& window, const std::string& source, Event event,
     });
 }
 
+bool Program::press_key(Window& window, const std::string& control, Key key, unsigned modifiers) {
+    // A disabled control has no focus to take a key with.
+    if (!control.empty() && window.has(control) && !window[control].enabled()) return false;
+    std::string source = key_source(control, key, modifiers);
+    if (!control.empty() && !window.has_handler(source, Event::key_pressed))
+        source = key_source("", key, modifiers);
+    if (!window.has_handler(source, Event::key_pressed)) return false;
+    EventArgs args;
+    args.key = key;
+    args.modifiers = modifiers;
+    post_event(window, source, Event::key_pressed, std::move(args));
+    return true;
+}
+
 void Program::pump_events() {
     if (on_ui_thread()) backend_.pump();
 }
 
-void Program::popup_menu(Window& window, const std::string& menu) {
+void Program::popup_menu(Window& window, const std::string& menu, const std::string& anchor) {
     std::shared_ptr<Window> keep = owner_of(&window);
     if (!keep) return;
     if (!on_ui_thread()) {
-        post([this, keep, menu] {
-            if (keep->alive()) popup_menu(*keep, menu);
+        post([this, keep, menu, anchor] {
+            if (keep->alive()) popup_menu(*keep, menu, anchor);
         });
         return;
     }
-    if (const Menu* m = keep->menu(menu)) backend_.popup_menu(*this, keep, *m);
+    if (const Menu* m = keep->menu(menu)) backend_.popup_menu(*this, keep, *m, anchor);
 }
 
 void Program::choose(Window& window, const std::string& menu, const std::string& item_key) {

@@ -49,9 +49,11 @@ class Backend {
     // Detaches the view at once (no event reaches the window through it any
     // more); the toolkit may free it later.
     virtual void unrealize(Window& window) = 0;
-    // Shows the menu at the mouse cursor; a choice ends in Program::choose().
+    // Shows the menu at the mouse cursor, or under the current row of the
+    // anchor control when one is named (a menu opened from the keyboard); a
+    // choice ends in Program::choose().
     virtual void popup_menu(Program& program, const std::shared_ptr<Window>& window,
-                            const Menu& menu) = 0;
+                            const Menu& menu, const std::string& anchor) = 0;
     // A handler, worker or window-thread call failed with an exception (any
     // thread). The program goes on; a test backend makes it a test failure.
     virtual void report_error(const std::string& what);
@@ -94,6 +96,11 @@ class Program {
     }
     // Queues the event for the window thread (any thread).
     void post_event(Window& window, const std::string& source, Event event, EventArgs args = {});
+    // A command key pressed while the control ("" none) has the focus: queues
+    // key_pressed for the control's handler of that key, or else the window's.
+    // False when neither handles it, so the toolkit does what it does by default.
+    bool press_key(Window& window, const std::string& control, Key key,
+                   unsigned modifiers = kNoModifiers);
     // Queues any task for the window thread.
     void post(std::function<void()> task) { backend_.post(std::move(task)); }
     // Runs fn on the window thread and waits for its result. On the window
@@ -118,8 +125,9 @@ class Program {
     void pump_events();
 
     // --- menus ---
-    // Pops the window's menu up at the cursor (window thread; posted otherwise).
-    void popup_menu(Window& window, const std::string& menu);
+    // Pops the window's menu up at the cursor, or at the anchor control's
+    // current row (window thread; posted otherwise).
+    void popup_menu(Window& window, const std::string& menu, const std::string& anchor = {});
     // A menu item was chosen: its chosen event is queued.
     void choose(Window& window, const std::string& menu, const std::string& item_key);
 

@@ -26,8 +26,30 @@ const char* event_name(Event event) {
     case Event::files_dropped: return "files_dropped";
     case Event::chosen: return "chosen";
     case Event::enter_pressed: return "enter_pressed";
+    case Event::key_pressed: return "key_pressed";
     }
     return "?";
+}
+
+const char* key_name(Key key) {
+    switch (key) {
+    case Key::enter: return "Enter";
+    case Key::del: return "Delete";
+    case Key::f2: return "F2";
+    case Key::f5: return "F5";
+    case Key::f10: return "F10";
+    case Key::menu: return "Menu";
+    case Key::a: return "A";
+    }
+    return "?";
+}
+
+std::string key_source(const std::string& control, Key key, unsigned modifiers) {
+    std::string s = control + "|";
+    if (modifiers & kCtrl) s += "Ctrl+";
+    if (modifiers & kAlt) s += "Alt+";
+    if (modifiers & kShift) s += "Shift+";
+    return s + key_name(key);
 }
 
 Window::Window(std::string id, std::string caption, int width, int height)

@@ -39,9 +39,17 @@ enum class Event {
     files_dropped,         // drop target; args.files
     chosen,                // menu item; source is "menu/item"
     enter_pressed,         // one-line edit box, Enter or Return
+    key_pressed,           // a command key on a control or the window; source from key_source()
 };
 
 const char* event_name(Event event);
+
+// The keys windows act on; a toolkit reports only these, so typing stays its own.
+enum class Key { enter, del, f2, f5, f10, menu, a };
+enum KeyModifier : unsigned { kNoModifiers = 0, kShift = 1u << 0, kCtrl = 1u << 1, kAlt = 1u << 2 };
+const char* key_name(Key key);
+// The source a key press is raised on, e.g. "超级列表框1|Ctrl+A"; control "" is the window.
+std::string key_source(const std::string& control, Key key, unsigned modifiers = kNoModifiers);
 
 struct EventArgs {
     Window* window = nullptr;
@@ -50,6 +58,8 @@ struct EventArgs {
     int kind = 0;                    // tray event kind
     std::vector<std::string> files;  // dropped paths, GBK
     bool allow = true;               // may_close: set false to refuse
+    Key key = Key::enter;            // key_pressed
+    unsigned modifiers = kNoModifiers;
 };
 
 using Handler = std::function<void(EventArgs&)>;
@@ -118,6 +128,10 @@ class Window {
     void on(const std::string& name, Event event, Handler handler);
     void on_window(Event event, Handler handler) { on("", event, std::move(handler)); }
     void on_chosen(const std::string& menu, const std::string& item, Handler handler);
+    // A key pressed while the control ("" the window) has the focus.
+    void on_key(const std::string& control, Key key, unsigned modifiers, Handler handler) {
+        on(key_source(control, key, modifiers), Event::key_pressed, std::move(handler));
+    }
     Handler handler(const std::string& source, Event event) const;
     bool has_handler(const std::string& source, Event event) const;
 

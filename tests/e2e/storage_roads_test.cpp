@@ -391,6 +391,86 @@ TEST_F(StorageRoads, FileChangesOnSelectedRowsAndLinkFiles) {
     EXPECT_EQ(r->files().row_count(), 2);
 }
 
+// Each key does what its menu item does, against the service: Enter submits the
+// small windows (never while their button is disabled), F2 renames, Del asks
+// before deleting, F5 reads the folder again.
+TEST_F(StorageRoads, KeysDoWhatTheirMenuItemsDo) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    using ui::Key;
+    auto by_key = [&](const char* control, Key key, const char* id) {
+        r->call([&] { EXPECT_TRUE(r->program_.press_key(r->main(), control, key)); });
+        std::shared_ptr<ui::Window> w;
+        r->wait([&] { return (w = r->window(id)) != nullptr; });
+        return w;
+    };
+    auto enter = [&](ui::Window& w, const char* edit) {
+        r->call([&] { EXPECT_TRUE(r->program_.press_key(w, edit, Key::enter)); });
+    };
+
+    auto w = r->open_from_menu("目录", "创建文件夹", windows::kCreateFolderWindow);
+    ASSERT_TRUE(w);
+    r->call([&] { (*w)["编辑框2"].set_text(utf8_to_gbk("按键文件夹")); });
+    enter(*w, "编辑框2");
+    ASSERT_TRUE(r->wait([&] {
+        return r->item("按键文件夹") != 0 && !r->window(windows::kCreateFolderWindow) &&
+               !r->client_.browser().busy();
+    }));
+    ASSERT_TRUE(r->select_folder("按键文件夹"));
+    int item = r->item("按键文件夹");
+
+    w = by_key("树型框1", Key::f2, windows::kFolderNewNameWindow);
+    ASSERT_TRUE(w);
+    r->call([&] {
+        EXPECT_EQ((*w)["编辑框1"].text(), utf8_to_gbk("按键文件夹"));
+        (*w)["编辑框1"].set_text(utf8_to_gbk("按键改名"));
+        (*w)["按钮1"].set_enabled(false);  // as while a request runs
+    });
+    enter(*w, "编辑框1");
+    r->call([&] {});  // the key's event has run
+    EXPECT_TRUE(r->sent("/post/sz5pc.php").empty());
+    r->call([&] { (*w)["按钮1"].set_enabled(true); });
+    enter(*w, "编辑框1");
+    ASSERT_TRUE(
+        r->wait([&] { return r->asked("重置成功") && !r->window(windows::kFolderNewNameWindow); }));
+    EXPECT_EQ(r->tree().tree_item_text(item), utf8_to_gbk("按键改名"));
+    EXPECT_EQ(r->sent("/post/sz5pc.php").size(), 1u);
+    ASSERT_TRUE(r->wait_loaded());
+
+    w = r->open_from_menu("目录", "创建外链文件", windows::kCreateLinkFileWindow);
+    ASSERT_TRUE(w);
+    r->call([&] {
+        (*w)["编辑框1"].set_text(utf8_to_gbk("按键.zip"));
+        (*w)["编辑框2"].set_text("http://example.com/k.zip");
+    });
+    enter(*w, "编辑框2");
+    ASSERT_TRUE(
+        r->wait([&] { return r->row_of("按键.zip") >= 0 && !r->client_.browser().busy(); }));
+
+    r->call([&] { r->files().set_selection({r->row_of("按键.zip")}, r->row_of("按键.zip")); });
+    w = by_key("超级列表框1", Key::f2, windows::kRenameFileWindow);
+    ASSERT_TRUE(w);
+    r->prompts_.push_answer(kAnswerYes);
+    r->call([&] { (*w)["编辑框1"].set_text(utf8_to_gbk("按键2.zip")); });
+    enter(*w, "编辑框1");
+    ASSERT_TRUE(r->wait([&] { return !r->window(windows::kRenameFileWindow); }));
+    ASSERT_TRUE(r->wait([&] { return r->row_of("按键2.zip") >= 0; }));
+
+    // F5 reads the folder and its list again.
+    size_t lists = r->sent("/mljg/").size();
+    ASSERT_TRUE(r->load([&] { r->program_.press_key(r->main(), "超级列表框1", Key::f5); }));
+    EXPECT_GT(r->sent("/mljg/").size(), lists);
+    EXPECT_EQ(r->tree().current(), item);
+    EXPECT_EQ(r->file_names(), std::vector<std::string>{"按键2.zip"});
+
+    r->call([&] { r->files().set_selection({0}, 0); });
+    w = by_key("超级列表框1", Key::del, windows::kFileOperationWindow);
+    ASSERT_TRUE(w);
+    r->call([&] { EXPECT_TRUE((*w)["按钮2"].enabled()) << "the delete mode, with its question"; });
+    ASSERT_TRUE(r->load([&] { r->program_.raise(*w, "按钮2", Event::clicked); }));
+    EXPECT_TRUE(r->file_names().empty());
+}
+
 TEST_F(StorageRoads, AddressesGoToTheShellOnlyWithSomethingSelected) {
     auto r = logged_in();
     ui::Control& uploaded = r->main()["超级列表框4"];

@@ -19,6 +19,7 @@
 #include "support/recording_server.h"
 #include "transfer/digest.h"
 #include "transfer/engine/engine.h"
+#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {
@@ -184,6 +185,12 @@ TEST_F(TransferRoads,
         EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(0)"));
         EXPECT_TRUE(w["按钮28"].enabled());
     });
+    // The shut-down waits for its countdown.
+    auto countdown_open = [&] { return r->program_.find(windows::kShutDownWindow) != nullptr; };
+    ASSERT_TRUE(r->wait(countdown_open));
+    r->call([] {});  // its timer runs once the window thread has opened it
+    r->backend_.advance(std::chrono::seconds(kShutDownSeconds));
+    ASSERT_TRUE(r->wait([&] { return !countdown_open(); }));
     // The link-only entry became a link file, never a queued row.
     auto actions = r->shell_.actions();
     int shortcuts = 0, shutdowns = 0;
@@ -250,6 +257,15 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
         q.set_current(0);
         r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
         EXPECT_EQ(q.row_count(), gone - 1);
+        // Del does the same.
+        q.set_current(1);
+        EXPECT_TRUE(r->program_.press_key(r->main(), "超级列表框2", ui::Key::del));
+    });
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        ASSERT_EQ(q.row_count(), gone - 2);
+        EXPECT_EQ(q.cell(0, 0), "gone1.bin");
+        EXPECT_EQ(q.cell(1, 0), "gone3.bin");
     });
 }
 
@@ -569,6 +585,14 @@ TEST_F(UploadRoads, AddingByDialogFolderAndDropFollowsTheLimitAndTheNameRules) {
         q.set_current(0);
         r->program_.raise(r->main(), "上传菜单/删除该上传任务", Event::chosen);
         EXPECT_EQ(q.row_count(), 2);
+        // Del does the same.
+        q.set_current(1);
+        EXPECT_TRUE(r->program_.press_key(r->main(), "超级列表框6", ui::Key::del));
+    });
+    r->call([&] {
+        ui::Control& q = r->main()["超级列表框6"];
+        ASSERT_EQ(q.row_count(), 1);
+        EXPECT_EQ(q.cell(0, 0), (dir / "site.v2" / "index.php").string());
         r->program_.raise(r->main(), "上传菜单/清空上传任务", Event::chosen);
         EXPECT_EQ(q.row_count(), 0);
     });

@@ -14,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ui::Event;
+using ui::Key;
 using ui::Kind;
 
 TEST(Catalogue, EveryWindowAndVisibleControlAsCatalogued) {
@@ -198,6 +199,39 @@ TEST_F(WiredMain, RightButtonOnEmptyListsShowsTheirMenus) {
     ASSERT_EQ(popups.size(), std::size(expected));
     for (size_t i = 0; i < popups.size(); ++i) EXPECT_EQ(popups[i].menu, expected[i].second);
     EXPECT_EQ((*w)["超级列表框1"].current(), -1);
+}
+
+// The menu key and Shift+F10 open what a right click opens, at the current row;
+// Ctrl+A selects every row of the multi-select list and leaves the others alone.
+TEST_F(WiredMain, MenuKeysOpenTheListMenusAtTheCurrentRowAndCtrlASelectsAll) {
+    auto w = build_main_window("h:1");
+    wire_main_window(program, *w);
+    program.create(w);
+    ui::Control& files = (*w)["超级列表框1"];
+    ui::Control& queue = (*w)["超级列表框2"];
+    for (int i = 0; i < 3; ++i) {
+        files.insert_row(-1, "f" + std::to_string(i), i);
+        queue.insert_row(-1, "q" + std::to_string(i), i);
+    }
+    files.set_current(2);
+    EXPECT_TRUE(program.press_key(*w, "超级列表框1", Key::menu));
+    EXPECT_TRUE(program.press_key(*w, "树型框1", Key::f10, ui::kShift));
+    EXPECT_FALSE(program.press_key(*w, "树型框1", Key::f10)) << "F10 alone is the toolkit's";
+    backend.pump_all();
+    auto popups = backend.popups();
+    ASSERT_EQ(popups.size(), 2u);
+    EXPECT_EQ(popups[0].menu, "菜单");
+    EXPECT_EQ(popups[0].anchor, "超级列表框1");
+    EXPECT_EQ(popups[0].row, 2);
+    EXPECT_EQ(popups[1].menu, "目录");
+    EXPECT_EQ(popups[1].anchor, "树型框1");
+
+    EXPECT_TRUE(program.press_key(*w, "超级列表框1", Key::a, ui::kCtrl));
+    EXPECT_FALSE(program.press_key(*w, "超级列表框2", Key::a, ui::kCtrl)) << "one row at a time";
+    backend.pump_all();
+    EXPECT_EQ(files.selected_rows(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(files.current(), 2);
+    EXPECT_TRUE(queue.selected_rows().empty());
 }
 
 TEST_F(WiredMain, ProgressMirrorEveryTwoSeconds) {

@@ -212,6 +212,45 @@ TEST_F(EngineTest, MenusPopUpAndChosenItemsRaiseTheirHandlers) {
     EXPECT_EQ(log.back(), "菜单/打开选中文件(网页)");
 }
 
+// A key reaches the focused control's handler for it, else the window's; a
+// key nobody handles is left to the toolkit, and modifiers tell keys apart.
+TEST_F(EngineTest, KeysReachTheControlThenTheWindowAndOnlyWithTheirModifiers) {
+    auto w = make_window("w");
+    w->add("超级列表框1", Kind::list_view);
+    w->add("编辑框1", Kind::edit);
+    auto record = [&](EventArgs& a) {
+        log.push_back(a.source + ":" + key_name(a.key) + ":" + std::to_string(a.modifiers));
+    };
+    w->on_key("超级列表框1", Key::del, kNoModifiers, record);
+    w->on_key("超级列表框1", Key::a, kCtrl, record);
+    w->on_key("", Key::enter, kNoModifiers, record);
+    w->on_key("", Key::del, kNoModifiers, [&](EventArgs&) { log.push_back("window del"); });
+    program.open(w, false);
+    backend.pump_all();
+    log.clear();
+
+    EXPECT_TRUE(program.press_key(*w, "超级列表框1", Key::del));
+    EXPECT_TRUE(program.press_key(*w, "编辑框1", Key::enter));  // the window takes it
+    EXPECT_TRUE(program.press_key(*w, "超级列表框1", Key::a, kCtrl));
+    EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::a));  // plain typing
+    EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::a, kCtrl | kShift));
+    EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::f2));
+    (*w)["超级列表框1"].set_enabled(false);
+    EXPECT_FALSE(program.press_key(*w, "超级列表框1", Key::del)) << "no focus while disabled";
+    (*w)["超级列表框1"].set_enabled(true);
+    EXPECT_TRUE(log.empty()) << "queued, not run inside the toolkit's key handling";
+    backend.pump_all();
+    EXPECT_EQ(log, (std::vector<std::string>{"超级列表框1|Delete:Delete:0", "|Enter:Enter:0",
+                                             "超级列表框1|Ctrl+A:A:2"}));
+    // Once closed, nothing more arrives.
+    program.close(*w);
+    backend.pump_all();
+    log.clear();
+    program.press_key(*w, "超级列表框1", Key::del);
+    backend.pump_all();
+    EXPECT_TRUE(log.empty());
+}
+
 TEST_F(EngineTest, MessageBoxesAnswerFromTheScript) {
     prompts.push_answer(kAnswerYes);
     EXPECT_EQ(program.message_box("a", MessageButtons::yes_no), kAnswerYes);

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <filesystem>
@@ -140,14 +141,31 @@ void add_items(QMenu* menu, const std::vector<MenuItem>& items, Program& program
 }
 }  // namespace
 
+namespace {
+
+// Under the current row of a list or tree, else at the widget's middle: a menu
+// opened from the keyboard belongs where the focus is, not where the mouse is.
+QPoint anchor_point(QWidget* anchor) {
+    if (auto* t = qobject_cast<QTreeWidget*>(anchor)) {
+        QRect r = t->currentItem() ? t->visualItemRect(t->currentItem()) : QRect();
+        if (r.isValid() && t->viewport()->rect().intersects(r))
+            return t->viewport()->mapToGlobal(r.bottomLeft());
+    }
+    return anchor->mapToGlobal(anchor->rect().center());
+}
+
+}  // namespace
+
 void QtBackend::popup_menu(Program& program, const std::shared_ptr<Window>& window,
-                           const Menu& menu) {
+                           const Menu& menu, const std::string& anchor) {
     // Not exec(): the handler that pops the menu returns, a choice arrives as an event.
-    auto* popup = new QMenu(view(*window));
+    WindowView* owner = view(*window);
+    auto* popup = new QMenu(owner);
     popup->setObjectName(QString::fromStdString(menu.name));
     popup->setAttribute(Qt::WA_DeleteOnClose);
     add_items(popup, menu.items, program, window, menu.name);
-    popup->popup(QCursor::pos());
+    QWidget* at = owner && !anchor.empty() ? owner->widget(anchor) : nullptr;
+    popup->popup(at ? anchor_point(at) : QCursor::pos());
 }
 
 int QtPrompts::message_box(const std::string& text, MessageButtons buttons) {

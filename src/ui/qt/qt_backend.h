@@ -38,8 +38,8 @@ class QtBackend : public QObject, public Backend {
     void stop_timer(int id) override;
     void realize(Program& program, const std::shared_ptr<Window>& window) override;
     void unrealize(Window& window) override;
-    void popup_menu(Program& program, const std::shared_ptr<Window>& window,
-                    const Menu& menu) override;
+    void popup_menu(Program& program, const std::shared_ptr<Window>& window, const Menu& menu,
+                    const std::string& anchor) override;
 
     // The view of a live window (null when it has none).
     WindowView* view(const Window& window) const;

@@ -21,6 +21,9 @@ CreateWebView load_module() {
     if (!qEnvironmentVariableIsEmpty("QORVEL_WEB_VIEW_MODULE"))
         candidates << qEnvironmentVariable("QORVEL_WEB_VIEW_MODULE");
     candidates << QCoreApplication::applicationDirPath() + "/libqorvel_web_view.so";
+#ifdef QORVEL_WEB_VIEW_MODULE_RELATIVE
+    candidates << QCoreApplication::applicationDirPath() + "/" QORVEL_WEB_VIEW_MODULE_RELATIVE;
+#endif
 #ifdef QORVEL_WEB_VIEW_MODULE_PATH
     candidates << QStringLiteral(QORVEL_WEB_VIEW_MODULE_PATH);
 #endif

@@ -1,5 +1,6 @@
 #include "ui/qt/window_view.h"
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -46,7 +47,28 @@ std::string from_qt(const QString& text) {
 
 namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
+
+// The engine's command keys; false for every other key.
+bool command_key(const QKeyEvent* e, Key& key, unsigned& modifiers) {
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: key = Key::enter; break;
+    case Qt::Key_Delete: key = Key::del; break;
+    case Qt::Key_F2: key = Key::f2; break;
+    case Qt::Key_F5: key = Key::f5; break;
+    case Qt::Key_F10: key = Key::f10; break;
+    case Qt::Key_Menu: key = Key::menu; break;
+    case Qt::Key_A: key = Key::a; break;
+    default: return false;
+    }
+    modifiers = kNoModifiers;
+    if (e->modifiers() & Qt::ShiftModifier) modifiers |= kShift;
+    if (e->modifiers() & Qt::ControlModifier) modifiers |= kCtrl;
+    if (e->modifiers() & Qt::AltModifier) modifiers |= kAlt;
+    return true;
 }
+
+}  // namespace
 
 WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
     : QWidget(nullptr),
@@ -298,6 +320,7 @@ void WindowView::wire_input(Control& c, QWidget* w) {
         auto* t = static_cast<QTreeWidget*>(w);
         names_[t->viewport()] = name;
         t->viewport()->installEventFilter(this);
+        t->installEventFilter(this);  // command keys
         connect(t, &QTreeWidget::itemSelectionChanged, this, [this, t, model] {
             if (syncing_) return;
             std::vector<int> selected;
@@ -311,6 +334,7 @@ void WindowView::wire_input(Control& c, QWidget* w) {
         auto* t = static_cast<QTreeWidget*>(w);
         names_[t->viewport()] = name;
         t->viewport()->installEventFilter(this);
+        t->installEventFilter(this);  // command keys
         connect(t, &QTreeWidget::currentItemChanged, this,
                 [this, name, model](QTreeWidgetItem* item, QTreeWidgetItem*) {
                     if (syncing_) return;
@@ -344,7 +368,17 @@ bool WindowView::eventFilter(QObject* watched, QEvent* event) {
     if (it == names_.end() || !window_.has(it->second)) return QWidget::eventFilter(watched, event);
     const std::string& name = it->second;
     Kind kind = window_[name].kind();
-    if (event->type() == QEvent::MouseButtonPress) {
+    if (event->type() == QEvent::KeyPress) {
+        // Handled keys are the engine's; the rest keep the widget's own meaning.
+        Key key;
+        unsigned modifiers = 0;
+        if (command_key(static_cast<QKeyEvent*>(event), key, modifiers) &&
+            program_.press_key(window_, name, key, modifiers))
+            return true;
+    } else if (qobject_cast<QAbstractScrollArea*>(watched)) {
+        // A list or tree itself is watched for keys only; its mouse events come
+        // through its viewport, so they must not count twice.
+    } else if (event->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::RightButton &&
             (kind == Kind::list_view || kind == Kind::list_box || kind == Kind::tree)) {
@@ -639,6 +673,13 @@ void WindowView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         if (window_.close_on_escape()) close();
         event->accept();  // Escape never does anything else
+        return;
+    }
+    // What no control took: Enter in an edit box or on a button comes here.
+    Key key;
+    unsigned modifiers = 0;
+    if (command_key(event, key, modifiers) && program_.press_key(window_, "", key, modifiers)) {
+        event->accept();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -30,6 +30,14 @@ void add_items(Control& box, std::initializer_list<const char*> items) {
 
 // The frame every small window shares: fixed, close button only, centred,
 // closed by Escape.
+// Ctrl+A: every row, the current row kept (the first one when there is none).
+void select_all(Control& list) {
+    std::vector<int> all(list.row_count());
+    for (int i = 0; i < static_cast<int>(all.size()); ++i) all[i] = i;
+    int current = list.current();
+    list.set_selection(all, current >= 0 || all.empty() ? current : 0);
+}
+
 std::shared_ptr<Window> small_window(const char* id, const char* caption, int w, int h) {
     auto win = std::make_shared<Window>(id, utf8_to_gbk(caption), w, h);
     win->set_fixed_size(true);
@@ -306,6 +314,16 @@ std::shared_ptr<Window> build_rename_file_window() {
     return win;
 }
 
+std::shared_ptr<Window> build_shut_down_window() {
+    auto win = small_window(kShutDownWindow, "关闭计算机", 300, 150);
+    Window& w = *win;
+    put(w, "标签1", Kind::label, {24, 20, 240, 24});
+    // The only button: it has the focus, so Enter or Space cancels too.
+    put(w, "按钮1", Kind::button, {184, 60, 80, 32}, "取消");
+    put(w, "时钟1", Kind::timer).set_interval(1000);
+    return win;
+}
+
 std::shared_ptr<Window> build_window(const std::string& id, const std::string& web_host) {
     if (id == kMainWindow) return build_main_window(web_host);
     if (id == kLoginWindow) return build_login_window();
@@ -337,6 +355,15 @@ void wire_main_window(ui::Program& program, Window& main) {
         std::string name = menu;
         main.on(list, ui::Event::right_button,
                 [&program, &main, name](ui::EventArgs&) { program.popup_menu(main, name); });
+        // The menu key and Shift+F10 open the same menu at the current row.
+        auto at_row = [&program, &main, name, list = std::string(list)](ui::EventArgs&) {
+            program.popup_menu(main, name, list);
+        };
+        main.on_key(list, ui::Key::menu, ui::kNoModifiers, at_row);
+        main.on_key(list, ui::Key::f10, ui::kShift, at_row);
+        Control& c = main[list];
+        if (c.kind() == Kind::list_view && c.multi_select())
+            main.on_key(list, ui::Key::a, ui::kCtrl, [&c](ui::EventArgs&) { select_all(c); });
     }
     // Progress mirror: the browsing page shows the running upload's progress.
     main.on("时钟7", ui::Event::tick,

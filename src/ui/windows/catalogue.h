@@ -38,6 +38,13 @@ std::shared_ptr<ui::Window> build_file_operation_window();
 std::shared_ptr<ui::Window> build_terms_window();
 std::shared_ptr<ui::Window> build_rename_file_window();
 
+// The countdown before the computer is shut down after a run: the caption
+// in 标签1, 取消 is 按钮1, 时钟1 ticks each second. Not one of the catalogue's
+// windows (the earlier program shut down without asking), so build_window
+// does not know it.
+inline constexpr const char* kShutDownWindow = "shut_down";
+std::shared_ptr<ui::Window> build_shut_down_window();
+
 // Builds any of the windows above by id (null for an unknown id).
 std::shared_ptr<ui::Window> build_window(const std::string& id, const std::string& web_host);
 

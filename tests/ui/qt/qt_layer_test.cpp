@@ -110,6 +110,32 @@ TEST_F(QtLayer, UserInputUpdatesTheModelBeforeTheHandlerRuns) {
     EXPECT_FALSE(button->isVisible());
 }
 
+// A real key press on a widget reaches the engine's key event: the list's own
+// handlers first (the widget then does nothing with it), the window's for
+// what an edit box lets through; other keys stay the widget's.
+TEST_F(QtLayer, KeyPressesOnWidgetsReachTheEngine) {
+    std::vector<std::string> seen;
+    auto record = [&](EventArgs& a) { seen.push_back(a.source); };
+    w->on_key("超级列表框1", Key::del, kNoModifiers, record);
+    w->on_key("超级列表框1", Key::a, kCtrl, record);
+    w->on_key("", Key::enter, kNoModifiers, record);
+    for (int i = 0; i < 3; ++i) (*w)["超级列表框1"].insert_row(-1, "r", i);
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* list = find<QTreeWidget>("超级列表框1");
+    ASSERT_TRUE(spin_until([&] { return list->topLevelItemCount() == 3; }));
+
+    QTest::keyClick(list, Qt::Key_Delete);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(find<QLineEdit>("编辑框1"), Qt::Key_Return);
+    QTest::keyClick(list, Qt::Key_F2);
+    ASSERT_TRUE(spin_until([&] { return seen.size() >= 3; }));
+    QApplication::processEvents();
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"超级列表框1|Delete", "超级列表框1|Ctrl+A", "|Enter"}));
+    EXPECT_TRUE(list->selectedItems().isEmpty()) << "Ctrl+A was the engine's, not the widget's";
+}
+
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {
     bool allow = false;
     int asked = 0;

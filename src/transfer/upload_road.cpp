@@ -5,6 +5,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "storage/roads.h"
+#include "transfer/desktop_road.h"
 #include "transfer/digest.h"
 #include "transfer/engine/messages.h"
 #include "transfer/roads.h"
@@ -74,6 +75,7 @@ void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     int row = queue.find_row(static_cast<long long>(id));
     std::string path = row >= 0 ? queue.cell(row, 0) : std::string();
     w["日志编辑框"].append_text(GBK("上传失败 ") + path + GBK("：") + why + "\r\n");
+    note_transfer_failed(c, transfer::QueueKind::upload, path, why);
 }
 
 // The file is now one of the account's: list it and move the row out of the queue.
@@ -92,6 +94,7 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     files.set_cell(0, 1, kb);
     w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
     c.transfers().uploads.complete(id);
+    note_transfer_done(c, transfer::QueueKind::upload, path);
     w["超级列表框6"].delete_row_of(id);
     set_queue_caption(w);
 }
@@ -133,6 +136,7 @@ void run_next_upload(Client& c) {
             (*w)["上传按钮"].set_enabled(true);
         });
         if (step.run_ended) {
+            note_run_ended(c, transfer::QueueKind::upload);
             if ((*w)["选择框2"].checked()) c.shell().shut_down();
             return;
         }

@@ -60,6 +60,10 @@ void note_transfer_done(Client& c, QueueKind kind, const std::string& path) {
 
 void note_transfer_failed(Client& c, QueueKind kind, const std::string& name,
                           const std::string& why) {
+    // A run halted by the close question stops its task on purpose: nothing to tell.
+    auto& t = c.transfers();
+    bool active = kind == QueueKind::download ? t.downloads.run_active() : t.uploads.run_active();
+    if (!active || c.program().exiting()) return;
     if (auto n = c.run_reports.failed(kind, name, why)) tell_desktop(c, *n);
 }
 

@@ -84,11 +84,16 @@ TEST_F(DesktopBusTest, AThousandFilesGiveTwoNoticesAndOnlyOurActionOpensTheFolde
     ASSERT_TRUE(notes.ready());
     make_bus(3s);
     const std::string folder = (dir_.path() / "down").string() + "/";
+    auto& downloads = client_->transfers().downloads;
+    ASSERT_TRUE(downloads.begin_run());
     for (int i = 0; i < 998; ++i)
         note_transfer_done(*client_, QueueKind::download, folder + std::to_string(i) + ".bin");
     note_transfer_failed(*client_, QueueKind::download, "a.bin", GBK("无法取得文件的下载地址"));
     note_transfer_failed(*client_, QueueKind::download, "b.bin", GBK("下载失败"));
+    downloads.halt();
     note_run_ended(*client_, QueueKind::download);
+    // The close question halts the run and stops its task: that is no failure to tell.
+    note_transfer_failed(*client_, QueueKind::download, "c.bin", GBK("已停止"));
 
     ASSERT_TRUE(eventually([&] { return notes.notices().size() >= 2; }, 5s));
     std::this_thread::sleep_for(200ms);

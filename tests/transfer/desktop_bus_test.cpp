@@ -189,9 +189,9 @@ TEST_F(DesktopBusTest, WithoutASystemBusTransfersGoOnAndItIsSaidOnce) {
     start_desktop_watch(*client_);
     for (int run = 0; run < 2; ++run) {
         ASSERT_TRUE(downloads.begin_run());
-        std::this_thread::sleep_for(400ms);
+        std::this_thread::sleep_for(300ms);  // the watch looks every 250 ms
         downloads.halt();
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(150ms);
     }
     auto lines = logged();
     ASSERT_EQ(lines.size(), 1u);

@@ -250,6 +250,9 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
         r->program_.raise(r->main(), "开始菜单/删除任务", Event::chosen);
         EXPECT_EQ(q.row_count(), gone - 1);
     });
+    // No notification service here: the run's first failure and its end reach the tray, once each.
+    EXPECT_TRUE(r->wait([&] { return r->main().tray_message().serial == 2; }, 2s));
+    EXPECT_EQ(r->main().tray_message().text, GBK("已完成 1 个下载，6 个失败"));
 }
 
 TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) {

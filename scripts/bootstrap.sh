@@ -12,6 +12,7 @@ PACKAGES=(
   libcurl4-openssl-dev curl aria2
   libboost-regex-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
+  libsystemd-dev dbus-daemon
   xvfb xauth imagemagick fonts-wqy-microhei trayer xdotool
   nginx-light pure-ftpd
   iproute2 procps

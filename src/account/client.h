@@ -13,10 +13,12 @@
 #include "account/config_files.h"
 #include "account/session.h"
 #include "net/text.h"
+#include "platform/desktop_bus.h"
 #include "platform/prompts.h"
 #include "platform/service_hosts.h"
 #include "platform/shell.h"
 #include "storage/browser.h"
+#include "transfer/notice_rules.h"
 #include "transfer/transfers.h"
 #include "ui/engine.h"
 #include "ui/windows/catalogue.h"
@@ -97,6 +99,12 @@ class Client {
     std::function<void()> account_closing;
     // Where the accounts' journals live; empty: the user's data folder.
     std::filesystem::path journal_folder;
+    // The desktop's bus, null where there is none: notices about transfer runs
+    // and the lock against sleep while they go. Set before the program runs.
+    Notifier* notifier = nullptr;
+    SleepInhibitor* sleep_inhibitor = nullptr;
+    // What each queue's run has done, for its notice.
+    transfer::RunReports run_reports;
 
     std::atomic<int> is_vip{0};
     std::atomic<bool> timestamped_log_enabled{false};

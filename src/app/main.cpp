@@ -12,9 +12,11 @@
 
 #include "app/client_windows.h"
 #include "platform/desktop_shell.h"
+#include "platform/sd_desktop_bus.h"
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
 #include "qorvel_version.h"
+#include "transfer/desktop_road.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/translations.h"
 
@@ -67,6 +69,13 @@ int main(int argc, char** argv) {
     qorvel::Client client(program, shell, hosts,
                           {qorvel::documents_folder(), qorvel::desktop_folder()});
     client.tray_available = [] { return qorvel::ui::qt::QtBackend::tray_available(); };
+    // After the client, so it goes first: no notice's answer outlives the client.
+    qorvel::SdDesktopBus desktop_bus;
+    client.notifier = &desktop_bus;
+    client.sleep_inhibitor = &desktop_bus;
+    qorvel::start_desktop_watch(client);
+    // Log-out without the tray: the main window's Ctrl+Shift+L chooses the tray menu's item.
+    backend.add_menu_shortcut(qorvel::windows::kMainWindow, "Ctrl+Shift+L", "托盘", "注销");
 
     program.post([&client] { qorvel::start_client(client); });
     int code = program.run();

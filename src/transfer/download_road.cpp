@@ -11,6 +11,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "storage/roads.h"
+#include "transfer/desktop_road.h"
 #include "transfer/download_rules.h"
 #include "transfer/engine/engine.h"
 #include "transfer/engine/messages.h"
@@ -144,6 +145,7 @@ void fail_download(Client& c, ui::Window& w, TaskId id, const std::string& why) 
     int row = queue.find_row(static_cast<long long>(id));
     std::string name = row >= 0 ? queue.cell(row, 0) : std::string();
     w["日志编辑框"].append_text(GBK("下载失败 ") + name + GBK("：") + why + "\r\n");
+    note_transfer_failed(c, transfer::QueueKind::download, name, why);
 }
 
 // How a running download ends up: where the file must go, and whether the
@@ -217,6 +219,7 @@ void run_next_download(Client& c) {
     for (;;) {
         auto step = q.next([&] { (*w)["按钮28"].set_enabled(true); });
         if (step.run_ended) {
+            note_run_ended(c, transfer::QueueKind::download);
             // A run that finished nothing moved nothing worth ending the session for.
             if (step.finished_one && (*w)["选择框3"].checked())
                 shut_down_after_run(c, *w, "选择框3");
@@ -312,6 +315,7 @@ bool complete_download(Client& c, ui::Window& w, TaskId id, const std::string& n
         return false;
     }
     c.transfers().downloads.complete(id, {name, path});
+    note_transfer_done(c, transfer::QueueKind::download, path);
     add_done_row(w, name, path);
     w["超级列表框2"].delete_row_of(id);
     set_running_caption(w);

@@ -7,6 +7,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "storage/roads.h"
+#include "transfer/desktop_road.h"
 #include "transfer/digest.h"
 #include "transfer/engine/messages.h"
 #include "transfer/journal.h"
@@ -88,6 +89,7 @@ void fail_upload(Client& c, ui::Window& w, TaskId id, const std::string& why) {
     int row = queue.find_row(static_cast<long long>(id));
     std::string path = row >= 0 ? queue.cell(row, 0) : std::string();
     w["日志编辑框"].append_text(GBK("上传失败 ") + path + GBK("：") + why + "\r\n");
+    note_transfer_failed(c, transfer::QueueKind::upload, path, why);
 }
 
 // The file is now one of the account's: list it and move the row out of the queue.
@@ -107,6 +109,7 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     w["选择夹3"].set_page_title(1, GBK("最近已完成(") + std::to_string(uploaded.row_count()) + ")");
     c.transfers().uploads.complete(
         id, {path, transfer::completed_size_text(size), std::to_string(new_id), remark});
+    note_transfer_done(c, transfer::QueueKind::upload, path);
     w["超级列表框6"].delete_row_of(id);
     set_queue_caption(w);
 }
@@ -184,6 +187,7 @@ void run_next_upload(Client& c) {
             (*w)["上传按钮"].set_enabled(true);
         });
         if (step.run_ended) {
+            note_run_ended(c, transfer::QueueKind::upload);
             // A run that finished nothing moved nothing worth ending the session for.
             if (step.finished_one && (*w)["选择框2"].checked())
                 shut_down_after_run(c, *w, "选择框2");

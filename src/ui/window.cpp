@@ -196,6 +196,29 @@ void Window::set_tray_visible(bool on) {
             changed_ = true;
         });
 }
+std::string Window::tray_tooltip() const {
+    std::lock_guard lock(mutex_);
+    return tray_tooltip_;
+}
+void Window::set_tray_tooltip(const std::string& gbk) {
+    QV_CHANGE(
+        kWindowTrayText, if (tray_tooltip_ != gbk) {
+            tray_tooltip_ = gbk;
+            changed_ = true;
+        });
+}
+TrayMessage Window::tray_message() const {
+    std::lock_guard lock(mutex_);
+    return tray_message_;
+}
+void Window::show_tray_message(const std::string& gbk_title, const std::string& gbk_text) {
+    QV_CHANGE(kWindowTrayText, {
+        tray_message_.title = gbk_title;
+        tray_message_.text = gbk_text;
+        ++tray_message_.serial;
+        changed_ = true;
+    });
+}
 bool Window::alive() const {
     std::lock_guard lock(mutex_);
     return alive_;

@@ -88,6 +88,14 @@ enum WindowChange : unsigned {
     kWindowIcon = 1u << 4,
     kWindowTray = 1u << 5,
     kWindowEnabled = 1u << 6,
+    kWindowTrayText = 1u << 7,  // the tray icon's tooltip or a new tray message
+};
+
+// A message shown by the tray icon; serial grows with each one (0: none yet).
+struct TrayMessage {
+    std::string title;  // GBK
+    std::string text;   // GBK
+    int serial = 0;
 };
 
 class Window {
@@ -152,6 +160,13 @@ class Window {
     // The tray icon belongs to the window that sets it (the main window).
     bool tray_visible() const;
     void set_tray_visible(bool on);
+    // The tray icon's tooltip (GBK).
+    std::string tray_tooltip() const;
+    void set_tray_tooltip(const std::string& gbk);
+    // Shows a message at the tray icon (a balloon where the tray draws one),
+    // once per call; the last one is kept.
+    TrayMessage tray_message() const;
+    void show_tray_message(const std::string& gbk_title, const std::string& gbk_text);
 
     // True from Program::create until the window is destroyed.
     bool alive() const;
@@ -183,6 +198,8 @@ class Window {
     bool taskbar_ = true;
     std::string icon_;
     bool tray_ = false;
+    std::string tray_tooltip_;
+    TrayMessage tray_message_;
     bool alive_ = false;
     bool modal_ = false;
 

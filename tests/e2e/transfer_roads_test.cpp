@@ -267,6 +267,9 @@ TEST_F(TransferRoads, GuestDownloadsFromHost2AndFailuresNeitherLookFinishedNorSt
         EXPECT_EQ(q.cell(0, 0), "gone1.bin");
         EXPECT_EQ(q.cell(1, 0), "gone3.bin");
     });
+    // No notification service here: the run's first failure and its end reach the tray, once each.
+    EXPECT_TRUE(r->wait([&] { return r->main().tray_message().serial == 2; }, 2s));
+    EXPECT_EQ(r->main().tray_message().text, GBK("已完成 1 个下载，6 个失败"));
 }
 
 TEST_F(TransferRoads, SameNamePoliciesAndAFailedDownloadLeavesTheOldFileIntact) {

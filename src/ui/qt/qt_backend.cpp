@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
@@ -88,7 +90,22 @@ void QtBackend::stop_timer(int id) {
 }
 
 void QtBackend::realize(Program& program, const std::shared_ptr<Window>& window) {
-    views_[window.get()] = new WindowView(program, window);
+    auto* view = new WindowView(program, window);
+    views_[window.get()] = view;
+    for (const MenuShortcut& m : menu_shortcuts_) {
+        if (m.window_id != window->id()) continue;
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromStdString(m.keys)), view);
+        std::weak_ptr<Window> weak = window;
+        Program* p = &program;
+        QObject::connect(shortcut, &QShortcut::activated, view, [p, weak, m] {
+            if (auto w = weak.lock(); w && w->alive()) p->choose(*w, m.menu, m.item_key);
+        });
+    }
+}
+
+void QtBackend::add_menu_shortcut(const std::string& window_id, const std::string& keys,
+                                  const std::string& menu, const std::string& item_key) {
+    menu_shortcuts_.push_back({window_id, keys, menu, item_key});
 }
 
 void QtBackend::unrealize(Window& window) {

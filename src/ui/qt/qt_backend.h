@@ -45,6 +45,10 @@ class QtBackend : public QObject, public Backend {
     WindowView* view(const Window& window) const;
     // Whether a notification area exists; without one the tray icon is not shown.
     static bool tray_available();
+    // A key sequence ("Ctrl+Shift+L") on the windows with this id chooses the
+    // menu item, as the menu would; for choices that must not need the tray.
+    void add_menu_shortcut(const std::string& window_id, const std::string& keys,
+                           const std::string& menu, const std::string& item_key);
 
   private:
     struct Loop {
@@ -58,6 +62,10 @@ class QtBackend : public QObject, public Backend {
     std::map<int, QTimer*> timers_;
     int next_timer_ = 1;
     std::map<const Window*, QPointer<WindowView>> views_;
+    struct MenuShortcut {
+        std::string window_id, keys, menu, item_key;
+    };
+    std::vector<MenuShortcut> menu_shortcuts_;
 };
 
 // Message boxes with the caption "信息：" and Qt's file dialogs.

@@ -25,6 +25,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTextCursor>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
@@ -162,6 +163,7 @@ void WindowView::detach() {
     }
     names_.clear();
     setAcceptDrops(false);
+    if (tray_wait_) tray_wait_->stop();
     if (tray_) {
         tray_->hide();
         QObject::disconnect(tray_, nullptr, this, nullptr);
@@ -621,7 +623,7 @@ void WindowView::sync_window(unsigned changes) {
             hide();
         }
     }
-    if (changes & (kWindowTray | kWindowIcon)) update_tray();
+    if (changes & (kWindowTray | kWindowIcon | kWindowTrayText)) update_tray();
 }
 
 void WindowView::update_tray() {
@@ -629,7 +631,22 @@ void WindowView::update_tray() {
         if (tray_) tray_->hide();
         return;
     }
-    if (!QtBackend::tray_available()) return;  // no notification area: nothing to show
+    if (!QtBackend::tray_available()) {
+        // No notification area yet: a panel started after the login gets the
+        // icon once it is there. One cheap question every two seconds.
+        if (!tray_wait_) {
+            tray_wait_ = new QTimer(this);
+            connect(tray_wait_, &QTimer::timeout, this, [this] {
+                if (!window_.tray_visible() || QtBackend::tray_available()) {
+                    tray_wait_->stop();
+                    update_tray();
+                }
+            });
+        }
+        if (!tray_wait_->isActive()) tray_wait_->start(2000);
+        return;
+    }
+    if (tray_wait_) tray_wait_->stop();
     if (!tray_) {
         tray_ = new QSystemTrayIcon(this);
         connect(tray_, &QSystemTrayIcon::activated, this,
@@ -651,7 +668,13 @@ void WindowView::update_tray() {
                             static_cast<uint>(bytes.size()));
     tray_->setIcon(pixmap.isNull() ? style()->standardIcon(QStyle::SP_DriveNetIcon)
                                    : QIcon(pixmap));
+    tray_->setToolTip(to_qt(window_.tray_tooltip()));
     tray_->show();
+    TrayMessage m = window_.tray_message();
+    if (m.serial != tray_message_shown_) {
+        tray_message_shown_ = m.serial;
+        tray_->showMessage(to_qt(m.title), to_qt(m.text));
+    }
 }
 
 void WindowView::closeEvent(QCloseEvent* event) {

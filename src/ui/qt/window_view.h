@@ -15,6 +15,7 @@
 #include "ui/program.h"
 
 class QSystemTrayIcon;
+class QTimer;
 
 namespace qorvel::ui::qt {
 
@@ -79,6 +80,8 @@ class WindowView : public QWidget {
     int syncing_ = 0;
     bool detached_ = false;
     QSystemTrayIcon* tray_ = nullptr;
+    QTimer* tray_wait_ = nullptr;  // asks for a notification area until one starts
+    int tray_message_shown_ = 0;   // serial of the last tray message shown
 };
 
 }  // namespace qorvel::ui::qt

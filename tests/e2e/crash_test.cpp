@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 // Whether a client started again after a kill carries on with the rows it had.
 // While it does not, the kill case stops after the first kill; with it, a
 // client that restored nothing fails the case.
-constexpr bool kQueuesSurviveRestart = false;
+constexpr bool kQueuesSurviveRestart = true;
 
 long long env_number(const char* name, long long fallback) {
     const char* v = std::getenv(name);

@@ -1262,6 +1262,15 @@ int shut_downs(Road& r) {
     return n;
 }
 
+// The shut-down comes after its countdown: lets it run out.
+void let_countdown_run(Road& r) {
+    auto open = [&] { return r.program_.find(windows::kShutDownWindow) != nullptr; };
+    ASSERT_TRUE(r.wait(open));
+    r.call([] {});  // its timer runs once the window thread has opened it
+    r.backend_.advance(std::chrono::seconds(kShutDownSeconds));
+    ASSERT_TRUE(r.wait([&] { return !open(); }));
+}
+
 // A member's download through a recording file host 3, slowed so that it is
 // paused mid-way: the partial file stays, and it continues from there.
 TEST_F(TransferRoads, APausedDownloadContinuesFromItsPartialFileAndEndsByteExact) {
@@ -1317,6 +1326,7 @@ TEST_F(TransferRoads, APausedDownloadContinuesFromItsPartialFileAndEndsByteExact
         asked_again += to - from;
     }
     EXPECT_LT(asked_again, size);
+    let_countdown_run(*r);
     EXPECT_EQ(shut_downs(*r), 1);
     for (const auto& e : fs::directory_iterator(save_))
         EXPECT_EQ(e.path().filename(), text_to_path(rows[big].name)) << "no partial file left";
@@ -1358,6 +1368,7 @@ TEST_F(TransferRoads, AFailedRowIsRetriedAndARunOfNothingNeitherShutsDownNorStay
     ASSERT_TRUE(queue_idle(*r));
     EXPECT_EQ(read_bytes(fs::path(folder) / text_to_path(rows[sample].name)),
               served(std::to_string(rows[sample].id), "", false));
+    let_countdown_run(*r);
     EXPECT_EQ(shut_downs(*r), 1);
 }
 

@@ -39,6 +39,8 @@ struct EngineSettings {
     // Tests only: called with the partial file's path after a download's last
     // byte, before its content is checked.
     std::function<void(const std::string& partial_path)> before_content_check;
+    // Tests only: called before each piece the content check reads back from the disk.
+    std::function<void()> on_read_back_piece;
 };
 
 // The file a download writes into until it is complete; the final name

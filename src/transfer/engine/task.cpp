@@ -418,6 +418,7 @@ Outcome Task::decide_outcome() {
     if (done) {
         o.result = Outcome::Result::success;
         o.verified = kind != TaskKind::http && upload_verified;
+        if (kind != TaskKind::http) o.upload = upload_check;
     } else if (stopping_) {
         o.result = Outcome::Result::stopped;
     } else {

@@ -110,6 +110,7 @@ class Task : public std::enable_shared_from_this<Task> {
     bool length_unknown = false;
     bool upload_complete = false;
     bool upload_verified = false;
+    Outcome::Upload upload_check = Outcome::Upload::none;
     std::string local_path;    // GBK; the name actually used
     std::string chosen_path;   // answer 2 to event 18
     std::string partial_path;  // GBK; the file written until the download is complete

@@ -11,7 +11,7 @@ namespace {
 
 // Pieces waiting for the hashing thread; a receiver faster than MD5 waits here
 // rather than holding the whole file in memory.
-constexpr std::size_t kMaxQueued = 32u << 20;
+constexpr std::size_t kMaxQueued = 8u << 20;
 
 }  // namespace
 

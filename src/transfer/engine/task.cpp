@@ -568,7 +568,6 @@ Task::Settled Task::settle_file(Outcome& outcome) {
     }
     // ... and, when the server gave its digest, of its content as it is on
     // the disk: that is what takes the name, whatever arrived on the wire.
-    if (expected.empty()) stream.abandon();
     if (!expected.empty()) {
         std::string actual = finished_md5(part, st, length);
         if (actual.empty() && stopping_) {
@@ -589,6 +588,7 @@ Task::Settled Task::settle_file(Outcome& outcome) {
         }
         outcome.content = Outcome::Content::verified;
     } else {
+        stream.abandon();
         outcome.content = Outcome::Content::no_digest;
     }
     outcome.length = length;

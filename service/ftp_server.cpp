@@ -257,8 +257,9 @@ class Connection {
         if (verb == "NOOP") return reply("200 OK"), true;
         if (verb == "SYST") return reply("215 UNIX Type: L8"), true;
         if (verb == "FEAT") {
-            send_all(fd_, "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n HASH " +
-                              hash_list() + "\r\n211 End\r\n");
+            send_all(fd_, "211-Features:\r\n SIZE\r\n REST STREAM\r\n PASV\r\n EPSV\r\n" +
+                              (limits_.no_hash ? std::string() : " HASH " + hash_list() + "\r\n") +
+                              "211 End\r\n");
             return true;
         }
         if (!logged_in_) {
@@ -310,7 +311,7 @@ class Connection {
         if (verb == "EPSV") return passive(true), true;
         if (verb == "PORT") return active(arg), true;
         if (verb == "STOR") return store(arg), true;
-        if (verb == "HASH") return hash(arg), true;
+        if (verb == "HASH" && !limits_.no_hash) return hash(arg), true;
         reply("502 Command not implemented");
         return true;
     }
@@ -321,6 +322,7 @@ class Connection {
     void options(const std::string& arg) {
         size_t sp = arg.find(' ');
         if (text_upper(arg.substr(0, sp)) != "HASH") return reply("200 OK");
+        if (limits_.no_hash) return reply("501 Unknown option");
         if (sp == std::string::npos)
             return reply(std::string("200 ") + (md5_selected_ ? "MD5" : "SHA-256"));
         std::string name = text_upper(arg.substr(sp + 1));
@@ -335,6 +337,7 @@ class Connection {
     // the one taken as it arrived while the file is unchanged, otherwise
     // read from the file now (a resumed upload).
     void hash(const std::string& arg) {
+        if (limits_.hash_fails) return reply("451 Hash unavailable");
         auto name = remote_name(arg);
         if (!name || incoming_.busy(address_, *name)) return reply("550 No such file");
         auto path = incoming_.waiting(address_, *name);

@@ -90,6 +90,10 @@ struct FtpLimits {
     // Test aid only: flips the first byte of every upload as it is stored, so
     // tests can see a client catch a server that kept other bytes.
     bool corrupt_stored = false;
+    // Test aid only: a server without the HASH extension (FEAT, OPTS HASH and HASH).
+    bool no_hash = false;
+    // Test aid only: HASH is offered but every HASH fails with a 451.
+    bool hash_fails = false;
 };
 
 class FtpServer {

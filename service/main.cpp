@@ -30,6 +30,8 @@ const char* kUsage =
     "  --no-throttle       no 1000 KB/s limit on file host 2\n"
     "  --throttle-rate B   file host 2's limit in bytes a second per connection\n"
     "  --test-ftp-corrupt-stored  test aid: flip the first byte of every FTP upload\n"
+    "  --test-ftp-no-hash  test aid: an FTP server without HASH\n"
+    "  --test-ftp-hash-fails  test aid: every HASH answers 451\n"
     "  --client-version V  version published in /ge.txt (default 147)\n"
     "  --update-url URL    update address published in /ge.txt\n"
     "  --ports-file FILE    write the bound ports here (web=, direct=, files2=, files3=, ftp=)\n"
@@ -121,6 +123,10 @@ int main(int argc, char** argv) {
             value(&options.ftp);
         } else if (arg == "--test-ftp-corrupt-stored") {
             options.ftp_limits.corrupt_stored = true;
+        } else if (arg == "--test-ftp-no-hash") {
+            options.ftp_limits.no_hash = true;
+        } else if (arg == "--test-ftp-hash-fails") {
+            options.ftp_limits.hash_fails = true;
         } else if (arg == "--no-throttle") {
             options.throttle = false;
         } else if (arg == "--client-version") {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "net/charset.h"
@@ -125,16 +126,44 @@ transfer::Registration post_registration(const std::string& url, const std::stri
                                         answered ? transfer::answer_status(head) : 0);
 }
 
+// The one way an upload becomes a "最近已完成" row: upload_refusal finds nothing
+// against it (the engine's success, the file as it began, its content verified
+// or a server without HASH), then the service registers it. False: the row failed.
+bool complete_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
+                     const engine::Outcome& outcome,
+                     const std::function<transfer::Registration()>& register_file,
+                     const std::string& remark) {
+    const transfer::FileStamp began = c.transfers().upload_stamp;
+    auto now = transfer::regular_file_stamp(path);
+    if (auto why = transfer::upload_refusal(outcome, now && *now == began)) {
+        fail_upload(c, w, id, *why);
+        return false;
+    }
+    auto reg = register_file();
+    if (!reg.created) {
+        fail_upload(c, w, id, GBK("上传失败，文件被使用中！"));
+        return false;
+    }
+    record_upload(c, w, id, path, began.size, reg.new_id, remark);
+    return true;
+}
+
 bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
-                        long long folder_id, std::int64_t size) {
+                        long long folder_id) {
     auto digest = transfer::file_md5_hex(text_to_path(path));
     if (!digest) return false;
     auto reg = post_registration(c.hosts().web_url(transfer::instant_upload_path(
                                      c.session().account_key(), folder_id, *digest)),
                                  path);
     if (!reg.created) return false;
-    w["标签49"].set_caption(GBK("状态：上传完成！文件为极速秒传！"));
-    record_upload(c, w, id, path, size, reg.new_id, GBK("极速秒传"));
+    // The service matched the digest of the file's bytes with content it holds:
+    // verified, and registered by that very answer.
+    engine::Outcome matched;
+    matched.result = engine::Outcome::Result::success;
+    matched.upload = engine::Outcome::Upload::verified;
+    if (complete_upload(
+            c, w, id, path, matched, [&] { return reg; }, GBK("极速秒传")))
+        w["标签49"].set_caption(GBK("状态：上传完成！文件为极速秒传！"));
     return true;
 }
 
@@ -212,7 +241,7 @@ void run_next_upload(Client& c) {
         std::int64_t size = stamp->size;
         (*w)["标签50"].set_caption(GBK("文件大小：") + std::to_string(size / 1024) + "KB");
         if (q.drop_cancelled(id)) continue;
-        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id, size)) {
+        if ((*w)["选择框1"].checked() && try_instant_upload(c, *w, id, e.path, e.folder_id)) {
             continue;
         }
         if (q.drop_cancelled(id)) continue;
@@ -277,34 +306,20 @@ void on_upload_ended(Client& c, TaskId id) {
     } else if (task) {
         const std::string& path = task->entry.path;
         c.transfers().last_upload_folder.set(transfer::folder_part_of(path));
-        if (outcome.result != engine::Outcome::Result::success) {
-            // A transfer that did not finish is never registered.
-            fail_upload(
-                c, *w, id,
-                outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message);
-        } else {
-            // All of it has arrived; only the registration is left, for the file
-            // as it was when the upload began.
-            const transfer::FileStamp began = c.transfers().upload_stamp;
-            auto now = transfer::regular_file_stamp(path);
+        if (outcome.result == engine::Outcome::Result::success) {
             (*w)["进度条"].set_position(100);
             (*w)["标签46"].set_caption(GBK("进度：100%"));
             whole = true;
-            if (!now || *now != began) {
-                fail_upload(c, *w, id, GBK("上传失败：") + engine::msg::file_changed());
-            } else if (auto reg =
-                           post_registration(c.hosts().web_url(transfer::register_upload_path(
-                                                 c.session().account_key(), task->entry.folder_id)),
-                                             path);
-                       !reg.created) {
-                fail_upload(c, *w, id, GBK("上传失败，文件被使用中！"));
-            } else {
-                (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));
-                record_upload(c, *w, id, path, began.size, reg.new_id, GBK("常规上传"));
-                // The engine failed any upload whose server digest differed.
-                if (outcome.verified)
-                    (*w)["日志编辑框"].append_text(GBK("服务器已核对文件内容：") + path + "\r\n");
-            }
+        }
+        auto register_file = [&] {
+            return post_registration(c.hosts().web_url(transfer::register_upload_path(
+                                         c.session().account_key(), task->entry.folder_id)),
+                                     path);
+        };
+        if (complete_upload(c, *w, id, path, outcome, register_file, GBK("常规上传"))) {
+            (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));
+            if (outcome.upload == engine::Outcome::Upload::verified)
+                (*w)["日志编辑框"].append_text(GBK("服务器已核对文件内容：") + path + "\r\n");
         }
     }
     if (!whole) {

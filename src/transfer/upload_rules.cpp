@@ -13,6 +13,7 @@
 #include "net/form.h"
 #include "net/text.h"
 #include "transfer/engine/local_file.h"
+#include "transfer/engine/messages.h"
 
 namespace qorvel::transfer {
 
@@ -46,6 +47,17 @@ std::string real_path_of(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(
         ::realpath(text_to_path(path).c_str(), nullptr), &std::free);
     return real ? path_to_text(std::filesystem::path(real.get())) : std::string();
+}
+
+std::optional<std::string> upload_refusal(const engine::Outcome& outcome, bool file_unchanged) {
+    using engine::Outcome;
+    if (outcome.result != Outcome::Result::success)
+        return outcome.message.empty() ? GBK("上传失败！") : GBK("上传失败：") + outcome.message;
+    if (!file_unchanged) return GBK("上传失败：") + engine::msg::file_changed();
+    if (outcome.upload != Outcome::Upload::verified &&
+        outcome.upload != Outcome::Upload::server_has_no_hash)
+        return GBK("上传失败：") + engine::msg::content_unchecked();
+    return std::nullopt;
 }
 
 std::optional<FileStamp> regular_file_stamp(const std::string& path) {

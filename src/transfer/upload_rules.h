@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "transfer/engine/engine.h"
+
 namespace qorvel::transfer {
 
 // Files of 1024 MB or more are not taken from the chooser or a drop.
@@ -33,6 +35,12 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> regular_file_stamp(const std::string& path);
+
+// Why a sent upload must not be registered, as its row's failure text (GBK),
+// checked in this order: the engine's success, the file unchanged since the
+// upload began, its content verified by the server's MD5 or a server without
+// HASH. Nothing: it may be registered.
+std::optional<std::string> upload_refusal(const engine::Outcome& outcome, bool file_unchanged);
 
 enum class DropAction { add_file, add_folder, skip, too_large, name_refused };
 // A dropped path: folders add their files, files pass the limit and the name rule.

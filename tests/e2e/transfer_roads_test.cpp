@@ -800,6 +800,39 @@ TEST_F(UploadRoads, AnUploadStoredWithOtherBytesFailsItsRowAndNothingIsRegistere
     EXPECT_EQ(files_listed(), listed_before);
 }
 
+// A server without HASH cannot check the content: the upload is listed as
+// before, without the note that it was checked. A server with HASH whose check
+// fails has not shown that it holds the file: the row fails, nothing registered.
+TEST_F(UploadRoads, AnUploadIsListedAfterAServerWithoutHashButNotAfterAFailedCheck) {
+    for (bool has_hash : {false, true}) {
+        SCOPED_TRACE(has_hash ? "HASH fails" : "no HASH");
+        test::ServiceInstanceOptions o = service_options();
+        // An address of this process's own, apart from the shared service's port 1678.
+        std::string shared = o.host;
+        o.host = "127." +
+                 std::to_string(128 + std::stoi(shared.substr(4, shared.find('.', 4) - 4))) +
+                 shared.substr(shared.find('.', 4));
+        o.extra_args = {has_hash ? "--test-ftp-hash-fails" : "--test-ftp-no-hash"};
+        test::ServiceInstance service(o);
+        ASSERT_TRUE(service.start()) << test::read_file(service.log_file());
+        auto r = signed_in("demo", "demo123", hosts_of(service));
+        fs::path local = r->home_.path() / "unchecked.bin";
+        write_bytes(local, unique_content(64 * 1024));
+        drop(*r, {local.string()});
+        ASSERT_TRUE(upload_idle(*r));
+        if (has_hash) {
+            EXPECT_EQ(column(*r, "超级列表框6", 3),
+                      std::vector<std::string>{GBK("失败：上传失败：服务器未能核对收到的内容")});
+            EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{});
+        } else {
+            EXPECT_EQ(column(*r, "超级列表框6", 0), std::vector<std::string>{});
+            EXPECT_EQ(column(*r, "超级列表框4", 0), std::vector<std::string>{local.string()});
+            EXPECT_EQ(column(*r, "超级列表框4", 3), std::vector<std::string>{GBK("常规上传")});
+        }
+        EXPECT_EQ(log_text(*r).find(GBK("服务器已核对文件内容")), std::string::npos);
+    }
+}
+
 // A FIFO in place of a file fails at once; clearing during a send takes the
 // running row away too, and its upload is never registered.
 TEST_F(UploadRoads, AFifoFailsPromptlyAndClearingDuringASendLeavesNoRowAndRegistersNothing) {

@@ -172,6 +172,32 @@ TEST(UploadAdding, WhatWasLeftOutIsSaid) {
     EXPECT_EQ(completed_size_text(1536), "1.5KB");
 }
 
+TEST(UploadEnd, OnlyASuccessOfTheUnchangedFileWithItsContentVerifiedOrNoHashMayBeRegistered) {
+    using engine::Outcome;
+    auto outcome = [](Outcome::Result r, Outcome::Upload u, const std::string& why = {}) {
+        Outcome o;
+        o.result = r;
+        o.upload = u;
+        o.message = why;
+        return o;
+    };
+    const auto ok = Outcome::Result::success;
+    EXPECT_EQ(upload_refusal(outcome(ok, Outcome::Upload::verified), true), std::nullopt);
+    EXPECT_EQ(upload_refusal(outcome(ok, Outcome::Upload::server_has_no_hash), true), std::nullopt);
+    // A success the server could not check is no finished upload.
+    EXPECT_EQ(upload_refusal(outcome(ok, Outcome::Upload::none), true),
+              GBK("上传失败：服务器未能核对收到的内容"));
+    // The file changed since it began, whatever the server said.
+    EXPECT_EQ(upload_refusal(outcome(ok, Outcome::Upload::verified), false),
+              GBK("上传失败：文件在上传中被改动"));
+    // An engine failure stands first, with its reason when it gave one.
+    for (auto r : {Outcome::Result::failed, Outcome::Result::stopped, Outcome::Result::none}) {
+        EXPECT_EQ(upload_refusal(outcome(r, Outcome::Upload::verified, GBK("上传出现异常")), true),
+                  GBK("上传失败：上传出现异常"));
+        EXPECT_EQ(upload_refusal(outcome(r, Outcome::Upload::verified), false), GBK("上传失败！"));
+    }
+}
+
 TEST(UploadNaming, RemoteNameAddressAndRegistrationAnswers) {
     EXPECT_EQ(remote_name_for("/home/u/a b.txt"), "a b.txt.qrvllswj");
     EXPECT_EQ(ftp_upload_url("127.0.0.9", remote_name_for("/x/r.zip")),

@@ -20,6 +20,10 @@ struct Outcome {
     std::string local_path;  // GBK; where a finished download was put
     // An upload whose server gave the MD5 of what it stored, equal to the local file's.
     bool verified = false;
+    // A finished upload: its content verified by the server's MD5, or a server
+    // without HASH refused the check (none: unchecked, or not a finished upload).
+    enum class Upload { none, verified, server_has_no_hash };
+    Upload upload = Upload::none;
     // A finished download: its file's length, and whether its content was
     // compared with the server's digest (none: not a finished download).
     enum class Content { none, no_digest, verified };
@@ -39,6 +43,8 @@ struct EngineSettings {
     // Tests only: called with the partial file's path after a download's last
     // byte, before its content is checked.
     std::function<void(const std::string& partial_path)> before_content_check;
+    // Tests only: called before each piece the content check reads back from the disk.
+    std::function<void()> on_read_back_piece;
 };
 
 // The file a download writes into until it is complete; the final name

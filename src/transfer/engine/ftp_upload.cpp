@@ -340,6 +340,9 @@ class FtpSender {
             std::lock_guard lock(t_->mutex_);
             t_->upload_complete = true;
             t_->upload_verified = check == HashCheck::matched;
+            t_->upload_check = check == HashCheck::matched ? Outcome::Upload::verified
+                               : no_hash_                  ? Outcome::Upload::server_has_no_hash
+                                                           : Outcome::Upload::none;
         }
         ask("QUIT");
         return Step::done;
@@ -351,9 +354,13 @@ class FtpSender {
         if (hasher_.joinable()) hasher_.join();
         if (local_md5_.empty()) return HashCheck::unchecked;
         int code = ask("OPTS HASH MD5");
+        // A permanent refusal: the server has no HASH, not just a failed check.
+        no_hash_ = code >= 500 && code <= 504;
         if (code != 200) return HashCheck::unchecked;
         std::string text;
         code = ask("HASH " + remote_name_, &text);
+        // Not the extension's answer: a server that takes any command, or knows no HASH.
+        no_hash_ = (code >= 200 && code < 300 && code != 213) || (code >= 500 && code <= 504);
         return judge_hash_reply(code, text, file_size_, local_md5_);
     }
 
@@ -374,6 +381,7 @@ class FtpSender {
     std::thread hasher_;
     std::atomic<bool> stop_hashing_{false};
     std::string local_md5_;  // written by hasher_, read after it is joined
+    bool no_hash_ = false;   // OPTS HASH was refused for good
 };
 
 }  // namespace

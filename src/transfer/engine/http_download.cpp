@@ -248,6 +248,8 @@ class HttpConnection {
         mine.reserved = 0;
         mine.owner = c_->id;
         t_->rewind_bytes(dropped);
+        // The pieces start again from 0 after others: the file is read back.
+        t_->stream.abandon();
         t_->total_length = length;
         t_->length_unknown = length < 0;
         t_->ranges_ok = false;
@@ -265,6 +267,8 @@ class HttpConnection {
     // The first connection creates the file and the segment table.
     Step take_part(const HttpHead& h, std::int64_t length) {
         if (!create_file(length)) return Step::fatal;
+        // Only a digest to compare with is worth the hashing.
+        if (!h.md5.empty()) t_->stream.begin();
         int extra = 0;
         {
             std::lock_guard lock(t_->mutex_);
@@ -390,6 +394,7 @@ class HttpConnection {
             if (t_->generation != generation_) return Stored::dropped;
         }
         if (!t_->file.write_at(pos, bytes, size)) return Stored::failed;
+        t_->stream.feed(pos, bytes, size);
         auto got = static_cast<std::int64_t>(size);
         {
             std::lock_guard lock(t_->mutex_);

@@ -117,13 +117,32 @@ std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>&
     return hex_text(md5_of(fd, length, stop));
 }
 
-std::string file_md5(const std::filesystem::path& path) {
+std::string file_md5(const std::filesystem::path& path, const std::function<bool()>& stop) {
     int fd = open_regular_file(path);
     if (fd < 0) return {};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::string raw = md5_of(fd, -1, {});
+    std::string raw = md5_of(fd, -1, stop);
     ::close(fd);
     return raw;
+}
+
+FileIdentity identity_of(const struct stat& st) {
+    FileIdentity id;
+    id.known = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.changed = st.st_ctim;
+    id.modified = st.st_mtim;
+    return id;
+}
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+    auto same_time = [](const timespec& x, const timespec& y) {
+        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+    };
+    return a.known && b.known && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           same_time(a.changed, b.changed) && same_time(a.modified, b.modified);
 }
 
 LocalFile::Created LocalFile::create_new(const std::filesystem::path& path, std::int64_t length) {
@@ -207,6 +226,10 @@ void LocalFile::close() {
                 // The bytes are all there; only the tail of zeros remains.
             }
         }
+        // Queried here, the change time is refined on the next change
+        // (multigrain time stamps), so any later write shows.
+        struct stat st {};
+        closed_ = ::fstat(fd_, &st) == 0 ? identity_of(st) : FileIdentity{};
         ::close(fd_);
     }
     fd_ = -1;

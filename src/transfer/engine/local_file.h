@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace qorvel::engine {
 
 // Why a local file operation failed, in the user's words (GBK), by errno:
@@ -27,11 +29,24 @@ int open_regular_file(const std::filesystem::path& path);
 std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>& stop);
 
 // The MD5 of a regular file (16 bytes), read in pieces; empty when it cannot
-// be read to its end.
-std::string file_md5(const std::filesystem::path& path);
+// be read to its end or stop() turns true on the way.
+std::string file_md5(const std::filesystem::path& path, const std::function<bool()>& stop = {});
 
 // Bytes as lower-case hex digits, two per byte.
 std::string hex_text(const std::string& bytes);
+
+// What a file was when its last byte had been written: a later change of
+// content, length or place shows in one of these.
+struct FileIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec changed{};
+    timespec modified{};
+};
+FileIdentity identity_of(const struct stat& st);
+bool same_identity(const FileIdentity& a, const FileIdentity& b);
 
 class LocalFile {
   public:
@@ -60,6 +75,10 @@ class LocalFile {
     // errno of the last failed create_new.
     int error() const { return error_; }
 
+    // The file as close() left it, after its last write; unknown when the
+    // descriptor could not be read.
+    const FileIdentity& closed_identity() const { return closed_; }
+
     std::int64_t length() const { return sized_; }
     bool is_open() const { return fd_ >= 0; }
     void close();
@@ -69,6 +88,7 @@ class LocalFile {
     std::int64_t sized_ = 0;  // writes must stay below this
     std::int64_t final_ = -1;
     int error_ = 0;
+    FileIdentity closed_;
 };
 
 }  // namespace qorvel::engine

@@ -54,6 +54,7 @@ inline const std::string& cannot_write() { return GBK("无法写入 %s：%s"); }
 inline const std::string& size_mismatch() { return GBK("文件长度与服务器所给的不符"); }
 inline const std::string& content_differs() { return GBK("服务器收到的内容与本地文件不符"); }
 inline const std::string& content_verified() { return GBK("服务器收到的内容与本地文件一致"); }
+inline const std::string& content_unchecked() { return GBK("服务器未能核对收到的内容"); }
 inline const std::string& content_mismatch() { return GBK("文件内容与服务器的校验值不符"); }
 inline const std::string& content_retry() { return GBK("文件内容与服务器的校验值不符, 从头开始下载"); }
 

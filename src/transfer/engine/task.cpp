@@ -432,6 +432,7 @@ Outcome Task::decide_outcome() {
     if (done) {
         o.result = Outcome::Result::success;
         o.verified = kind != TaskKind::http && upload_verified;
+        if (kind != TaskKind::http) o.upload = upload_check;
     } else if (stopping_) {
         o.result = Outcome::Result::stopped;
     } else {
@@ -553,6 +554,7 @@ Task::Settled Task::settle_file(Outcome& outcome) {
     }
     auto part = text_to_path(partial);
     if (outcome.result != Outcome::Result::success) {
+        stream.abandon();
         if (outcome.result == Outcome::Result::stopped && keep_partial_ && resumable)
             return Settled::done;
         ::unlink(part.c_str());
@@ -563,6 +565,7 @@ Task::Settled Task::settle_file(Outcome& outcome) {
         if (param.message_callback) param.message_callback(text, level);
     };
     auto fail = [&](const std::string& why) {
+        stream.abandon();
         ::unlink(part.c_str());
         outcome.result = Outcome::Result::failed;
         outcome.message = why;
@@ -577,10 +580,17 @@ Task::Settled Task::settle_file(Outcome& outcome) {
         fail(msg::size_mismatch());
         return Settled::done;
     }
-    // ... and, when the server gave its digest, of its content, read back from
+    // ... and, when the server gave its digest, of its content as it is on
     // the disk: that is what takes the name, whatever arrived on the wire.
     if (!expected.empty()) {
-        if (file_md5(part) != expected) {
+        std::string actual = finished_md5(part, st, length);
+        if (actual.empty() && stopping_) {
+            // Stopped while reading back: kept for a resume, as any stop.
+            outcome.result = Outcome::Result::stopped;
+            if (!(keep_partial_ && resumable)) ::unlink(part.c_str());
+            return Settled::done;
+        }
+        if (actual != expected) {
             if (content_retried_ || stopping_) {
                 fail(msg::content_mismatch());
                 return Settled::done;
@@ -592,6 +602,7 @@ Task::Settled Task::settle_file(Outcome& outcome) {
         }
         outcome.content = Outcome::Content::verified;
     } else {
+        stream.abandon();
         outcome.content = Outcome::Content::no_digest;
     }
     outcome.length = length;
@@ -630,6 +641,21 @@ Task::Settled Task::settle_file(Outcome& outcome) {
     std::lock_guard lock(mutex_);
     local_path = placed;
     return Settled::done;
+}
+
+std::string Task::finished_md5(const std::filesystem::path& part, const struct stat& st,
+                               std::int64_t length) {
+    // Taken while writing: it stands for the disk when the file is still what
+    // the last write left (same inode, size and change time, the latter
+    // queried then and so refined by any later change).
+    std::string streamed = stream.finish(length);
+    if (!streamed.empty() && same_identity(file.closed_identity(), identity_of(st)))
+        return streamed;
+    auto piece_hook = engine_settings().on_read_back_piece;
+    return file_md5(part, [&] {
+        if (piece_hook) piece_hook();
+        return stopping_.load();
+    });
 }
 
 std::string Task::save_resume() {

@@ -18,6 +18,7 @@
 #include "transfer/engine/engine.h"
 #include "transfer/engine/local_file.h"
 #include "transfer/engine/socket_io.h"
+#include "transfer/engine/stream_digest.h"
 #include "transfer/engine/task_param.h"
 
 namespace qorvel::engine {
@@ -115,6 +116,7 @@ class Task : public std::enable_shared_from_this<Task> {
     bool length_unknown = false;
     bool upload_complete = false;
     bool upload_verified = false;
+    Outcome::Upload upload_check = Outcome::Upload::none;
     std::string local_path;    // GBK; the name actually used
     std::string chosen_path;   // answer 2 to event 18
     std::string partial_path;  // GBK; the file written until the download is complete
@@ -128,6 +130,8 @@ class Task : public std::enable_shared_from_this<Task> {
     // Counts restarts from offset 0: a piece claimed before one is not written.
     int generation = 0;
     LocalFile file;
+    // The MD5 of a new file's pieces while they are written in order from 0.
+    StreamDigest stream;
     // Held shared while a piece is written, alone while the parts are reset.
     std::shared_mutex write_gate;
     int take_pending_extra() {
@@ -178,6 +182,10 @@ class Task : public std::enable_shared_from_this<Task> {
     // content does not match the server's digest is removed; the first time,
     // the download starts over.
     Settled settle_file(Outcome& outcome);
+    // The finished file's MD5: the one taken while writing when the file is
+    // as the last write left it, otherwise read back (empty on a stop).
+    std::string finished_md5(const std::filesystem::path& part, const struct stat& st,
+                             std::int64_t length);
     // Forgets every part and queues the first connections again.
     void start_over();
     void control_loop();

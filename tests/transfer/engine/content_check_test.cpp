@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "net/charset.h"
 #include "net/web.h"
 #include "support/engine_recorder.h"
@@ -189,6 +191,105 @@ TEST_F(ContentCheck, AResumedDownloadIsCheckedAgainstTheDigestOfItsPartialAnswer
         EXPECT_EQ(o.result, Result::failed) << rec.log();
         EXPECT_EQ(o.message, msg::content_mismatch()) << gbk_to_utf8(o.message);
         expect_nothing_left();
+    }
+}
+
+// Counts the pieces the content check reads back from the disk.
+std::shared_ptr<std::atomic<int>> count_read_back(std::function<void(int)> also = {}) {
+    auto pieces = std::make_shared<std::atomic<int>>(0);
+    EngineSettings s = engine_settings();
+    s.on_read_back_piece = [pieces, also] {
+        int n = ++*pieces;
+        if (also) also(n);
+    };
+    set_engine_settings(s);
+    return pieces;
+}
+
+void before_check(std::function<void(const std::string&)> change) {
+    EngineSettings s = engine_settings();
+    s.before_content_check = std::move(change);
+    set_engine_settings(s);
+}
+
+TEST_F(ContentCheck, BytesInOrderAreCheckedAsTheyComeAndTheFileIsReadBackOnlyWhenTouched) {
+    struct Case {
+        const char* what;
+        int connections;
+        std::function<void(const std::string&)> change;  // after the last byte
+        bool read_back;
+    };
+    const Case cases[] = {
+        {"one connection, untouched", 1, {}, false},
+        {"several connections", 4, {}, true},
+        // Neither length nor content changes, only the inode's change time.
+        {"mode set again", 1, [](const std::string& p) { ::chmod(text_to_path(p).c_str(), 0644); },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto pieces = count_read_back();
+        before_check(c.change);
+        test::EngineRecorder rec;
+        Outcome o = download(rec, c.connections);
+        ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec.log();
+        EXPECT_EQ(o.content, Outcome::Content::verified);
+        EXPECT_EQ(pieces->load() > 0, c.read_back) << pieces->load();
+        EXPECT_TRUE(test::read_file(dir_->path() / "big.bin") == big_);
+        fs::remove(dir_->path() / "big.bin");
+    }
+    // One connection, a byte changed in place after the last one arrived: the
+    // digest taken on the way no longer stands for the file, which is read back.
+    auto pieces = count_read_back();
+    before_check([](const std::string& p) {
+        std::string bytes = test::read_file(text_to_path(p));
+        bytes[7] ^= 0x01;
+        test::write_file(text_to_path(p), bytes);
+    });
+    test::EngineRecorder rec;
+    Outcome o = download(rec, 1);
+    EXPECT_EQ(o.result, Result::failed) << rec.log();
+    EXPECT_EQ(o.message, msg::content_mismatch()) << gbk_to_utf8(o.message);
+    EXPECT_GT(pieces->load(), 0);
+    expect_nothing_left();
+}
+
+TEST_F(ContentCheck, AStopDuringTheReadBackTakesEffectBeforeTheRestIsRead) {
+    // The file is read back (touched after its last byte); the stop comes with the first piece.
+    for (bool save : {false, true}) {
+        SCOPED_TRACE(save ? "stop and save" : "stop");
+        Download d;
+        std::string record;
+        auto pieces = count_read_back([&d, &record, save](int n) {
+            if (n != 1) return;
+            if (save)
+                d.stop_and_save(record);
+            else
+                d.stop();
+        });
+        before_check([](const std::string& p) { ::chmod(text_to_path(p).c_str(), 0644); });
+        TaskParam p;
+        p.url = "http://" + proxy_.address() + kBigFile;
+        p.local_path = path_to_text(dir_->path() / "big.bin");
+        p.receive_chunk = 256 << 10;
+        ASSERT_TRUE(d.start(p));
+        ASSERT_TRUE(d.wait_idle(60000));
+        EXPECT_EQ(d.outcome().result, Result::stopped) << gbk_to_utf8(d.outcome().message);
+        // 4 MiB in 1 MiB pieces: the whole file would be 5 reads.
+        EXPECT_LE(pieces->load(), 2);
+        EXPECT_FALSE(fs::exists(dir_->path() / "big.bin"));
+        if (!save) {
+            expect_nothing_left();
+            continue;
+        }
+        // What was kept is whole: the resumed task only checks it.
+        ASSERT_FALSE(record.empty());
+        set_engine_settings(EngineSettings{});
+        test::EngineRecorder rec;
+        Outcome o = download(rec, 1, record);
+        ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec.log();
+        EXPECT_EQ(o.content, Outcome::Content::verified);
+        EXPECT_TRUE(test::read_file(dir_->path() / "big.bin") == big_);
     }
 }
 

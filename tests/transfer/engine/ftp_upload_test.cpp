@@ -114,6 +114,7 @@ TEST_F(FtpUploadTest, PassiveUploadIsByteExactWithChunkEvents) {
     // pure-ftpd has no HASH: the upload stands unchecked, as before servers were asked.
     EXPECT_TRUE(rec_.said("OPTS HASH MD5", 1));
     EXPECT_FALSE(o.verified);
+    EXPECT_EQ(o.upload, Outcome::Upload::server_has_no_hash);
     EXPECT_TRUE(rec_.said(utf8_to_gbk("登录成功")));
     EXPECT_TRUE(rec_.said(utf8_to_gbk("开始发送数据")));
 }

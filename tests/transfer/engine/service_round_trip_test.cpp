@@ -65,6 +65,7 @@ TEST(ServiceRoundTrip, UploadRegisterAndDownloadAreByteExact) {
     EXPECT_TRUE(up_rec.said("TYPE A")) << up_rec.log();
     // The server's MD5 of what it stored was asked for and matched.
     EXPECT_TRUE(upload.outcome().verified) << up_rec.log();
+    EXPECT_EQ(upload.outcome().upload, Outcome::Upload::verified);
     EXPECT_TRUE(up_rec.said("HASH " + name + ".qrvllswj", 1)) << up_rec.log();
     int local = ::open((dir.path() / "local.bin").c_str(), O_RDONLY | O_CLOEXEC);
     std::string md5 =

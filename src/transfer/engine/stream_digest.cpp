@@ -1,0 +1,115 @@
+#include "transfer/engine/stream_digest.h"
+
+#include <cstring>
+#include <memory>
+
+#include <openssl/evp.h>
+
+namespace qorvel::engine {
+
+namespace {
+
+// Pieces waiting for the hashing thread; a receiver faster than MD5 waits here
+// rather than holding the whole file in memory.
+constexpr std::size_t kMaxQueued = 8u << 20;
+
+}  // namespace
+
+void StreamDigest::begin() {
+    std::unique_lock lock(mutex_);
+    stop_thread(lock);
+    queue_.clear();
+    queued_ = 0;
+    next_ = 0;
+    result_.clear();
+    closing_ = false;
+    active_ = true;
+    try {
+        thread_ = std::thread([this] { hash_loop(); });
+    } catch (const std::system_error&) {
+        active_ = false;
+    }
+}
+
+void StreamDigest::feed(std::int64_t pos, const char* bytes, std::size_t size) {
+    std::unique_lock lock(mutex_);
+    if (!active_ || closing_ || size == 0) return;
+    if (pos != next_) {
+        active_ = false;
+        changed_.notify_all();
+        return;
+    }
+    changed_.wait(lock, [&] { return queued_ < kMaxQueued || !active_; });
+    if (!active_) return;
+    std::vector<char> piece;
+    if (!spare_.empty()) {
+        piece = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    piece.assign(bytes, bytes + size);
+    queue_.push_back(std::move(piece));
+    queued_ += size;
+    next_ += static_cast<std::int64_t>(size);
+    changed_.notify_all();
+}
+
+void StreamDigest::abandon() {
+    std::unique_lock lock(mutex_);
+    active_ = false;
+    stop_thread(lock);
+}
+
+std::string StreamDigest::finish(std::int64_t length) {
+    std::unique_lock lock(mutex_);
+    bool whole = active_ && next_ == length;
+    if (!whole) active_ = false;
+    stop_thread(lock);
+    std::string md = whole && active_ ? result_ : std::string();
+    active_ = false;
+    return md;
+}
+
+// Called with the lock held; the thread hashes what is queued unless given up.
+void StreamDigest::stop_thread(std::unique_lock<std::mutex>& lock) {
+    closing_ = true;
+    changed_.notify_all();
+    if (thread_.joinable()) {
+        lock.unlock();
+        thread_.join();
+        lock.lock();
+    }
+    spare_.clear();
+}
+
+void StreamDigest::hash_loop() {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return !queue_.empty() || closing_ || !active_; });
+        if (!active_ || !ok) break;
+        if (queue_.empty()) {
+            if (closing_) break;
+            continue;
+        }
+        std::vector<char> piece = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        ok = EVP_DigestUpdate(ctx.get(), piece.data(), piece.size()) == 1;
+        lock.lock();
+        queued_ -= piece.size();
+        if (spare_.size() < 8) spare_.push_back(std::move(piece));
+        changed_.notify_all();
+    }
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (ok && active_ && EVP_DigestFinal_ex(ctx.get(), md, &len) == 1)
+        result_.assign(reinterpret_cast<const char*>(md), len);
+    else
+        active_ = false;
+    queue_.clear();
+    queued_ = 0;
+    changed_.notify_all();
+}
+
+}  // namespace qorvel::engine

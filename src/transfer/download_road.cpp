@@ -211,6 +211,15 @@ TaskId selected_download(ui::Window& w) {
     return sel < 0 || sel >= queue.row_count() ? 0 : queue.row_value(sel);
 }
 
+// A partial file the journal named before it was created is ours: a regular
+// file (never through a link) that nothing can resume is removed.
+void remove_own_partial(const std::string& partial) {
+    if (partial.empty()) return;
+    struct stat st {};
+    auto path = text_to_path(partial);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+}
+
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
 void run_next_download(Client& c) {
     auto w = c.main_window();
@@ -288,8 +297,15 @@ void run_next_download(Client& c) {
             return engine::kExistsCallerRenamed;
         };
         (*w)["超级列表框2"].set_cell_of(id, 2, "0%");
-        // A record whose partial file is gone or changed starts the file afresh.
+        p.partial_chosen = [&c, id](const std::string& partial) {
+            if (auto journal = c.transfers().journal())
+                journal->set_partial(transfer::JournalList::downloads, id, partial);
+        };
+        // A record whose partial file is gone or changed starts the file afresh;
+        // a partial file of ours that cannot be resumed goes first, so it is
+        // never left behind beside the new one.
         bool started = object && resuming && object->start(p, record);
+        if (object && !started) remove_own_partial(step.task->saved_partial);
         if (!object || (!started && !object->start(p))) {
             fail_download(c, *w, id, GBK("无法启动下载任务"));
             continue;

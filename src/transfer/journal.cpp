@@ -54,7 +54,8 @@ constexpr const char* kSchema =
     " name BLOB, size_text BLOB, file_id BLOB, folder BLOB, folder_id INTEGER,"
     " local_path BLOB, policy INTEGER, failure BLOB, remark BLOB,"
     " record BLOB NOT NULL DEFAULT x'', offset INTEGER NOT NULL DEFAULT 0,"
-    " remote BLOB NOT NULL DEFAULT x'', PRIMARY KEY (list, id)) WITHOUT ROWID;"
+    " remote BLOB NOT NULL DEFAULT x'', partial BLOB NOT NULL DEFAULT x'',"
+    " PRIMARY KEY (list, id)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS done ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT, list INTEGER NOT NULL,"
     " name BLOB, size_text BLOB, file_id BLOB, folder BLOB, folder_id INTEGER,"
@@ -137,6 +138,9 @@ std::unique_ptr<Journal> Journal::open(const fs::path& file, std::string* why) {
     if (!j->exec("PRAGMA journal_mode=WAL") || !j->exec("PRAGMA synchronous=FULL") ||
         !j->exec(kSchema))
         return refuse(sqlite3_errmsg(db));
+    // Journals written before partial names were kept get the column (an error
+    // here means it is there already).
+    j->exec("ALTER TABLE queue ADD COLUMN partial BLOB NOT NULL DEFAULT x''");
     return j;
 }
 
@@ -231,6 +235,17 @@ bool Journal::set_record(JournalList list, long long id, const std::string& reco
     return true;
 }
 
+bool Journal::set_partial(JournalList list, long long id, const std::string& partial) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_, "UPDATE queue SET partial = ?3 WHERE list = ?1 AND id = ?2 AND partial <> ?3");
+    st.bind(1, static_cast<long long>(list));
+    st.bind(2, id);
+    st.bind(3, partial);
+    if (!st.run()) return false;
+    if (sqlite3_changes(db_) > 0) ++commits_;
+    return true;
+}
+
 bool Journal::set_offset(JournalList list, long long id, std::int64_t offset,
                          const std::string& remote) {
     std::lock_guard lock(mutex_);
@@ -272,7 +287,8 @@ std::vector<JournalRow> Journal::load(JournalList list) const {
     if (is_queue(list)) {
         Stmt st(db_,
                 "SELECT id, state, name, size_text, file_id, folder, folder_id, local_path, policy,"
-                " failure, remark, record, offset, remote FROM queue WHERE list = ?1 ORDER BY id");
+                " failure, remark, record, offset, remote, partial FROM queue WHERE list = ?1"
+                " ORDER BY id");
         st.bind(1, static_cast<long long>(list));
         while (st.step_row()) {
             JournalRow r;
@@ -294,6 +310,7 @@ std::vector<JournalRow> Journal::load(JournalList list) const {
             r.record = st.bytes(11);
             r.offset = st.num(12);
             r.remote = st.bytes(13);
+            r.partial = st.bytes(14);
             rows.push_back(std::move(r));
         }
     } else {

@@ -40,6 +40,7 @@ struct JournalRow {
     std::string record;       // download: the engine's resume record of the last checkpoint
     std::int64_t offset = 0;  // upload: bytes the server has confirmed
     std::string remote;       // upload: the remote name the bytes went to
+    std::string partial;      // download: the partial file the engine was about to create
     bool operator==(const JournalRow&) const = default;
 };
 
@@ -73,6 +74,9 @@ class Journal {
     // Progress of a running row; writes only when the row is there and the value differs.
     bool set_record(JournalList list, long long id, const std::string& record);
     bool set_offset(JournalList list, long long id, std::int64_t offset, const std::string& remote);
+    // Written before the engine creates the file, so a partial file the journal
+    // names is ours even when the program ended before its first checkpoint.
+    bool set_partial(JournalList list, long long id, const std::string& partial);
     bool set_setting(const std::string& key, const std::string& value);
     std::optional<std::string> setting(const std::string& key) const;
 

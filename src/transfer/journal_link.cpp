@@ -113,6 +113,7 @@ RestoredLists restore_queues(Transfers& t, const Journal& journal) {
         task.failure = r.failure;
         task.local_path = r.local_path;
         task.saved_record = r.record;
+        task.saved_partial = r.partial;
         out.download_was_running |= r.state == JournalState::running;
         t.downloads.restore(std::move(task));
     }

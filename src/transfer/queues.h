@@ -57,6 +57,7 @@ struct QueuedTask {
     // upload's bytes the server had (the next start goes on from there).
     std::string saved_record;
     std::int64_t saved_offset = 0;
+    std::string saved_partial;  // a download's partial file, named before it was created
     // Stopped on purpose while running (pause, quit): whoever stopped it settles the row.
     bool stopping = false;
 };

@@ -316,6 +316,9 @@ class HttpConnection {
             if (::lstat(text_to_path(name).c_str(), &st) == 0) return LocalFile::Created::exists;
             for (int n = 0; n < kPartialNames; ++n) {
                 std::string partial = partial_candidate(name, n);
+                struct stat held {};
+                if (::lstat(text_to_path(partial).c_str(), &held) == 0) continue;
+                if (t_->param.partial_chosen) t_->param.partial_chosen(partial);
                 auto r = t_->file.create_new(text_to_path(partial), length);
                 if (r == LocalFile::Created::exists) continue;
                 if (r == LocalFile::Created::ok) {

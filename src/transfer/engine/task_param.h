@@ -59,6 +59,9 @@ struct TaskParam {
     int send_chunk = 1024;
     MessageCallback message_callback;
     EventCallback event_callback;
+    // Downloads: told a partial file's name just before the engine creates it,
+    // so the caller can record it as its own first.
+    std::function<void(const std::string& partial_path)> partial_chosen;
     // Fields 16, 19 and 20 of the record are further request settings that
     // the program leaves empty; they keep their place so records stay whole.
     std::string param_16;

@@ -4,6 +4,7 @@
 
 #include "net/charset.h"
 #include "platform/ini_file.h"
+#include "transfer/roads.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {
@@ -13,6 +14,7 @@ namespace {
 using transfer::QueueKind;
 
 constexpr const char* kOpenFolder = "open-folder";
+constexpr const char* kRetryFailed = "retry-failed";
 
 // The share of the run done, or -1 when the queue has no run.
 template <class Queue, class Bytes>
@@ -42,15 +44,27 @@ void tell_desktop(Client& c, const transfer::NoticeText& notice) {
     if (!c.notifier) return tray();
     DesktopNotice n{gbk_to_utf8(notice.summary), gbk_to_utf8(notice.body), {}};
     if (!notice.folder.empty()) n.actions.push_back({kOpenFolder, gbk_to_utf8(GBK("打开文件夹"))});
+    if (notice.retry_failed)
+        n.actions.push_back({kRetryFailed, gbk_to_utf8(GBK("重试失败的任务"))});
     std::string folder = notice.folder;
+    auto retry = notice.retry_failed;
     c.notifier->notify(
         std::move(n),
         [tray](bool delivered) {
             if (!delivered) tray();
         },
-        [&c, folder](const std::string& key) {
-            if (key != kOpenFolder) return;
-            c.program().post([&c, folder] { c.shell().open_file(folder); });
+        [&c, folder, retry](const std::string& key) {
+            if (key == kOpenFolder && !folder.empty()) {
+                c.program().post([&c, folder] { c.shell().open_file(folder); });
+            } else if (key == kRetryFailed && retry) {
+                // The rows and their list belong to the window thread.
+                c.program().post([&c, kind = *retry] {
+                    if (kind == QueueKind::download)
+                        retry_failed_downloads(c);
+                    else
+                        retry_failed_uploads(c);
+                });
+            }
         });
 }
 

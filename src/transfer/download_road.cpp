@@ -502,6 +502,25 @@ void retry_download_task(Client& c) {
     start_downloads(c);
 }
 
+void pause_or_resume_download_task(Client& c) {
+    auto w = c.main_window();
+    auto task = c.transfers().downloads.find(selected_download(*w));
+    if (!task) return;
+    if (task->state == transfer::RowState::paused)
+        resume_download_task(c);
+    else
+        pause_download_task(c);
+}
+
+void retry_failed_downloads(Client& c) {
+    auto w = c.main_window();
+    if (!w) return;
+    auto ids = c.transfers().downloads.retry_failed();
+    if (ids.empty()) return;
+    for (TaskId id : ids) show_waiting(*w, id);
+    start_downloads(c);
+}
+
 bool stop_download_for_exit(Client& c) {
     auto w = c.main_window();
     if (!w) return true;

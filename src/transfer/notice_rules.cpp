@@ -19,7 +19,10 @@ std::optional<NoticeText> run_end_notice(QueueKind kind, const RunTally& tally) 
     NoticeText n;
     n.summary = noun(kind) + (tally.failed > 0 ? GBK("结束") : GBK("完成"));
     n.body = GBK("已完成 ") + std::to_string(std::max(tally.done, 0)) + GBK(" 个") + noun(kind);
-    if (tally.failed > 0) n.body += GBK("，") + std::to_string(tally.failed) + GBK(" 个失败");
+    if (tally.failed > 0) {
+        n.body += GBK("，") + std::to_string(tally.failed) + GBK(" 个失败");
+        n.retry_failed = kind;
+    }
     if (kind == QueueKind::download && tally.done > 0) n.folder = tally.folder;
     return n;
 }

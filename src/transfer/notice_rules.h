@@ -16,6 +16,8 @@ struct NoticeText {
     std::string summary;
     std::string body;
     std::string folder;  // where the run's last file went (downloads), else empty
+    // The queue whose failed rows the notice offers to retry (a run that had failures).
+    std::optional<QueueKind> retry_failed;
 };
 
 // What one run of a queue has done so far.
@@ -26,8 +28,8 @@ struct RunTally {
     std::string folder;         // folder of the last finished download
 };
 
-// The notice at a run's end ("已完成 998 个下载，2 个失败"); none for a run that
-// finished nothing and failed nothing.
+// The notice at a run's end ("已完成 998 个下载，2 个失败"), offering to retry
+// the failures; none for a run that finished nothing and failed nothing.
 std::optional<NoticeText> run_end_notice(QueueKind kind, const RunTally& tally);
 // The notice for a failure while the run goes on: the run's first failure
 // only; later ones are counted in the end notice.

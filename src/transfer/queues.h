@@ -267,6 +267,21 @@ class TransferQueue {
     bool resume(TaskId id) { return rewait(id, RowState::paused); }
     // A failed row waits again, its reason forgotten.
     bool retry(TaskId id) { return rewait(id, RowState::failed); }
+    // Every failed row waits again, as one change; returns their ids.
+    std::vector<TaskId> retry_failed() {
+        std::lock_guard lock(mutex_);
+        Change change;
+        std::vector<TaskId> ids;
+        for (auto& t : tasks_) {
+            if (t.state != RowState::failed) continue;
+            t.state = RowState::waiting;
+            t.failure.clear();
+            ids.push_back(t.id);
+            change.put.push_back(t);
+        }
+        changed(change);
+        return ids;
+    }
     // Whether a run would start anything: a row waits or runs.
     bool has_work() const {
         std::lock_guard lock(mutex_);

@@ -24,6 +24,10 @@ void delete_download_task(Client& c);
 void pause_download_task(Client& c);
 void resume_download_task(Client& c);
 void retry_download_task(Client& c);
+// Space on the list: a paused row continues, a waiting or running one pauses.
+void pause_or_resume_download_task(Client& c);
+// Every failed row waits again and the queue starts (the run-end notice's action).
+void retry_failed_downloads(Client& c);
 // The close question for running transfers: true when the program may end.
 // Downloads stop with their partial file and resume record kept; uploads end unregistered.
 bool stop_download_for_exit(Client& c);
@@ -43,6 +47,8 @@ void start_uploads_by_hand(Client& c);
 void pause_upload_task(Client& c);
 void resume_upload_task(Client& c);
 void retry_upload_task(Client& c);
+void pause_or_resume_upload_task(Client& c);
+void retry_failed_uploads(Client& c);
 // Ends the running upload without registering it; the row waits (after the
 // program's next login) or is paused. False when nothing was running.
 bool stop_upload_for_exit(Client& c);

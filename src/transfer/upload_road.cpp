@@ -530,6 +530,27 @@ void retry_upload_task(Client& c) {
     start_uploads(c);
 }
 
+void pause_or_resume_upload_task(Client& c) {
+    auto w = c.main_window();
+    auto task = c.transfers().uploads.find(selected_upload(*w));
+    if (!task) return;
+    if (task->state == transfer::RowState::paused)
+        resume_upload_task(c);
+    else
+        pause_upload_task(c);
+}
+
+void retry_failed_uploads(Client& c) {
+    auto w = c.main_window();
+    if (!w) return;
+    auto& q = c.transfers().uploads;
+    auto ids = q.retry_failed();
+    if (ids.empty()) return;
+    for (TaskId id : ids)
+        if (auto task = q.find(id)) show_waiting(*w, id, task->entry.size_text);
+    start_uploads(c);
+}
+
 bool stop_upload_for_exit(Client& c) {
     auto& q = c.transfers().uploads;
     q.halt();  // nothing starts after it

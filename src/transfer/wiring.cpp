@@ -42,6 +42,13 @@ void wire_transfer_operations(Client& c, ui::Window& main) {
                 [&c](EventArgs&) { delete_download_task(c); });
     main.on_key("超级列表框6", ui::Key::del, ui::kNoModifiers,
                 [&c](EventArgs&) { delete_upload_task(c); });
+    // Space pauses or continues the selected row, Ctrl+R retries a failed one.
+    main.on_key("超级列表框2", ui::Key::space, ui::kNoModifiers,
+                [&c](EventArgs&) { pause_or_resume_download_task(c); });
+    main.on_key("超级列表框6", ui::Key::space, ui::kNoModifiers,
+                [&c](EventArgs&) { pause_or_resume_upload_task(c); });
+    main.on_key("超级列表框2", ui::Key::r, ui::kCtrl, [&c](EventArgs&) { retry_download_task(c); });
+    main.on_key("超级列表框6", ui::Key::r, ui::kCtrl, [&c](EventArgs&) { retry_upload_task(c); });
 
     c.confirm_exit_downloads = [&c] { return stop_download_for_exit(c); };
     c.account_opened = [&c] { open_account_transfers(c, c.session().get().account_name); };

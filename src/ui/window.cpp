@@ -40,6 +40,8 @@ const char* key_name(Key key) {
     case Key::f10: return "F10";
     case Key::menu: return "Menu";
     case Key::a: return "A";
+    case Key::space: return "Space";
+    case Key::r: return "R";
     }
     return "?";
 }

@@ -45,7 +45,7 @@ enum class Event {
 const char* event_name(Event event);
 
 // The keys windows act on; a toolkit reports only these, so typing stays its own.
-enum class Key { enter, del, f2, f5, f10, menu, a };
+enum class Key { enter, del, f2, f5, f10, menu, a, space, r };
 enum KeyModifier : unsigned { kNoModifiers = 0, kShift = 1u << 0, kCtrl = 1u << 1, kAlt = 1u << 2 };
 const char* key_name(Key key);
 // The source a key press is raised on, e.g. "超级列表框1|Ctrl+A"; control "" is the window.

@@ -1405,6 +1405,78 @@ TEST_F(TransferRoads, AFailedRowIsRetriedAndARunOfNothingNeitherShutsDownNorStay
     EXPECT_EQ(shut_downs(*r), 1);
 }
 
+// The keys of the download list: Space pauses a waiting row and continues it,
+// Ctrl+R retries a failed one; both join the run that goes on.
+TEST_F(TransferRoads, SpacePausesAndContinuesAWaitingRowAndCtrlRRetriesAFailedOne) {
+    auto r = signed_in("demo", "demo123");
+    auto rows = show_root(*r);
+    int readme = row_named(rows, "使用说明.txt"), big = row_named(rows, "大文件.bin"),
+        empty = row_named(rows, "空文件.txt");
+    ASSERT_GE(readme, 0);
+    ASSERT_GE(big, 0);
+    ASSERT_GE(empty, 0);
+    write_bytes(save_ / "plain", "a file where the folder should be");
+    const std::string folder = save_.string() + "/plain/sub/";
+    r->call([&] { r->main()["编辑框49"].set_text(folder); });
+    download_rows(*r, {readme});
+    ASSERT_TRUE(queue_idle(*r));
+    const long long failed = r->call([&] { return r->main()["超级列表框2"].row_value(0); });
+    auto press = [&](long long id, ui::Key key, unsigned modifiers) {
+        bool taken = r->call([&] {
+            ui::Control& q = r->main()["超级列表框2"];
+            q.set_current(q.find_row(id));
+            return r->program_.press_key(r->main(), "超级列表框2", key, modifiers);
+        });
+        r->call([] {});  // the key's handler has run
+        return taken;
+    };
+    auto state = [&](long long id) { return r->client_.transfers().downloads.find(id)->state; };
+    auto status = [&](long long id) {
+        return r->call([&] {
+            ui::Control& q = r->main()["超级列表框2"];
+            return q.cell(q.find_row(id), 2);
+        });
+    };
+    EXPECT_TRUE(press(failed, ui::Key::space, ui::kNoModifiers));
+    EXPECT_EQ(state(failed), transfer::RowState::failed) << "Space leaves a failed row alone";
+
+    fs::remove(save_ / "plain");
+    fs::create_directories(save_ / "plain" / "sub");
+    r->client_.transfers().download_rate_limit = 512 << 10;
+    download_rows(*r, {big});
+    long long running = 0;
+    ASSERT_TRUE(r->wait([&] {
+        r->client_.transfers().downloads.with_running([&](const auto& t) { running = t.id; });
+        return running != 0;
+    })) << lists_shown(*r);
+    r->client_.transfers().download_rate_limit = 0;
+    download_rows(*r, {empty});  // joins the run and waits behind it
+    long long waiting = 0;
+    for (const auto& t : r->client_.transfers().downloads.tasks())
+        if (t.state == transfer::RowState::waiting) waiting = t.id;
+    ASSERT_NE(waiting, 0) << lists_shown(*r);
+
+    EXPECT_TRUE(press(waiting, ui::Key::space, ui::kNoModifiers));
+    EXPECT_EQ(state(waiting), transfer::RowState::paused);
+    EXPECT_EQ(status(waiting), GBK("已暂停"));
+    EXPECT_TRUE(press(waiting, ui::Key::space, ui::kNoModifiers));
+    EXPECT_EQ(state(waiting), transfer::RowState::waiting);
+    EXPECT_EQ(status(waiting), "");
+    EXPECT_FALSE(press(failed, ui::Key::r, ui::kNoModifiers)) << "a plain R stays the list's";
+    EXPECT_TRUE(press(failed, ui::Key::r, ui::kCtrl));
+    EXPECT_EQ(status(failed), "");
+    EXPECT_EQ(state(failed), transfer::RowState::waiting);
+    EXPECT_EQ(state(running), transfer::RowState::running) << "the running row goes on";
+
+    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框3"].row_count() == 3; }, 60s))
+        << lists_shown(*r);
+    ASSERT_TRUE(queue_idle(*r));
+    EXPECT_EQ(read_bytes(fs::path(folder) / text_to_path(rows[readme].name)),
+              served(std::to_string(rows[readme].id), "8888", true));
+    EXPECT_TRUE(read_bytes(fs::path(folder) / text_to_path(rows[big].name)) ==
+                served(std::to_string(rows[big].id), "8888", true));
+}
+
 // No access password typed: the storage link is asked with none, and none is
 // kept for the folder requests after it.
 TEST_F(UploadRoads, TheStorageLinkCarriesTheAccessPasswordAsReadAndNoneStaysNone) {

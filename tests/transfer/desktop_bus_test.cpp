@@ -101,7 +101,8 @@ TEST_F(DesktopBusTest, AThousandFilesGiveTwoNoticesAndOnlyOurActionOpensTheFolde
     ASSERT_EQ(seen.size(), 2u) << "one for the first failure, one for the run";
     EXPECT_NE(seen[0].body.find("a.bin"), std::string::npos);
     EXPECT_EQ(seen[1].body, "已完成 998 个下载，2 个失败");
-    EXPECT_EQ(seen[1].actions, (std::vector<std::string>{"open-folder", "打开文件夹"}));
+    EXPECT_EQ(seen[1].actions, (std::vector<std::string>{"open-folder", "打开文件夹",
+                                                         "retry-failed", "重试失败的任务"}));
     EXPECT_EQ(notes.capability_questions(), 1);
     EXPECT_EQ(main_->tray_message().serial, 0) << "delivered notices never reach the tray";
 
@@ -119,6 +120,83 @@ TEST_F(DesktopBusTest, AThousandFilesGiveTwoNoticesAndOnlyOurActionOpensTheFolde
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(notes.notices().size(), 2u);
     EXPECT_EQ(main_->tray_message().serial, 0);
+}
+
+// The end of a run with failures offers to retry them: every failed row of
+// that queue waits again in one change, and its cells lose the failure.
+TEST_F(DesktopBusTest, TheRunEndNoticeRetriesEveryFailedRowOfItsQueue) {
+    test::NotificationsStandIn notes(session_->address());
+    ASSERT_TRUE(notes.ready());
+    make_bus(3s);
+    ui::Control& list = main_->add("超级列表框2", ui::Kind::list_view);
+    main_->add("按钮28", ui::Kind::button);
+    auto& downloads = client_->transfers().downloads;
+    auto& uploads = client_->transfers().uploads;
+    std::mutex changes_mutex;
+    std::vector<transfer::DownloadQueue::Change> changes;
+    downloads.set_listener([&](const transfer::DownloadQueue::Change& c) {
+        std::lock_guard lock(changes_mutex);
+        changes.push_back(c);
+    });
+    std::vector<transfer::TaskId> ids;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        ids.push_back(downloads.add(transfer::DownloadEntry{name, "1KB", "7", ""}));
+        int row = list.insert_row(-1, name, ids.back());
+        list.set_cell(row, 2, GBK("失败"));
+        list.set_cell(row, 4, GBK("下载失败"));
+    }
+    const auto up = uploads.add(transfer::UploadEntry{"/tmp/u.bin", "f", 1, "1KB"});
+    ASSERT_TRUE(uploads.begin_run());
+    ASSERT_EQ(uploads.next().task->id, up);
+    ASSERT_TRUE(uploads.fail(up, GBK("上传失败")));
+    uploads.halt();
+    ASSERT_TRUE(downloads.begin_run());
+    for (auto id : {ids[0], ids[1]}) {
+        ASSERT_EQ(downloads.next().task->id, id);
+        ASSERT_TRUE(downloads.fail(id, GBK("下载失败")));
+        note_transfer_failed(*client_, QueueKind::download, "x.bin", GBK("下载失败"));
+    }
+    ASSERT_EQ(downloads.next().task->id, ids[2]);
+    ASSERT_TRUE(downloads.complete(ids[2]));
+    note_transfer_done(*client_, QueueKind::download, "/d/c.bin");
+    ASSERT_TRUE(downloads.next().run_ended);
+    note_run_ended(*client_, QueueKind::download);
+    ASSERT_TRUE(eventually([&] { return notes.notices().size() >= 2; }, 5s));
+    auto seen = notes.notices();
+    EXPECT_TRUE(seen[0].actions.empty()) << "the first failure's notice offers nothing";
+    EXPECT_EQ(seen[1].actions, (std::vector<std::string>{"open-folder", "打开文件夹",
+                                                         "retry-failed", "重试失败的任务"}));
+
+    // Another run begun meanwhile takes them along, so nothing here needs a service.
+    ASSERT_TRUE(downloads.begin_run());
+    {
+        std::lock_guard lock(changes_mutex);
+        changes.clear();
+    }
+    notes.invoke(seen[0].id, "retry-failed");
+    notes.invoke(seen[1].id, "retry-failed");
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto a = downloads.find(ids[0]), b = downloads.find(ids[1]);
+            return a && b && a->state == transfer::RowState::waiting &&
+                   b->state == transfer::RowState::waiting;
+        },
+        2s));
+    std::this_thread::sleep_for(100ms);
+    {
+        std::lock_guard lock(changes_mutex);
+        ASSERT_EQ(changes.size(), 1u) << "one change, once";
+        EXPECT_EQ(changes[0].put.size(), 2u);
+    }
+    runner_->call([&] {
+        for (auto id : {ids[0], ids[1]}) {
+            int row = list.find_row(id);
+            EXPECT_EQ(list.cell(row, 2), "");
+            EXPECT_EQ(list.cell(row, 4), "");
+        }
+    });
+    EXPECT_EQ(uploads.find(up)->state, transfer::RowState::failed) << "the other queue's stay";
+    downloads.halt();
 }
 
 TEST_F(DesktopBusTest, ASilentServiceKeepsTheWindowThreadFreeAndNoServiceFallsToTheTray) {

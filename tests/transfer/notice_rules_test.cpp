@@ -21,6 +21,7 @@ TEST(RunNotices, ARunIsToldOnceAtItsEndAndOnceAtItsFirstFailure) {
     ASSERT_TRUE(end);
     EXPECT_EQ(end->body, GBK("已完成 998 个下载，2 个失败"));
     EXPECT_EQ(end->folder, "/home/u/down/");
+    EXPECT_EQ(end->retry_failed, QueueKind::download) << "its failures can be retried from it";
     // The next run starts afresh: its first failure is told again.
     EXPECT_TRUE(r.failed(QueueKind::download, "y.bin", GBK("下载失败")));
     // The other queue keeps its own count.
@@ -29,6 +30,7 @@ TEST(RunNotices, ARunIsToldOnceAtItsEndAndOnceAtItsFirstFailure) {
     ASSERT_TRUE(up);
     EXPECT_EQ(up->body, GBK("已完成 1 个上传"));
     EXPECT_TRUE(up->folder.empty()) << "an upload's folder is no place to open";
+    EXPECT_FALSE(up->retry_failed) << "nothing failed, nothing to retry";
     EXPECT_FALSE(r.run_ended(QueueKind::upload)) << "a run that moved nothing says nothing";
 }
 

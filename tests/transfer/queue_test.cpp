@@ -209,5 +209,38 @@ TEST(DownloadQueueScheduler, PausedRowsArePassedOverAndComeBackWithTheirRecordWh
     EXPECT_FALSE(q.next().finished_one) << "counted per run";
 }
 
+// The run-end notice's retry: every failed row at once, in one change (one
+// journal transaction); paused and waiting rows stay as they are.
+TEST(DownloadQueueScheduler, AllFailedRowsWaitAgainInOneChange) {
+    DownloadQueue q;
+    std::vector<DownloadQueue::Change> changes;
+    q.set_listener([&](const DownloadQueue::Change& c) { changes.push_back(c); });
+    TaskId a = q.add(entry("a")), b = q.add(entry("b")), c = q.add(entry("c")),
+           d = q.add(entry("d"));
+    EXPECT_EQ(q.pause(c), PauseResult::paused);
+    q.begin_run();
+    for (TaskId id : {a, b}) {
+        ASSERT_EQ(q.next().task->id, id);
+        EXPECT_TRUE(q.fail(id, "404"));
+    }
+    ASSERT_EQ(q.next().task->id, d);
+    changes.clear();
+
+    EXPECT_EQ(q.retry_failed(), (std::vector<TaskId>{a, b}));
+    ASSERT_EQ(changes.size(), 1u);
+    ASSERT_EQ(changes[0].put.size(), 2u);
+    for (const auto& t : changes[0].put) {
+        EXPECT_EQ(t.state, RowState::waiting);
+        EXPECT_EQ(t.failure, "");
+    }
+    EXPECT_EQ(q.find(c)->state, RowState::paused);
+    EXPECT_EQ(q.find(d)->state, RowState::running) << "the running row goes on";
+    EXPECT_TRUE(q.retry_failed().empty());
+    EXPECT_EQ(changes.size(), 1u) << "nothing to retry is no change";
+    // The run that goes on takes them along.
+    EXPECT_TRUE(q.complete(d));
+    EXPECT_EQ(q.next().task->id, a);
+}
+
 }  // namespace
 }  // namespace qorvel::transfer

@@ -60,6 +60,8 @@ bool command_key(const QKeyEvent* e, Key& key, unsigned& modifiers) {
     case Qt::Key_F10: key = Key::f10; break;
     case Qt::Key_Menu: key = Key::menu; break;
     case Qt::Key_A: key = Key::a; break;
+    case Qt::Key_Space: key = Key::space; break;
+    case Qt::Key_R: key = Key::r; break;
     default: return false;
     }
     modifiers = kNoModifiers;

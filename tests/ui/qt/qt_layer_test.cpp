@@ -118,6 +118,8 @@ TEST_F(QtLayer, KeyPressesOnWidgetsReachTheEngine) {
     auto record = [&](EventArgs& a) { seen.push_back(a.source); };
     w->on_key("超级列表框1", Key::del, kNoModifiers, record);
     w->on_key("超级列表框1", Key::a, kCtrl, record);
+    w->on_key("超级列表框1", Key::space, kNoModifiers, record);
+    w->on_key("超级列表框1", Key::r, kCtrl, record);
     w->on_key("", Key::enter, kNoModifiers, record);
     for (int i = 0; i < 3; ++i) (*w)["超级列表框1"].insert_row(-1, "r", i);
     program.open(w, false);
@@ -134,6 +136,16 @@ TEST_F(QtLayer, KeyPressesOnWidgetsReachTheEngine) {
     EXPECT_EQ(seen,
               (std::vector<std::string>{"超级列表框1|Delete", "超级列表框1|Ctrl+A", "|Enter"}));
     EXPECT_TRUE(list->selectedItems().isEmpty()) << "Ctrl+A was the engine's, not the widget's";
+
+    // The transfer lists' keys; a plain R stays the list's own search.
+    seen.clear();
+    QTest::keyClick(list, Qt::Key_R);
+    QTest::keyClick(list, Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_TRUE(spin_until([&] { return seen.size() >= 2; }));
+    QApplication::processEvents();
+    EXPECT_EQ(seen, (std::vector<std::string>{"超级列表框1|Ctrl+R", "超级列表框1|Space"}));
+    EXPECT_FALSE(list->selectedItems().isEmpty()) << "the search found the row named r";
 }
 
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {

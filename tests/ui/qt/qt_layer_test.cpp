@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -17,6 +19,7 @@
 
 #include "net/charset.h"
 #include "qt_main.h"
+#include "ui/qt/list_view_sync.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/window_view.h"
 
@@ -134,6 +137,36 @@ TEST_F(QtLayer, KeyPressesOnWidgetsReachTheEngine) {
     EXPECT_EQ(seen,
               (std::vector<std::string>{"超级列表框1|Delete", "超级列表框1|Ctrl+A", "|Enter"}));
     EXPECT_TRUE(list->selectedItems().isEmpty()) << "Ctrl+A was the engine's, not the widget's";
+}
+
+// A cell too narrow for its text shows the text when the mouse rests on it;
+// a row with a tooltip of its own keeps it; a cell that fits shows none.
+TEST_F(QtLayer, CutCellsShowTheirFullTextAsTooltip) {
+    auto& list = (*w)["超级列表框1"];
+    list.insert_row(-1, "a much longer text than fits into fifty pixels", 1);
+    list.insert_row(-1, "ok", 2);
+    list.insert_row(-1, "another text much longer than the column", 3);
+    list.set_row_tooltip_of(3, "row tip");
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* tree = find<QTreeWidget>("超级列表框1");
+    ASSERT_TRUE(spin_until([&] { return tree->topLevelItemCount() == 3; }));
+    auto index = [&](int row) { return tree->model()->index(row, 0); };
+    EXPECT_EQ(cell_tooltip(tree, index(0)),
+              QString::fromUtf8("a much longer text than fits into fifty pixels"));
+    EXPECT_EQ(cell_tooltip(tree, index(1)), QString());
+    EXPECT_EQ(cell_tooltip(tree, index(2)), QString::fromUtf8("row tip"));
+    tree->setColumnWidth(0, 2000);  // widened by its header
+    EXPECT_EQ(cell_tooltip(tree, index(0)), QString());
+
+    // The mouse resting over the cut cell.
+    tree->setColumnWidth(0, 50);
+    QPoint at = tree->visualRect(index(0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(),
+              QString::fromUtf8("a much longer text than fits into fifty pixels"));
+    QToolTip::hideText();
 }
 
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {

@@ -75,6 +75,68 @@ bool command_key(const QKeyEvent* e, Key& key, unsigned& modifiers) {
     return true;
 }
 
+// The caption a label, check box or button was given; what it shows may be
+// shortened.
+constexpr const char* kCaption = "qorvel_caption";
+
+int caption_width(const QString& text, const QFont& font) {
+    return QFontMetrics(font).horizontalAdvance(text);
+}
+
+// The width a control leaves its caption: a check box's indicator and a
+// button's frame and icon take the rest.
+int caption_room(QWidget* w) {
+    QStyle* s = w->style();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->contentsRect().width() - 2 * l->margin();
+    if (auto* c = qobject_cast<QCheckBox*>(w)) {
+        const int extra =
+            c->sizeHint().width() - QFontMetrics(c->font()).horizontalAdvance(c->text());
+        return c->width() - extra;
+    }
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+        int room = b->width() - s->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) -
+                   2 * s->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+        if (!b->icon().isNull()) room -= b->iconSize().width() + 4;
+        return room;
+    }
+    return w->width();
+}
+
+// The catalogue's boxes were measured for one desktop font; where a caption
+// is wider in ours, the control's font shrinks a little (never below 80%),
+// and a label that still has no room shows the start and the whole text as
+// its tooltip (labels show data: file names, states).
+void fit_caption(QWidget* w) {
+    const QVariant caption = w->property(kCaption);
+    if (!caption.isValid()) return;
+    const QString text = caption.toString();
+    auto* label = qobject_cast<QLabel*>(w);
+    w->setFont(QFont());  // the inherited font first
+    if (!text.isEmpty() && !text.contains('\n')) {
+        const int room = caption_room(w);
+        const QFont base = w->font();
+        QFont font = base;
+        for (int step = 1; step <= 4 && caption_width(text, font) > room; ++step) {
+            font = base;
+            if (base.pointSizeF() > 0)
+                font.setPointSizeF(base.pointSizeF() * (1.0 - 0.05 * step));
+            else
+                font.setPixelSize(static_cast<int>(base.pixelSize() * (1.0 - 0.05 * step)));
+        }
+        if (font != base) w->setFont(font);
+        if (label) {
+            const bool fits = caption_width(text, font) <= room;
+            const QString shown =
+                fits ? text : QFontMetrics(font).elidedText(text, Qt::ElideRight, room);
+            if (label->text() != shown) label->setText(shown);
+            label->setToolTip(fits ? QString() : text);
+            return;
+        }
+    }
+    if (label && label->text() != text) label->setText(text);
+    if (label) label->setToolTip(QString());
+}
+
 }  // namespace
 
 WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
@@ -453,13 +515,15 @@ void WindowView::sync(Binding& b) {
         }
         if (bits & kText) {
             QString text = to_qt(c.text());
-            if (auto* x = qobject_cast<QPushButton*>(w))
+            if (auto* x = qobject_cast<QPushButton*>(w)) {
                 x->setText(text);
-            else if (auto* x = qobject_cast<QCheckBox*>(w))
+                x->setProperty(kCaption, text);
+            } else if (auto* x = qobject_cast<QCheckBox*>(w)) {
                 x->setText(text);
-            else if (auto* x = qobject_cast<QLabel*>(w))
-                x->setText(text);
-            else if (auto* x = qobject_cast<QGroupBox*>(w))
+                x->setProperty(kCaption, text);
+            } else if (qobject_cast<QLabel*>(w)) {
+                w->setProperty(kCaption, text);
+            } else if (auto* x = qobject_cast<QGroupBox*>(w))
                 x->setTitle(text);
             else if (auto* x = qobject_cast<QLineEdit*>(w)) {
                 if (x->text() != text) x->setText(text);
@@ -480,6 +544,7 @@ void WindowView::sync(Binding& b) {
                 }
             }
         }
+        if (bits & (kShape | kText)) fit_caption(w);
         if (bits & kChecked)
             if (auto* x = qobject_cast<QCheckBox*>(w)) x->setChecked(c.checked());
         if (bits & (kItems | kCurrent)) {
@@ -742,7 +807,10 @@ void WindowView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (anchors_.empty() || detached_) return;
     for (Control* c : window_.controls())
-        if (QWidget* w = widget(c->name())) w->setGeometry(placed(*c));
+        if (QWidget* w = widget(c->name())) {
+            w->setGeometry(placed(*c));
+            fit_caption(w);
+        }
 }
 
 void WindowView::remember_layout(const std::filesystem::path& file, const std::string& section) {

@@ -169,6 +169,36 @@ TEST_F(QtLayer, CutCellsShowTheirFullTextAsTooltip) {
     QToolTip::hideText();
 }
 
+// A caption a little too wide for its box gets a smaller font; a label whose
+// data is far too wide shows its start and the whole text as tooltip, until
+// a text that fits comes.
+TEST_F(QtLayer, CaptionsTooWideShrinkThenShorten) {
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* label = find<QLabel>("标签1");
+    const QFont normal = label->font();
+    const int glyph = QFontMetrics(normal).horizontalAdvance(QString::fromUtf8("保"));
+    ASSERT_GT(glyph, 0);
+    // Slightly wider than the 100 pixels at the normal size.
+    QString slightly(100 / glyph + 1, QChar(0x4FDD));
+    (*w)["标签1"].set_caption(utf8_to_gbk(slightly.toStdString()));
+    ASSERT_TRUE(spin_until([&] { return label->text() == slightly; }));
+    EXPECT_LT(label->font().pointSizeF(), normal.pointSizeF());
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(slightly), label->width());
+    EXPECT_TRUE(label->toolTip().isEmpty());
+
+    const std::string path = "/home/user/a/very/long/folder/name/with/a/file.bin";
+    (*w)["标签1"].set_caption(path);
+    ASSERT_TRUE(spin_until([&] { return label->toolTip() == QString::fromStdString(path); }));
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
+
+    (*w)["标签1"].set_caption("ok");
+    ASSERT_TRUE(spin_until([&] { return label->text() == "ok"; }));
+    EXPECT_TRUE(label->toolTip().isEmpty());
+    EXPECT_EQ(label->font(), normal);
+}
+
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {
     bool allow = false;
     int asked = 0;

@@ -863,6 +863,8 @@ void WindowView::hideEvent(QHideEvent* event) {
 void WindowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     shown_ = true;
+    // Shown from the tray, a remembered window stays where the user left it.
+    if (!layout_file_.empty()) position_kept_ = true;
 }
 
 void WindowView::closeEvent(QCloseEvent* event) {

@@ -195,6 +195,14 @@ TEST_F(Widgets, MainWindowLayoutIsKeptInTheProfile) {
     files->setColumnWidth(0, 321);
     QApplication::processEvents();
     EXPECT_EQ(ini_read(file, "window", "geometry"), "") << "written when it goes, not per resize";
+    // Hidden to the tray and shown again, it is not centred anew.
+    w->set_visible(false);
+    ASSERT_TRUE(spin_until([&] { return !view->isVisible(); }));
+    EXPECT_EQ(ini_read(file, "window", "geometry"), "30,40," + std::to_string(base.width() + 120) +
+                                                        "," + std::to_string(base.height() + 80));
+    w->set_visible(true);
+    ASSERT_TRUE(spin_until([&] { return view->isVisible(); }));
+    EXPECT_EQ(view->pos(), QPoint(30, 40));
     program.close(*w);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(ini_read(file, "skin", "store"), "2");

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     qorvel::start_desktop_watch(client);
     // Log-out without the tray: the main window's Ctrl+Shift+L chooses the tray menu's item.
     backend.add_menu_shortcut(qorvel::windows::kMainWindow, "Ctrl+Shift+L", "托盘", "注销");
+    backend.remember_layout(qorvel::windows::kMainWindow, client.config().skin_file(), "window");
 
     program.post([&client] { qorvel::start_client(client); });
     int code = program.run();

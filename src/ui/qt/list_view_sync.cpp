@@ -1,5 +1,7 @@
 #include "ui/qt/list_view_sync.h"
 
+#include <QHeaderView>
+
 #include <algorithm>
 
 #include "ui/qt/window_view.h"
@@ -55,6 +57,17 @@ void sync_list_rows(QTreeWidget* view, const std::vector<Row>& rows, int columns
         if (i < front || i >= wanted - back) set_cells(item, rows[i], columns);
         if (item->isSelected() != rows[i].selected) item->setSelected(rows[i].selected);
     }
+}
+
+QString cell_tooltip(const QTreeWidget* view, const QModelIndex& index) {
+    if (!index.isValid()) return {};
+    QString tip = index.data(Qt::ToolTipRole).toString();
+    if (!tip.isEmpty()) return tip;
+    QString text = index.data(Qt::DisplayRole).toString();
+    if (text.isEmpty()) return {};
+    if (view->sizeHintForIndex(index).width() > view->header()->sectionSize(index.column()))
+        return text;
+    return {};
 }
 
 }  // namespace qorvel::ui::qt

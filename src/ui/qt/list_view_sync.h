@@ -18,4 +18,8 @@ constexpr int kRowValueRole = Qt::UserRole + 7;
 
 void sync_list_rows(QTreeWidget* view, const std::vector<Row>& rows, int columns);
 
+// The tooltip of a cell: the row's own where it has one, else the cell's
+// full text when its column is too narrow for it, else none.
+QString cell_tooltip(const QTreeWidget* view, const QModelIndex& index);
+
 }  // namespace qorvel::ui::qt

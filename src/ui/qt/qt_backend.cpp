@@ -92,6 +92,8 @@ void QtBackend::stop_timer(int id) {
 void QtBackend::realize(Program& program, const std::shared_ptr<Window>& window) {
     auto* view = new WindowView(program, window);
     views_[window.get()] = view;
+    for (const LayoutFile& l : layout_files_)
+        if (l.window_id == window->id()) view->remember_layout(l.file, l.section);
     for (const MenuShortcut& m : menu_shortcuts_) {
         if (m.window_id != window->id()) continue;
         auto* shortcut = new QShortcut(QKeySequence(QString::fromStdString(m.keys)), view);
@@ -106,6 +108,11 @@ void QtBackend::realize(Program& program, const std::shared_ptr<Window>& window)
 void QtBackend::add_menu_shortcut(const std::string& window_id, const std::string& keys,
                                   const std::string& menu, const std::string& item_key) {
     menu_shortcuts_.push_back({window_id, keys, menu, item_key});
+}
+
+void QtBackend::remember_layout(const std::string& window_id, const std::filesystem::path& file,
+                                const std::string& section) {
+    layout_files_.push_back({window_id, file, section});
 }
 
 void QtBackend::unrealize(Window& window) {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,6 +51,11 @@ class QtBackend : public QObject, public Backend {
     void add_menu_shortcut(const std::string& window_id, const std::string& keys,
                            const std::string& menu, const std::string& item_key);
 
+    // Windows with this id keep their size, position and column widths in
+    // this section of the file (WindowView::remember_layout).
+    void remember_layout(const std::string& window_id, const std::filesystem::path& file,
+                         const std::string& section);
+
   private:
     struct Loop {
         QEventLoop* loop;
@@ -66,6 +72,12 @@ class QtBackend : public QObject, public Backend {
         std::string window_id, keys, menu, item_key;
     };
     std::vector<MenuShortcut> menu_shortcuts_;
+    struct LayoutFile {
+        std::string window_id;
+        std::filesystem::path file;
+        std::string section;
+    };
+    std::vector<LayoutFile> layout_files_;
 };
 
 // Message boxes with the caption "信息：" and Qt's file dialogs.

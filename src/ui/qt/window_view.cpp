@@ -10,6 +10,8 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,13 +21,16 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
@@ -33,6 +38,7 @@
 #include <filesystem>
 
 #include "net/charset.h"
+#include "platform/ini_file.h"
 #include "ui/qt/list_view_sync.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/web_view_loader.h"
@@ -71,6 +77,68 @@ bool command_key(const QKeyEvent* e, Key& key, unsigned& modifiers) {
     return true;
 }
 
+// The caption a label, check box or button was given; what it shows may be
+// shortened.
+constexpr const char* kCaption = "qorvel_caption";
+
+int caption_width(const QString& text, const QFont& font) {
+    return QFontMetrics(font).horizontalAdvance(text);
+}
+
+// The width a control leaves its caption: a check box's indicator and a
+// button's frame and icon take the rest.
+int caption_room(QWidget* w) {
+    QStyle* s = w->style();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->contentsRect().width() - 2 * l->margin();
+    if (auto* c = qobject_cast<QCheckBox*>(w)) {
+        const int extra =
+            c->sizeHint().width() - QFontMetrics(c->font()).horizontalAdvance(c->text());
+        return c->width() - extra;
+    }
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+        int room = b->width() - s->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) -
+                   2 * s->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+        if (!b->icon().isNull()) room -= b->iconSize().width() + 4;
+        return room;
+    }
+    return w->width();
+}
+
+// The catalogue's boxes were measured for one desktop font; where a caption
+// is wider in ours, the control's font shrinks a little (never below 80%),
+// and a label that still has no room shows the start and the whole text as
+// its tooltip (labels show data: file names, states).
+void fit_caption(QWidget* w) {
+    const QVariant caption = w->property(kCaption);
+    if (!caption.isValid()) return;
+    const QString text = caption.toString();
+    auto* label = qobject_cast<QLabel*>(w);
+    w->setFont(QFont());  // the inherited font first
+    if (!text.isEmpty() && !text.contains('\n')) {
+        const int room = caption_room(w);
+        const QFont base = w->font();
+        QFont font = base;
+        for (int step = 1; step <= 4 && caption_width(text, font) > room; ++step) {
+            font = base;
+            if (base.pointSizeF() > 0)
+                font.setPointSizeF(base.pointSizeF() * (1.0 - 0.05 * step));
+            else
+                font.setPixelSize(static_cast<int>(base.pixelSize() * (1.0 - 0.05 * step)));
+        }
+        if (font != base) w->setFont(font);
+        if (label) {
+            const bool fits = caption_width(text, font) <= room;
+            const QString shown =
+                fits ? text : QFontMetrics(font).elidedText(text, Qt::ElideRight, room);
+            if (label->text() != shown) label->setText(shown);
+            label->setToolTip(fits ? QString() : text);
+            return;
+        }
+    }
+    if (label && label->text() != text) label->setText(text);
+    if (label) label->setToolTip(QString());
+}
+
 }  // namespace
 
 WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
@@ -84,9 +152,19 @@ WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
     setAttribute(Qt::WA_QuitOnClose, false);
     Qt::WindowFlags flags =
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
-    if (window.fixed_size()) flags |= Qt::MSWindowsFixedSizeDialogHint;
+    if (window.fixed_size())
+        flags |= Qt::MSWindowsFixedSizeDialogHint;
+    else
+        flags |= Qt::WindowMaximizeButtonHint;
     setWindowFlags(flags);
-    setFixedSize(window.width() - kFrameWidth, window.height() - kFrameHeight);
+    default_size_ = QSize(window.width() - kFrameWidth, window.height() - kFrameHeight);
+    if (window.fixed_size()) {
+        setFixedSize(default_size_);
+    } else {
+        // Smaller than the catalogue's size the controls would overlap.
+        setMinimumSize(default_size_);
+        resize(default_size_);
+    }
     setWindowTitle(to_qt(window.caption()));
     if (window.modal()) setWindowModality(Qt::ApplicationModal);
 
@@ -104,6 +182,7 @@ WindowView::WindowView(Program& program, std::shared_ptr<Window> owner)
         w->raise();  // above a tab control's page stack
         wire_input(*c, w);
     }
+    if (!window.fixed_size()) find_anchors();
     for (Control* c : window.controls()) sync_all(*c);
 
     for (Control* c : window.controls()) {
@@ -150,6 +229,7 @@ WindowView::~WindowView() {
 
 void WindowView::detach() {
     if (detached_) return;
+    if (isVisible()) save_layout();
     detached_ = true;
     alive_->store(false);
     window_.unobserve(window_token_);
@@ -227,6 +307,7 @@ QWidget* WindowView::make_widget(Control& c, QWidget* parent) {
         t->setSelectionMode(c.multi_select() ? QAbstractItemView::ExtendedSelection
                                              : QAbstractItemView::SingleSelection);
         t->header()->setStretchLastSection(false);
+        t->header()->setSectionResizeMode(QHeaderView::Interactive);
         return t;
     }
     case Kind::tree: {
@@ -379,6 +460,16 @@ bool WindowView::eventFilter(QObject* watched, QEvent* event) {
         if (command_key(static_cast<QKeyEvent*>(event), key, modifiers) &&
             program_.press_key(window_, name, key, modifiers))
             return true;
+    } else if (event->type() == QEvent::ToolTip && kind == Kind::list_view &&
+               !qobject_cast<QAbstractScrollArea*>(watched)) {
+        auto* t = static_cast<QTreeWidget*>(widget(name));
+        auto* help = static_cast<QHelpEvent*>(event);
+        QString tip = cell_tooltip(t, t->indexAt(help->pos()));
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, t->viewport());
+        return true;
     } else if (qobject_cast<QAbstractScrollArea*>(watched)) {
         // A list or tree itself is watched for keys only; its mouse events come
         // through its viewport, so they must not count twice.
@@ -420,20 +511,21 @@ void WindowView::sync(Binding& b) {
     ++syncing_;
     if (w) {
         if (bits & kShape) {
-            auto r = c.rect();
-            w->setGeometry(r.x, r.y, r.w, r.h);
+            w->setGeometry(placed(c));
             w->setEnabled(c.enabled());
             w->setVisible(c.visible() && page_shown(c));
         }
         if (bits & kText) {
             QString text = to_qt(c.text());
-            if (auto* x = qobject_cast<QPushButton*>(w))
+            if (auto* x = qobject_cast<QPushButton*>(w)) {
                 x->setText(text);
-            else if (auto* x = qobject_cast<QCheckBox*>(w))
+                x->setProperty(kCaption, text);
+            } else if (auto* x = qobject_cast<QCheckBox*>(w)) {
                 x->setText(text);
-            else if (auto* x = qobject_cast<QLabel*>(w))
-                x->setText(text);
-            else if (auto* x = qobject_cast<QGroupBox*>(w))
+                x->setProperty(kCaption, text);
+            } else if (qobject_cast<QLabel*>(w)) {
+                w->setProperty(kCaption, text);
+            } else if (auto* x = qobject_cast<QGroupBox*>(w))
                 x->setTitle(text);
             else if (auto* x = qobject_cast<QLineEdit*>(w)) {
                 if (x->text() != text) x->setText(text);
@@ -454,6 +546,7 @@ void WindowView::sync(Binding& b) {
                 }
             }
         }
+        if (bits & (kShape | kText)) fit_caption(w);
         if (bits & kChecked)
             if (auto* x = qobject_cast<QCheckBox*>(w)) x->setChecked(c.checked());
         if (bits & (kItems | kCurrent)) {
@@ -604,12 +697,12 @@ void WindowView::sync_window(unsigned changes) {
         bool visible = window_.visible();
         if (visible) {
             int state = window_.position_state();
-            if (state == 1 || ((changes & kWindowVisible) && !isVisible() && state == 1)) {
+            if (state == 1 && !position_kept_) {
                 QScreen* screen = QGuiApplication::primaryScreen();
                 if (screen) {
                     QRect area = screen->availableGeometry();
-                    move(area.x() + (area.width() - window_.width()) / 2,
-                         area.y() + (area.height() - window_.height()) / 2);
+                    move(area.x() + (area.width() - width() - kFrameWidth) / 2,
+                         area.y() + (area.height() - height() - kFrameHeight) / 2);
                 }
                 if (isMinimized()) showNormal();
             }
@@ -677,6 +770,103 @@ void WindowView::update_tray() {
         tray_message_shown_ = m.serial;
         tray_->showMessage(to_qt(m.title), to_qt(m.text));
     }
+}
+
+void WindowView::find_anchors() {
+    // Siblings share a container: the window's client area or their parent.
+    std::map<std::string, std::vector<Control*>> groups;
+    for (Control* c : window_.controls())
+        if (widget(c->name())) groups[widget(c->parent()) ? c->parent() : ""].push_back(c);
+    for (auto& [parent, members] : groups) {
+        QSize size = default_size_;
+        if (!parent.empty()) size = QSize(window_[parent].rect().w, window_[parent].rect().h);
+        std::vector<Placed> placed;
+        for (Control* c : members)
+            placed.push_back({c->kind(), c->multiline(), c->rect(), c->page()});
+        std::vector<Anchor> anchors = anchors_for(placed, size.width(), size.height());
+        for (size_t i = 0; i < members.size(); ++i) anchors_[members[i]->name()] = anchors[i];
+    }
+}
+
+QRect WindowView::placed(const Control& c) const {
+    Rect r = c.rect();
+    auto it = anchors_.find(c.name());
+    if (it != anchors_.end()) {
+        int dw = width() - default_size_.width();
+        int dh = height() - default_size_.height();
+        if (widget(c.parent())) {
+            const Control& parent = window_[c.parent()];
+            QRect grown = placed(parent);
+            dw = grown.width() - parent.rect().w;
+            dh = grown.height() - parent.rect().h;
+        }
+        r = place(r, it->second, dw, dh);
+    }
+    return QRect(r.x, r.y, r.w, r.h);
+}
+
+void WindowView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (anchors_.empty() || detached_) return;
+    for (Control* c : window_.controls())
+        if (QWidget* w = widget(c->name())) {
+            w->setGeometry(placed(*c));
+            fit_caption(w);
+        }
+}
+
+void WindowView::remember_layout(const std::filesystem::path& file, const std::string& section) {
+    if (window_.fixed_size()) return;
+    layout_file_ = file;
+    layout_section_ = section;
+    std::vector<int> g = parse_numbers(ini_read(file, section, "geometry"), 4, -100000, 100000);
+    if (!g.empty() && g[2] >= default_size_.width() && g[3] >= default_size_.height() &&
+        g[2] <= 20000 && g[3] <= 20000) {
+        resize(g[2], g[3]);
+        // A place on a screen that is gone would hide the window: centred then.
+        QRect frame(g[0], g[1], g[2] + kFrameWidth, g[3] + kFrameHeight);
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->availableGeometry().intersects(frame)) {
+                move(g[0], g[1]);
+                position_kept_ = true;
+                break;
+            }
+    }
+    for (Control* c : window_.controls()) {
+        auto* t = qobject_cast<QTreeWidget*>(widget(c->name()));
+        if (c->kind() != Kind::list_view || !t) continue;
+        std::vector<int> widths = parse_numbers(ini_read(file, section, utf8_to_gbk(c->name())),
+                                                static_cast<size_t>(t->columnCount()), 0, 10000);
+        for (size_t i = 0; i < widths.size(); ++i)
+            t->setColumnWidth(static_cast<int>(i), widths[i]);
+    }
+}
+
+void WindowView::save_layout() {
+    if (layout_file_.empty() || !shown_) return;
+    QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    QPoint at = isMaximized() || isMinimized() ? normal.topLeft() : pos();
+    ini_write(layout_file_, layout_section_, "geometry",
+              format_numbers({at.x(), at.y(), normal.width(), normal.height()}));
+    for (Control* c : window_.controls()) {
+        auto* t = qobject_cast<QTreeWidget*>(widget(c->name()));
+        if (c->kind() != Kind::list_view || !t || !c->visible()) continue;
+        std::vector<int> widths;
+        for (int i = 0; i < t->columnCount(); ++i) widths.push_back(t->columnWidth(i));
+        ini_write(layout_file_, layout_section_, utf8_to_gbk(c->name()), format_numbers(widths));
+    }
+}
+
+void WindowView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!detached_ && !event->spontaneous()) save_layout();
+}
+
+void WindowView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    shown_ = true;
+    // Shown from the tray, a remembered window stays where the user left it.
+    if (!layout_file_.empty()) position_kept_ = true;
 }
 
 void WindowView::closeEvent(QCloseEvent* event) {

@@ -7,12 +7,14 @@
 #include <QWidget>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/program.h"
+#include "ui/qt/window_layout.h"
 
 class QSystemTrayIcon;
 class QTimer;
@@ -40,6 +42,9 @@ class WindowView : public QWidget {
     // filter, signal or queued sync of this view reaches the window after it.
     // The view is about to go.
     void detach();
+    // A resizable window keeps its size, position and list column widths in
+    // this section of the file: read now, written when it is hidden or closed.
+    void remember_layout(const std::filesystem::path& file, const std::string& section);
 
     struct Binding {
         std::atomic<unsigned> dirty{0};
@@ -50,6 +55,9 @@ class WindowView : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -68,6 +76,9 @@ class WindowView : public QWidget {
     void update_tray();
     void raise_later(const std::string& source, Event event, EventArgs args = {});
     bool page_shown(const Control& c) const;
+    void find_anchors();
+    QRect placed(const Control& c) const;
+    void save_layout();
 
     Program& program_;
     std::shared_ptr<Window> owner_;  // keeps the models alive as long as the widgets
@@ -82,6 +93,12 @@ class WindowView : public QWidget {
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;  // asks for a notification area until one starts
     int tray_message_shown_ = 0;   // serial of the last tray message shown
+    QSize default_size_;           // the client area the catalogue places the controls in
+    std::map<std::string, Anchor> anchors_;
+    std::filesystem::path layout_file_;
+    std::string layout_section_;
+    bool position_kept_ = false;  // a remembered position: not centred when shown
+    bool shown_ = false;
 };
 
 }  // namespace qorvel::ui::qt

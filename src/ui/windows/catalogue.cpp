@@ -52,7 +52,8 @@ std::shared_ptr<Window> build_main_window(const std::string& web_host) {
     auto win =
         std::make_shared<Window>(kMainWindow, utf8_to_gbk("Qorvel客户端v2.3.4.9修正版"), 665, 415);
     Window& w = *win;
-    w.set_fixed_size(true);
+    // Resizable: the lists grow with it (the Qt layer anchors the controls).
+    w.set_fixed_size(false);
     w.set_close_on_escape(false);
     w.set_position_state(1);
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -17,6 +19,7 @@
 
 #include "net/charset.h"
 #include "qt_main.h"
+#include "ui/qt/list_view_sync.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/window_view.h"
 
@@ -146,6 +149,66 @@ TEST_F(QtLayer, KeyPressesOnWidgetsReachTheEngine) {
     QApplication::processEvents();
     EXPECT_EQ(seen, (std::vector<std::string>{"超级列表框1|Ctrl+R", "超级列表框1|Space"}));
     EXPECT_FALSE(list->selectedItems().isEmpty()) << "the search found the row named r";
+}
+
+// A cell too narrow for its text shows the text when the mouse rests on it;
+// a row with a tooltip of its own keeps it; a cell that fits shows none.
+TEST_F(QtLayer, CutCellsShowTheirFullTextAsTooltip) {
+    auto& list = (*w)["超级列表框1"];
+    list.insert_row(-1, "a much longer text than fits into fifty pixels", 1);
+    list.insert_row(-1, "ok", 2);
+    list.insert_row(-1, "another text much longer than the column", 3);
+    list.set_row_tooltip_of(3, "row tip");
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* tree = find<QTreeWidget>("超级列表框1");
+    ASSERT_TRUE(spin_until([&] { return tree->topLevelItemCount() == 3; }));
+    auto index = [&](int row) { return tree->model()->index(row, 0); };
+    EXPECT_EQ(cell_tooltip(tree, index(0)),
+              QString::fromUtf8("a much longer text than fits into fifty pixels"));
+    EXPECT_EQ(cell_tooltip(tree, index(1)), QString());
+    EXPECT_EQ(cell_tooltip(tree, index(2)), QString::fromUtf8("row tip"));
+    tree->setColumnWidth(0, 2000);  // widened by its header
+    EXPECT_EQ(cell_tooltip(tree, index(0)), QString());
+
+    // The mouse resting over the cut cell.
+    tree->setColumnWidth(0, 50);
+    QPoint at = tree->visualRect(index(0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(),
+              QString::fromUtf8("a much longer text than fits into fifty pixels"));
+    QToolTip::hideText();
+}
+
+// A caption a little too wide for its box gets a smaller font; a label whose
+// data is far too wide shows its start and the whole text as tooltip, until
+// a text that fits comes.
+TEST_F(QtLayer, CaptionsTooWideShrinkThenShorten) {
+    program.open(w, false);
+    ASSERT_TRUE(spin_until([&] { return backend.view(*w)->isVisible(); }));
+    auto* label = find<QLabel>("标签1");
+    const QFont normal = label->font();
+    const int glyph = QFontMetrics(normal).horizontalAdvance(QString::fromUtf8("保"));
+    ASSERT_GT(glyph, 0);
+    // Slightly wider than the 100 pixels at the normal size.
+    QString slightly(100 / glyph + 1, QChar(0x4FDD));
+    (*w)["标签1"].set_caption(utf8_to_gbk(slightly.toStdString()));
+    ASSERT_TRUE(spin_until([&] { return label->text() == slightly; }));
+    EXPECT_LT(label->font().pointSizeF(), normal.pointSizeF());
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(slightly), label->width());
+    EXPECT_TRUE(label->toolTip().isEmpty());
+
+    const std::string path = "/home/user/a/very/long/folder/name/with/a/file.bin";
+    (*w)["标签1"].set_caption(path);
+    ASSERT_TRUE(spin_until([&] { return label->toolTip() == QString::fromStdString(path); }));
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
+
+    (*w)["标签1"].set_caption("ok");
+    ASSERT_TRUE(spin_until([&] { return label->text() == "ok"; }));
+    EXPECT_TRUE(label->toolTip().isEmpty());
+    EXPECT_EQ(label->font(), normal);
 }
 
 TEST_F(QtLayer, CloseButtonAsksTheWindowAndEscapeFollowsTheFrameStyle) {

@@ -40,7 +40,7 @@ mkdir -p "$WORK/home"
   --account demo --password demo123 --list --stay-idle $((SECONDS_IDLE + 120)) \
   >"$WORK/driver.out" 2>&1 &
 DRIVER_PID=$!
-for _ in $(seq 600); do grep -qx idle "$WORK/driver.out" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -qsx idle "$WORK/driver.out" && break; sleep 0.1; done
 grep -qx idle "$WORK/driver.out" || { echo "the client never went idle:" >&2; cat "$WORK/driver.out" >&2; exit 1; }
 
 io() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/$DRIVER_PID/io"; }

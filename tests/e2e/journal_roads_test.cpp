@@ -10,6 +10,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "support/engine_peers.h"
+#include "support/process.h"
 #include "transfer/engine/engine.h"
 #include "transfer/journal.h"
 #include "transfer/journal_link.h"
@@ -22,11 +23,6 @@ using test::hosts_of;
 using test::Road;
 using ui::Event;
 namespace fs = std::filesystem;
-
-std::string read_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class JournalRoads : public test::SharedServiceSuite<JournalRoads> {
   public:
@@ -149,7 +145,7 @@ TEST_F(JournalRoads, ALogOutPutsTheListsAwayAndTheAccountsNextLoginResumesItsDow
     ASSERT_EQ(rows_of(*r, "超级列表框3"), 1);
     EXPECT_EQ(rows_of(*r, "超级列表框2"), 0);
     std::string path = r->call([&] { return r->main()["超级列表框3"].cell(0, 1); });
-    EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
+    EXPECT_TRUE(test::read_file(text_to_path(path)) == served_sample());
     EXPECT_FALSE(fs::exists(text_to_path(path + ".part")));
 
     // The done row comes back with the next run too.
@@ -200,8 +196,8 @@ TEST_F(JournalRoads, AfterAKillTheCheckpointedPartialFileResumesAndAForeignOneSt
     ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));
     ASSERT_EQ(rows_of(*r, "超级列表框3"), 1);
     std::string path = r->call([&] { return r->main()["超级列表框3"].cell(0, 1); });
-    EXPECT_TRUE(read_bytes(text_to_path(path)) == served_sample());
-    EXPECT_EQ(read_bytes(foreign), "mine");
+    EXPECT_TRUE(test::read_file(text_to_path(path)) == served_sample());
+    EXPECT_EQ(test::read_file(foreign), "mine");
     EXPECT_FALSE(fs::exists(part));
 }
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the login, main, registration, password-recovery and terms windows
 # under Xvfb with a CJK font and writes docs/screenshots/<window>.png; then the
-# running client's storage browser against the reference service (browser-*.png).
+# running client's storage browser against the reference service (browser-*.png)
+# and its transfer lists restored at a login from a first session's journal
+# (journal-*.png).
 # Usage: scripts/screenshots.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -10,6 +10,8 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "storage/answers.h"
+#include "storage/names.h"
 #include "storage/roads.h"
 #include "transfer/desktop_road.h"
 #include "transfer/download_rules.h"
@@ -220,6 +222,16 @@ void remove_own_partial(const std::string& partial) {
     if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
 }
 
+// Rows put back at a login start before the browser has read the account's
+// access password from the settings page, and a protected file's link needs it.
+void learn_access_password(Client& c, ui::Window& w) {
+    if (!c.browser().access_password().empty()) return;
+    WebReply settings = web_get_reply(storage::settings_url(c.hosts(), c.session().account_key()));
+    if (settings.answered)
+        c.browser().set_access_password(storage::read_access_password(
+            utf8_to_gbk(settings.body), w[storage::names::kPasswordMarker].text()));
+}
+
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
 void run_next_download(Client& c) {
     auto w = c.main_window();
@@ -243,6 +255,7 @@ void run_next_download(Client& c) {
             fail_download(c, *w, id, GBK("文件名无效"));
             continue;
         }
+        learn_access_password(c, *w);
         std::string answer = web_get(c.hosts().web_url(
             transfer::storage_link_path(e.file_id, c.browser().access_password())));
         auto link = transfer::storage_link(answer);

@@ -49,6 +49,8 @@ std::vector<ui::Row> upload_rows(const std::vector<JournalRow>& rows) {
         if (r.state == JournalState::failed) {
             size = GBK("失败：") + r.failure;
             row.tooltip = GBK("上传失败：") + r.failure;
+        } else if (r.state == JournalState::paused) {
+            size = GBK("已暂停");  // as the pause showed it
         }
         row.cells = {r.name, r.folder, std::to_string(r.folder_id), size};
         out.push_back(std::move(row));

@@ -155,6 +155,31 @@ TEST_F(JournalRoads, ALogOutPutsTheListsAwayAndTheAccountsNextLoginResumesItsDow
     EXPECT_EQ(r->call([&] { return r->main()["选择夹2"].page_title(1); }), GBK("已完成(1)"));
 }
 
+// The demo account's files need its access password, which the browser reads
+// only with a folder: a download its login starts again gets its link all the same.
+TEST_F(JournalRoads, APutAwayDownloadOfAPasswordProtectedAccountGoesOnAtItsNextLogin) {
+    auto r = run_program("demo", "demo123");
+    r->client_.transfers().download_rate_limit = 1 << 20;  // still running at the log-out
+    show_sample(*r);
+    int big = r->call([&] {
+        const auto rows = r->main()["超级列表框1"].rows();
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].cells.at(0) == GBK("大文件.bin")) return static_cast<int>(i);
+        return -1;
+    });
+    ASSERT_GE(big, 0);
+    download(*r, big);
+    ASSERT_TRUE(moved_past(*r, 300 << 10));
+    log_out(*r);
+    r.reset();
+
+    r = run_program("demo", "demo123");
+    ASSERT_TRUE(r->wait([&] { return !r->client_.transfers().downloads.run_active(); }, 30s));
+    EXPECT_EQ(rows_of(*r, "超级列表框3"), 1)
+        << r->call([&] { return r->main()["日志编辑框"].text(); });
+    EXPECT_EQ(rows_of(*r, "超级列表框2"), 0);
+}
+
 // The program killed after a checkpoint: its journal and partial file as they
 // were then. The next run resumes that partial file from the checkpoint; a
 // partial file of the same kind that no row of ours names stays as it was.
@@ -226,7 +251,9 @@ TEST_F(JournalRoads, RestoredRowsShowTheirStatesAndNothingStartsThatWasNotRunnin
                 GBK("无法取得文件的下载地址")),
             row(transfer::JournalList::downloads, 6, transfer::JournalState::paused, "b.bin", ""),
             row(transfer::JournalList::uploads, 2, transfer::JournalState::failed, "/home/u/c.txt",
-                GBK("文件无法读取，上传失败！"))};
+                GBK("文件无法读取，上传失败！")),
+            row(transfer::JournalList::uploads, 3, transfer::JournalState::paused, "/home/u/d.txt",
+                "")};
         c.done = {transfer::done_row(transfer::JournalList::downloads_done, {"old", "/s/old"}),
                   transfer::done_row(transfer::JournalList::downloads_done, {"new", "/s/new"})};
         ASSERT_TRUE(j->apply(c));
@@ -243,13 +270,14 @@ TEST_F(JournalRoads, RestoredRowsShowTheirStatesAndNothingStartsThatWasNotRunnin
         EXPECT_EQ(q.cell(1, 0), "b.bin");
         EXPECT_EQ(q.cell(1, 2), GBK("已暂停"));
         ui::Control& up = w["超级列表框6"];
-        ASSERT_EQ(up.row_count(), 1);
+        ASSERT_EQ(up.row_count(), 2);
         EXPECT_EQ(up.cell(0, 3), GBK("失败：文件无法读取，上传失败！"));
         EXPECT_EQ(up.row_tooltip(0), GBK("上传失败：文件无法读取，上传失败！"));
+        EXPECT_EQ(up.cell(1, 3), GBK("已暂停"));
         ASSERT_EQ(w["超级列表框3"].row_count(), 2);
         EXPECT_EQ(w["超级列表框3"].cell(0, 0), "new");
         EXPECT_EQ(w["选择夹2"].page_title(0), GBK("下载中(2)"));
-        EXPECT_EQ(w["选择夹3"].page_title(0), GBK("客户端上传(1)"));
+        EXPECT_EQ(w["选择夹3"].page_title(0), GBK("客户端上传(2)"));
     });
     EXPECT_FALSE(r->client_.transfers().downloads.run_active());
     EXPECT_FALSE(r->client_.transfers().uploads.run_active());

@@ -1,5 +1,6 @@
 // Renders the running client against the reference service into PNG files:
-// the tree two levels deep, a page of files, and "文件操作" in move mode.
+// the transfer lists a login restored from the account's journal, the tree two
+// levels deep, a page of files, and "文件操作" in move mode.
 //   storage_screenshots OUT_DIR   (run by scripts/screenshots.sh)
 #include <QApplication>
 #include <QElapsedTimer>
@@ -8,7 +9,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,11 +25,111 @@ using namespace qorvel;
 
 namespace {
 
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
 struct Step {
     const char* what;
     std::function<bool()> ready;
     std::function<void()> act;
 };
+
+// Slow enough that a transfer is still running when the session is put away.
+constexpr int kSlowDownload = 256 << 10;
+constexpr int kSlowUpload = 64 << 10;
+
+bool fail(const char* what) {
+    std::fprintf(stderr, "journal session stuck at %s\n", what);
+    return false;
+}
+
+// A first session of the account in the same home, on the headless program:
+// downloads and uploads that finish, fail, pause, wait and run, then 注销
+// puts them away into the account's journal.
+bool prepare_journal(const test::ServiceInstance& service, const fs::path& home) {
+    test::Road r(test::hosts_of(service), test::RoadHome(home), [](const std::string& what) {
+        std::fprintf(stderr, "reported: %s\n", what.c_str());
+    });
+    r.client_.transfers().download_rate_limit = kSlowDownload;
+    if (!r.start()) return fail("start");
+    r.client_.timestamped_log_enabled = false;
+    r.log_in("demo", "demo123", false);
+    if (!r.wait([&] { return r.logged_in() && r.client_.timestamped_log_enabled.load(); }, 20s))
+        return fail("login");
+    fs::path saves = home / "Downloads";
+    fs::create_directories(saves);
+    fs::path not_a_folder = home / "not-a-folder";
+    std::ofstream(not_a_folder) << "a plain file";
+    auto& w = r.main();
+    r.call([&] {
+        w["编辑框49"].set_text(not_a_folder.string() + "/");
+        w["选择夹1"].set_current(1);
+        r.program_.raise(w, "选择夹1", ui::Event::page_changed);
+    });
+    if (!r.wait([&] {
+            return r.client_.browser().first_load_done() && !r.client_.browser().busy() &&
+                   w["超级列表框1"].row_count() > 0;
+        }))
+        return fail("root folder");
+    auto row_of = [&](const char* utf8) {
+        return r.call([&] {
+            const auto rows = w["超级列表框1"].rows();
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (rows[i].cells.at(0) == detail::literal_to_gbk(utf8)) return static_cast<int>(i);
+            return -1;
+        });
+    };
+    auto download = [&](const char* utf8) {
+        int row = row_of(utf8);
+        r.call([&] {
+            w["超级列表框1"].set_selection({row}, row);
+            r.program_.raise(w, "按钮38", ui::Event::clicked);
+        });
+        return row >= 0;
+    };
+    auto queued = [&](const char* list) { return r.call([&] { return w[list].row_count(); }); };
+    if (!download("使用说明.txt") ||
+        !r.wait([&] { return r.call([&] { return w["超级列表框2"].cell(0, 2); }) == GBK("失败"); }))
+        return fail("failed download");
+    r.call([&] {
+        w["编辑框49"].set_text(saves.string() + "/");
+        w["组合框6"].set_current(1);
+    });
+    if (!download("使用说明.txt") || !r.wait([&] { return queued("超级列表框3") == 1; }))
+        return fail("finished download");
+    // One runs slowly; behind it one waits and one is paused.
+    if (!download("大文件.bin") || !download("空文件.txt") || !download("使用说明.txt"))
+        return fail("queued downloads");
+    r.call([&] {
+        w["超级列表框2"].set_selection({3}, 3);
+        r.program_.choose(w, "开始菜单", "暂停任务");
+    });
+
+    auto file = [&](const char* name, const std::string& bytes) {
+        fs::path p = home / "Documents" / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p.string();
+    };
+    auto drop = [&](std::vector<std::string> files) {
+        r.call([&] {
+            ui::EventArgs a;
+            a.files = std::move(files);
+            r.program_.raise(w, "拖放对象1", ui::Event::files_dropped, a);
+        });
+    };
+    drop({file("notes.txt", "kept notes\r\n")});
+    if (!r.wait([&] { return queued("超级列表框4") == 1; }, 20s)) return fail("finished upload");
+    r.client_.transfers().upload_params.rate_limit = kSlowUpload;
+    drop({file("archive.bin", std::string(2 << 20, 'q')), file("draft.txt", "draft\r\n"),
+          file("later.txt", "later\r\n")});
+    if (!r.wait([&] { return queued("超级列表框6") == 3; })) return fail("queued uploads");
+    r.call([&] {
+        w["超级列表框6"].set_selection({2}, 2);
+        r.program_.choose(w, "上传菜单", "暂停任务");
+    });
+    r.call([&] { r.program_.choose(w, "托盘", "注销"); });
+    return r.wait([&] { return r.login() != nullptr; }) || fail("log out");
+}
 
 }  // namespace
 
@@ -39,21 +142,24 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     test::ServiceInstanceOptions o;
     o.host = "127.0.0.45";
+    o.ftp_port = 1678;  // the client's uploads need it
     test::ServiceInstance service(o);
     if (!service.start()) return 1;
+    test::TempDir home("qorvel-shots-home");
+    if (!prepare_journal(service, home.path())) return 1;
 
     ui::qt::QtBackend backend;
     ui::ScriptedPrompts prompts;
     ui::Program program(backend, prompts);
     ui::qt::install_web_pump(program);
     test::ShellRecorder shell;
-    test::TempDir home("qorvel-shots-home");
-    std::filesystem::create_directories(home.path() / "Documents");
-    std::filesystem::create_directories(home.path() / "Desktop");
     Client client(program, shell, test::hosts_of(service),
                   ClientFolders{home.path() / "Documents", home.path() / "Desktop"});
     client.tray_available = [] { return false; };
     client.journal_folder = home.path() / ".local/share/qorvel/queues";
+    // The restored running rows go on slowly enough to be seen running.
+    client.transfers().download_rate_limit = kSlowDownload;
+    client.transfers().upload_params.rate_limit = kSlowUpload;
 
     auto view = [&](const char* id) -> ui::qt::WindowView* {
         auto w = program.find(id);
@@ -86,8 +192,22 @@ int main(int argc, char** argv) {
              (*l)["编辑框2"].set_text("demo123");
              program.raise(*l, "按钮1", ui::Event::clicked);
          }},
-        {"main", [&] { return main_widget("选择夹1") && client.timestamped_log_enabled.load(); },
-         [&] { qobject_cast<QTabWidget*>(main_widget("选择夹1"))->setCurrentIndex(1); }},
+        {"main with restored lists",
+         [&] {
+             return main_widget("选择夹1") && client.timestamped_log_enabled.load() &&
+                    (*client.main_window())["超级列表框2"].row_count() == 4 &&
+                    (*client.main_window())["超级列表框6"].row_count() == 3;
+         },
+         [&] {
+             auto* pages = qobject_cast<QTabWidget*>(main_widget("选择夹1"));
+             pages->setCurrentIndex(2);
+             qobject_cast<QTabWidget*>(main_widget("选择夹2"))->setCurrentIndex(0);
+             shoot(windows::kMainWindow, "journal-downloads.png");
+             pages->setCurrentIndex(0);
+             qobject_cast<QTabWidget*>(main_widget("选择夹3"))->setCurrentIndex(0);
+             shoot(windows::kMainWindow, "journal-uploads.png");
+             pages->setCurrentIndex(1);
+         }},
         {"root", [&] { return loaded() && tree()->topLevelItem(0)->childCount() == 3; },
          [&] {
              pick("照片");

@@ -288,7 +288,7 @@ void run_next_download(Client& c) {
         auto& p = c.transfers().download_params;
         p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
         p.local_path = target;
-        p.rate_limit = c.transfers().download_rate_limit;
+        p.rate_limit = c.transfers().download_rate_limit.load();
         p.event_callback = [&c, id, object, placement, base, name = *name, policy](
                                int code, engine::TaskId, std::int64_t, std::int64_t,
                                engine::TaskId) {

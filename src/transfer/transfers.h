@@ -2,6 +2,7 @@
 // reuse, and the few texts the roads keep between actions.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,7 +47,8 @@ class Transfers {
     engine::TaskParam upload_params;
     FileStamp upload_stamp;  // the running upload's file as it was when it started
     // Bytes a second for every download, 0: none (tests slow a download down with it).
-    int download_rate_limit = 0;
+    // Set from any thread; read by the runner when a download starts.
+    std::atomic<int> download_rate_limit{0};
     SpeedAverage download_pace;  // the running download's speed over the last ticks
     SpeedAverage upload_pace;
     CheckpointGate download_checkpoints;  // when the running rows' progress goes to the journal

@@ -224,12 +224,13 @@ void remove_own_partial(const std::string& partial) {
 
 // Rows put back at a login start before the browser has read the account's
 // access password from the settings page, and a protected file's link needs it.
-void learn_access_password(Client& c, ui::Window& w) {
-    if (!c.browser().access_password().empty()) return;
+// True when a password was learned.
+bool learn_access_password(Client& c, ui::Window& w) {
     WebReply settings = web_get_reply(storage::settings_url(c.hosts(), c.session().account_key()));
-    if (settings.answered)
-        c.browser().set_access_password(storage::read_access_password(
-            utf8_to_gbk(settings.body), w[storage::names::kPasswordMarker].text()));
+    if (!settings.answered) return false;
+    c.browser().set_access_password(storage::read_access_password(
+        utf8_to_gbk(settings.body), w[storage::names::kPasswordMarker].text()));
+    return !c.browser().access_password().empty();
 }
 
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
@@ -255,10 +256,15 @@ void run_next_download(Client& c) {
             fail_download(c, *w, id, GBK("文件名无效"));
             continue;
         }
-        learn_access_password(c, *w);
-        std::string answer = web_get(c.hosts().web_url(
-            transfer::storage_link_path(e.file_id, c.browser().access_password())));
-        auto link = transfer::storage_link(answer);
+        auto ask_link = [&] {
+            return transfer::storage_link(web_get(c.hosts().web_url(
+                transfer::storage_link_path(e.file_id, c.browser().access_password()))));
+        };
+        auto link = ask_link();
+        // Asked only when refused without a password: an account without one
+        // costs no request more per file.
+        if (!link && c.browser().access_password().empty() && learn_access_password(c, *w))
+            link = ask_link();
         if (!link) {
             fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
             continue;

@@ -24,6 +24,19 @@ std::string id_text(long long id) {
     return std::to_string(id);
 }
 
+// The text after `marker` up to the next "<", looked for from `from` (1-based)
+// on, which then moves past it: fields are read in order, so a name holding
+// "大小：" cannot lend its tail to the size, and a missing marker gives an
+// empty field rather than a piece of the markup.
+std::string next_field(std::string_view entry, std::string_view marker, int& from) {
+    int p = text_find(entry, marker, from);
+    if (p == -1) return {};
+    int s = p + static_cast<int>(marker.size());
+    int e = text_find(entry, "<", s);
+    from = e == -1 ? s : e;
+    return e == -1 ? std::string() : text_middle(entry, s, e - s);
+}
+
 }  // namespace
 
 std::vector<std::string> find_matches(std::string_view text, const std::string& pattern) {
@@ -82,11 +95,12 @@ FilePage parse_file_page(std::string_view text, const std::string& entry_pattern
     page.pages = parse_page_count(text);
     for (const std::string& m : find_matches(text, entry_pattern)) {
         FileRow r;
-        r.name = text_between(m, GBK("文件名："), "<");
-        r.id = text_to_int(text_between(m, GBK(">pid："), "<"));
-        r.size = text_between(m, GBK("大小："), "<");
-        r.date = text_between(m, GBK("日期："), "<");
-        r.downloads = text_between(m, GBK("下载量："), "<");
+        int at = 1;
+        r.id = text_to_int(next_field(m, GBK(">pid："), at));
+        r.name = next_field(m, GBK("文件名："), at);
+        r.size = next_field(m, GBK("大小："), at);
+        r.date = next_field(m, GBK("日期："), at);
+        r.downloads = next_field(m, GBK("下载量："), at);
         page.rows.push_back(std::move(r));
     }
     return page;

@@ -76,6 +76,24 @@ TEST(FilePage, RowsPagesAndCutFields) {
     EXPECT_EQ(p.rows[1].name, "x");
 }
 
+TEST(FilePage, FieldsAreReadInOrderAndNeverOverlap) {
+    // A name that holds the next field's marker keeps it, and the size is the real one.
+    FilePage p = parse_file_page(file_entry("9", GBK("报告大小：2.txt"), "3KB"), entry_pattern());
+    ASSERT_EQ(p.rows.size(), 1u);
+    EXPECT_EQ(p.rows[0].name, GBK("报告大小：2.txt"));
+    EXPECT_EQ(p.rows[0].size, "3KB");
+    // An entry without a marker (a looser pattern let it through) has that field
+    // empty, never a piece of the markup in front of it.
+    std::string bare =
+        "<div style=\"display:none;\">" + GBK("pid：") + "4<" + GBK("大小：") + "2KB< </div><br />";
+    p = parse_file_page(bare, ".*?</div><br />");
+    ASSERT_EQ(p.rows.size(), 1u);
+    EXPECT_EQ(p.rows[0].id, 4);
+    EXPECT_EQ(p.rows[0].name, "");
+    EXPECT_EQ(p.rows[0].size, "2KB");
+    EXPECT_EQ(p.rows[0].date, "");
+}
+
 TEST(FilePage, PageCountsThatAreMissingNegativeOrHuge) {
     EXPECT_EQ(parse_page_count(""), 0);
     EXPECT_EQ(parse_page_count(GBK("共12页")), 0);  // no "总共有"

@@ -19,7 +19,7 @@
 
 #include "e2e/road.h"
 #include "net/web.h"
-#include "transfer/roads.h"
+#include "roads/transfer/roads.h"
 
 using namespace qorvel;
 using Clock = std::chrono::steady_clock;

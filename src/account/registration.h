@@ -1,14 +1,14 @@
 // New accounts and lost passwords, from the login window: the registration
 // window's form, the recovery window's two forms (by security question, by
 // e-mail), the client's own checks, and what each answer means. Deciding is
-// done by the pure functions below; the operations only read controls, send
-// one form on a worker and show the verdict.
+// done by the pure functions below; the roads only read controls, send one
+// form on a worker and show the verdict.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "account/client.h"
+#include "platform/service_hosts.h"
 
 namespace qorvel {
 
@@ -77,16 +77,5 @@ FormVerdict judge_email_recovery(const ServiceAnswer& answer);
 
 // The message for a form whose service could not be reached.
 const std::string& service_unreachable_message();
-
-// Operations (window thread): each disables its button and sends the form on
-// a worker; the button comes back once the answer has been handled, unless
-// the window closed on success.
-void start_registration(Client& c, ui::Window& registration);
-void start_question_recovery(Client& c, ui::Window& recovery);
-void start_email_recovery(Client& c, ui::Window& recovery);
-
-// Handlers of the registration window's 按钮1 and the recovery window's 按钮1 and 按钮2.
-void wire_registration_operations(Client& c, ui::Window& registration);
-void wire_password_recovery_operations(Client& c, ui::Window& recovery);
 
 }  // namespace qorvel

@@ -1,9 +1,9 @@
 #include "app/client_windows.h"
 
 #include "account/registration.h"
-#include "account/roads.h"
-#include "storage/roads.h"
-#include "transfer/roads.h"
+#include "roads/account/roads.h"
+#include "roads/storage/roads.h"
+#include "roads/transfer/roads.h"
 #include "ui/windows/catalogue.h"
 
 namespace qorvel {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "account/client.h"
+#include "roads/client.h"
 
 namespace qorvel {
 

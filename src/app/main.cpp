@@ -16,7 +16,7 @@
 #include "platform/service_hosts.h"
 #include "platform/special_folders.h"
 #include "qorvel_version.h"
-#include "transfer/desktop_road.h"
+#include "roads/transfer/desktop_road.h"
 #include "ui/qt/qt_backend.h"
 #include "ui/qt/translations.h"
 

@@ -1,4 +1,4 @@
-#include "account/client.h"
+#include "roads/client.h"
 
 #include "net/web.h"
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "account/roads.h"
 #include "app/client_windows.h"
 #include "net/charset.h"
+#include "roads/account/roads.h"
 #include "support/doubles.h"
 #include "support/process.h"
 #include "support/service_instance.h"

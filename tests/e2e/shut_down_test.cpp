@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "e2e/road.h"
-#include "transfer/shut_down.h"
+#include "roads/transfer/shut_down.h"
 
 namespace qorvel {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "e2e/storage_road.h"
 #include "net/text.h"
+#include "roads/storage/roads.h"
 #include "storage/answers.h"
-#include "storage/roads.h"
 
 namespace qorvel {
 namespace {

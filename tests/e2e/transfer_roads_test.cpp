@@ -14,12 +14,12 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "platform/desktop_shell.h"
+#include "roads/transfer/shut_down.h"
 #include "support/engine_peers.h"
 #include "support/forwarding.h"
 #include "support/recording_server.h"
 #include "transfer/digest.h"
 #include "transfer/engine/engine.h"
-#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {

@@ -5,14 +5,14 @@
 
 #include <cstdlib>
 
-#include "account/client.h"
 #include "bus_peers.h"
 #include "net/charset.h"
 #include "platform/ini_file.h"
 #include "platform/sd_desktop_bus.h"
+#include "roads/client.h"
+#include "roads/transfer/desktop_road.h"
 #include "support/doubles.h"
 #include "support/process.h"
-#include "transfer/desktop_road.h"
 #include "ui/headless.h"
 
 namespace qorvel {

@@ -1,8 +1,8 @@
 #include "account/registration.h"
-#include "account/roads.h"
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "roads/account/roads.h"
 
 namespace qorvel {
 

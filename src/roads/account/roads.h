@@ -3,7 +3,7 @@
 // thread; the operations marked "worker" run on worker threads.
 #pragma once
 
-#include "account/client.h"
+#include "roads/client.h"
 
 namespace qorvel {
 
@@ -36,5 +36,16 @@ void on_main_page_changed(Client& c);  // worker
 void wire_main_window_account(Client& c, ui::Window& main);
 void wire_login_window(Client& c, ui::Window& login);
 void wire_web_login_window(Client& c, ui::Window& web_login);
+
+// Operations (window thread): each disables its button and sends the form on
+// a worker; the button comes back once the answer has been handled, unless
+// the window closed on success.
+void start_registration(Client& c, ui::Window& registration);
+void start_question_recovery(Client& c, ui::Window& recovery);
+void start_email_recovery(Client& c, ui::Window& recovery);
+
+// Handlers of the registration window's 按钮1 and the recovery window's 按钮1 and 按钮2.
+void wire_registration_operations(Client& c, ui::Window& registration);
+void wire_password_recovery_operations(Client& c, ui::Window& recovery);
 
 }  // namespace qorvel

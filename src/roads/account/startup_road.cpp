@@ -1,9 +1,9 @@
-#include "account/roads.h"
 #include "account/update_check.h"
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
 #include "platform/special_folders.h"
+#include "roads/account/roads.h"
 
 namespace qorvel {
 

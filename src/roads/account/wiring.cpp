@@ -1,4 +1,4 @@
-#include "account/roads.h"
+#include "roads/account/roads.h"
 
 namespace qorvel {
 

@@ -8,10 +8,10 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "roads/storage/roads.h"
 #include "storage/answers.h"
 #include "storage/messages.h"
 #include "storage/names.h"
-#include "storage/roads.h"
 #include "ui/windows/catalogue.h"
 
 namespace qorvel::storage {

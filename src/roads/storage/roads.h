@@ -4,7 +4,7 @@
 // window thread; requests run on workers with their controls disabled.
 #pragma once
 
-#include "account/client.h"
+#include "roads/client.h"
 
 namespace qorvel::storage {
 

@@ -1,5 +1,5 @@
+#include "roads/storage/roads.h"
 #include "storage/names.h"
-#include "storage/roads.h"
 #include "ui/windows/catalogue.h"
 
 namespace qorvel::storage {

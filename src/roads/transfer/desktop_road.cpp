@@ -1,10 +1,10 @@
-#include "transfer/desktop_road.h"
+#include "roads/transfer/desktop_road.h"
 
 #include <chrono>
 
 #include "net/charset.h"
 #include "platform/ini_file.h"
-#include "transfer/roads.h"
+#include "roads/transfer/roads.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {

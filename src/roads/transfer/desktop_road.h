@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "account/client.h"
+#include "roads/client.h"
 #include "transfer/notice_rules.h"
 
 namespace qorvel {

@@ -10,16 +10,16 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "roads/storage/roads.h"
+#include "roads/transfer/desktop_road.h"
+#include "roads/transfer/roads.h"
+#include "roads/transfer/shut_down.h"
 #include "storage/answers.h"
 #include "storage/names.h"
-#include "storage/roads.h"
-#include "transfer/desktop_road.h"
 #include "transfer/download_rules.h"
 #include "transfer/engine/engine.h"
 #include "transfer/engine/messages.h"
 #include "transfer/journal_link.h"
-#include "transfer/roads.h"
-#include "transfer/shut_down.h"
 
 namespace qorvel {
 

@@ -2,9 +2,9 @@
 // the rows put back into the lists, and everything put away before another
 // account comes.
 #include "net/charset.h"
+#include "roads/transfer/roads.h"
 #include "transfer/engine/engine.h"
 #include "transfer/journal_link.h"
-#include "transfer/roads.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "account/client.h"
+#include "roads/client.h"
 
 namespace qorvel {
 

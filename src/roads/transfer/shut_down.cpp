@@ -1,4 +1,4 @@
-#include "transfer/shut_down.h"
+#include "roads/transfer/shut_down.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "account/client.h"
+#include "roads/client.h"
 
 namespace qorvel {
 

@@ -7,13 +7,13 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
-#include "storage/roads.h"
-#include "transfer/desktop_road.h"
+#include "roads/storage/roads.h"
+#include "roads/transfer/desktop_road.h"
+#include "roads/transfer/roads.h"
+#include "roads/transfer/shut_down.h"
 #include "transfer/digest.h"
 #include "transfer/engine/messages.h"
 #include "transfer/journal.h"
-#include "transfer/roads.h"
-#include "transfer/shut_down.h"
 #include "transfer/upload_rules.h"
 
 namespace qorvel {

@@ -1,4 +1,4 @@
-#include "transfer/roads.h"
+#include "roads/transfer/roads.h"
 
 namespace qorvel {
 

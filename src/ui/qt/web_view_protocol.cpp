@@ -111,7 +111,7 @@ std::optional<WebCookie> read_cookie(const std::vector<std::string_view>& f) {
         !all_of(*domain, host_byte))
         return std::nullopt;
     if (path->empty() || path->size() > kMaxPath || path->front() != '/' ||
-        !all_of(*path, printable))
+        !all_of(*path, value_byte))
         return std::nullopt;
     if (name->empty() || name->size() > kMaxName || !all_of(*name, printable) ||
         name->find('=') != std::string::npos)

@@ -142,10 +142,11 @@ int main(int argc, char** argv) {
         ssize_t n = ::read(command_fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) return;
         if (n <= 0) {
-            // The window closed: the program closed our stdin.
-            commands.setEnabled(false);
-            app.quit();
-            return;
+            // The window closed: the program closed our stdin. Nothing of the
+            // browser is kept (the profile is off the record), and its own
+            // shutdown can wait on the window that is already gone: leave now,
+            // the helpers end when their pipes to us close.
+            ::_exit(0);
         }
         for (const std::string& line : reader.feed({buffer, static_cast<size_t>(n)})) {
             WebViewLine l = read_web_view_line(line);

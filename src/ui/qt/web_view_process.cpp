@@ -89,8 +89,10 @@ void WebViewProcess::close() {
         return;
     }
     process_.closeWriteChannel();
-    QTimer::singleShot(kCloseGraceMs, this, [this] {
-        if (running()) process_.kill();
+    QTimer::singleShot(kCloseGraceMs, Qt::PreciseTimer, this, [this] {
+        if (!running()) return;
+        qWarning("qorvel: the browser did not end with its window; killed");
+        process_.kill();
     });
 }
 

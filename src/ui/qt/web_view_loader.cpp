@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QShowEvent>
 #include <QStringList>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -70,7 +71,22 @@ void WebViewHostWidget::embed(unsigned long long id) {
     QWidget* container = QWidget::createWindowContainer(window, this);
     container->setFocusPolicy(Qt::StrongFocus);
     layout()->addWidget(container);
-    if (process_) process_->show();
+    embedded_ = true;
+    if (isVisible()) show_child();
+}
+
+void WebViewHostWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (embedded_) show_child();
+}
+
+void WebViewHostWidget::show_child() {
+    if (child_shown_ || !process_) return;
+    // Showing the container puts the child's window inside ours now; only
+    // then may the child map it, or it would flash up on the desktop.
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) w->show();
+    child_shown_ = true;
+    process_->show();
 }
 
 void WebViewHostWidget::show_notice() {

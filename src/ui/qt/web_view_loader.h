@@ -33,13 +33,19 @@ class WebViewHostWidget : public QWidget {
     qint64 child_pid() const;
     bool showing_notice() const { return notice_ != nullptr; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void embed(unsigned long long id);
+    void show_child();
     void show_notice();
 
     QPointer<WebViewProcess> process_;
     QLabel* notice_ = nullptr;
     QUrl url_;
+    bool embedded_ = false;
+    bool child_shown_ = false;
 };
 
 // The control's widget: a WebViewHostWidget, or its notice when the program is missing.

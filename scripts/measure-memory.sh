@@ -121,14 +121,25 @@ if [ -n "$web_png" ]; then
     xdotool search --onlyvisible --name "^QQ互联登录\$" >/dev/null 2>&1 || break
     sleep 0.2
   done
-  sleep 10
+  # Browser processes still running (a zombie of init's counts as gone).
+  running() {
+    local p
+    for p in $browser; do
+      [ -d "/proc/$p" ] && [ "$(awk '{print $3}' "/proc/$p/stat" 2>/dev/null)" != Z ] && echo "$p"
+    done
+    return 0
+  }
+  closed=$(date +%s%N)
+  for _ in $(seq 1 100); do
+    [ -z "$(running)" ] && break
+    sleep 0.1
+  done
+  echo "browser processes gone $((($(date +%s%N) - closed) / 1000000)) ms after the window closed"
+  sleep $((10 - ($(date +%s%N) - closed) / 1000000000))
   echo "== 10 s after the web-login window closed"
   report
   after=$(client_rss)
-  left=""
-  for p in $browser; do
-    [ -d "/proc/$p" ] && [ "$(awk '{print $3}' "/proc/$p/stat" 2>/dev/null)" != Z ] && left="$left $p"
-  done
+  left=$(running | tr '\n' ' ')
   echo "client resident: before $((before / 1024)) MB, open $((open_rss / 1024)) MB," \
     "after $((after / 1024)) MB (after - before: $(((after - before) / 1024)) MB)"
   echo "browser processes seen while open: ${browser:-none}; still running: ${left:-none}"

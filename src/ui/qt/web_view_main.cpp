@@ -4,6 +4,7 @@
 // "show" on stdin, reports its window and every cookie it receives on stdout
 // (web_view_protocol.h), and exits when stdin closes or its parent dies.
 #include <QApplication>
+#include <QDateTime>
 #include <QNetworkCookie>
 #include <QResizeEvent>
 #include <QSocketNotifier>
@@ -17,8 +18,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <string>
 
 #include "ui/qt/web_view_protocol.h"

@@ -5,9 +5,11 @@
 # Usage: scripts/measure-memory.sh [build-dir] [--web-login PNG]
 # QORVEL_MEMORY_LOGIN="ACCOUNT PASSWORD" logs in with an existing account
 # instead of registering one (for builds without the registration window).
-# With --web-login it opens the web-login window instead, measures with the
-# browser running, writes a picture of that window to PNG and signs in there.
-# Needs Xvfb and xdotool; talks only to a reference service on 127.0.0.61.
+# With --web-login it opens the web-login window instead and measures three
+# times: before the window opens, with the browser running (and writes a
+# picture of that window to PNG), and 10 s after signing in there closed it;
+# then checks that every browser process seen while it was open is gone.
+# Needs Xvfb, xdotool and xwininfo; talks only to a reference service on 127.0.0.61.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -62,12 +64,12 @@ click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.2; }
 type_into() { click "$1" "$2" "$3"; xdotool type --delay 20 "$4"; }
 ok_box() { local b; b=$(window "信息："); xdotool windowfocus --sync "$b" key Return; sleep 0.3; }
 
+descendants() {
+  local kids
+  kids=$(ps -o pid= --ppid "$1" | tr -d ' ' || true)
+  for k in $kids; do echo "$k"; descendants "$k"; done
+}
 report() {
-  descendants() {
-    local kids
-    kids=$(ps -o pid= --ppid "$1" | tr -d ' ' || true)
-    for k in $kids; do echo "$k"; descendants "$k"; done
-  }
   local total=0 rss
   printf '%-8s %-10s %s\n' PID RSS_KB COMMAND
   for p in $client_pid $(descendants $client_pid); do
@@ -84,20 +86,64 @@ report() {
   echo "total resident: $((total / 1024)) MB"
 }
 
+# The client's resident memory in kB.
+client_rss() { ps -o rss= -p "$client_pid" | tr -d ' '; }
+
 if [ -n "$web_png" ]; then
   login=$(window "Qorvel登录")
+  sleep 3                               # the login window settles
+  echo "== before the web-login window opens"
+  report
+  before=$(client_rss)
   click "$login" 144 210                # 按钮4 "QQ登录"
   web=$(window "QQ互联登录")
   sleep 8                               # the page loads in the browser's own processes
   import -window "$web" "$web_png"
+  echo "== web-login window open"
   report
+  open_rss=$(client_rss)
+  browser=$(descendants $client_pid | tr '\n' ' ')
   echo "web-login window: $web_png"
-  # Sign in on the page; the hand-over poll then logs the client in.
+  # The page is drawn by the child's window sitting inside ours, not beside it.
+  if xwininfo -children -id "$web" | grep -q '"qorvel-web-view"'; then
+    echo "the browser's window is inside the web-login window"
+  else
+    echo "the browser's window is not inside the web-login window" >&2
+    exit 1
+  fi
+  # Sign in on the page; the hand-over poll then logs the client in and closes the window.
   type_into "$web" 145 68 demo
   type_into "$web" 145 90 demo123
   click "$web" 49 111
   window "Qorvel客户端v2.3.4.9修正版" >/dev/null
   echo "logged in through the web login"
+  for _ in $(seq 1 50); do
+    xdotool search --onlyvisible --name "^QQ互联登录\$" >/dev/null 2>&1 || break
+    sleep 0.2
+  done
+  # Browser processes still running (a zombie of init's counts as gone).
+  running() {
+    local p
+    for p in $browser; do
+      [ -d "/proc/$p" ] && [ "$(awk '{print $3}' "/proc/$p/stat" 2>/dev/null)" != Z ] && echo "$p"
+    done
+    return 0
+  }
+  closed=$(date +%s%N)
+  for _ in $(seq 1 100); do
+    [ -z "$(running)" ] && break
+    sleep 0.1
+  done
+  echo "browser processes gone $((($(date +%s%N) - closed) / 1000000)) ms after the window closed"
+  sleep $((10 - ($(date +%s%N) - closed) / 1000000000))
+  echo "== 10 s after the web-login window closed"
+  report
+  after=$(client_rss)
+  left=$(running | tr '\n' ' ')
+  echo "client resident: before $((before / 1024)) MB, open $((open_rss / 1024)) MB," \
+    "after $((after / 1024)) MB (after - before: $(((after - before) / 1024)) MB)"
+  echo "browser processes seen while open: ${browser:-none}; still running: ${left:-none}"
+  [ -z "$left" ] || exit 1
   exit 0
 fi
 

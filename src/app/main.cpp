@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    // The web view's sandbox refuses to start as root.
+    // The browser child inherits this: the web view's sandbox refuses to start as root.
     if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    // No shared GL context at launch: the browser module makes its own when the
-    // web login first opens, so a session that never opens it never starts GL.
+    // No browser engine and no GL here: the web login runs the browser in a
+    // child process (qorvel-web-view) that ends with its window.
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the tray keeps the program alive
     if (!qorvel::ui::qt::install_qt_translations(app))

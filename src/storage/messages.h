@@ -1,6 +1,8 @@
 // The storage browser's texts (UTF-8 here; GBK() at the use site).
 #pragma once
 
+#include "api/messages.h"
+
 namespace qorvel::storage::text {
 
 inline constexpr const char* kBusy = "上一次的任务还没有完成，请稍后再提交。";
@@ -17,11 +19,11 @@ inline constexpr const char* kRootFolder = "默认文件夹";
 inline constexpr const char* kAskDeleteFolder = "是否删除该文件夹？";
 inline constexpr const char* kRootProtected = "无法删除默认目录！";
 inline constexpr const char* kDeleted = "删除成功！";
-inline constexpr const char* kHasSubfolders = "该目录存在子目录，无法删除！";
+inline constexpr const char* kHasSubfolders = api::text::kHasSubfolders;
 inline constexpr const char* kCreated = "创建成功！";
-inline constexpr const char* kCreateFailed = "创建失败！";
+inline constexpr const char* kCreateFailed = api::text::kCreateFailed;
 inline constexpr const char* kRenamed = "重置成功";
-inline constexpr const char* kSessionFailed = "创建失败，可能登录已经失效。";
+inline constexpr const char* kSessionFailed = api::text::kSessionFailed;
 inline constexpr const char* kLinkCreated = "创建成功";
 inline constexpr const char* kAskRenameFile =
     "亲，确定修改吗？如果文件原格式被改错了，就会导致打不开文件。";
@@ -31,7 +33,7 @@ inline constexpr const char* kDirectCopied =
     "。";
 
 // Ours: a request that got no answer is no verdict on the change.
-inline constexpr const char* kUnreachable = "无法连接服务器，请检查网络后重试。";
+inline constexpr const char* kUnreachable = api::text::kUnreachable;
 inline constexpr const char* kFolderUnreachable = "无法连接服务器，目录未能读取，请稍后重试。";
 inline constexpr const char* kFilesUnreachable = "无法连接服务器，文件列表未能读取，请稍后重试。";
 

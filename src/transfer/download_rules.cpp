@@ -8,16 +8,6 @@
 
 namespace qorvel::transfer {
 
-std::optional<std::string> storage_link(const std::string& answer) {
-    static const std::string start = "bsmzdyd";
-    auto at = answer.find(start);
-    if (at == std::string::npos) return std::nullopt;
-    auto from = at + start.size();
-    auto end = answer.find('<', from);
-    if (end == std::string::npos || end == from) return std::nullopt;
-    return answer.substr(from, end - from);
-}
-
 bool link_file_address(std::string_view link) {
     for (unsigned char c : link)
         if (c < 0x20 || c == 0x7f) return false;
@@ -33,14 +23,6 @@ bool link_file_address(std::string_view link) {
     if (!authority.empty() && authority.front() == '[')
         host = authority.substr(0, authority.find(']') + 1);
     return !host.empty() && host != "[]" && host.find(' ') == std::string_view::npos;
-}
-
-std::string storage_link_path(const std::string& file_id, const std::string& access_password) {
-    return with_query("/ym.php", Form().add("pid", file_id).add("srmm", access_password));
-}
-
-std::string download_url(const ServiceHosts& hosts, bool vip, const std::string& link) {
-    return "http://" + (vip ? hosts.files3 : hosts.files2) + "/up/" + link;
 }
 
 std::optional<std::string> safe_local_name(const std::string& name) {

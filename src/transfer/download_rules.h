@@ -1,4 +1,5 @@
-// Decisions of the download queue that need neither sockets nor windows.
+// Decisions of the download queue that need neither sockets nor windows. The
+// storage link and the file host are read and built in the service API layer.
 #pragma once
 
 #include <cstdint>
@@ -7,24 +8,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/service_hosts.h"
+#include "api/transfer_wire.h"
 
 namespace qorvel::transfer {
-
-// The storage link in a "/ym.php" answer: the text between "bsmzdyd" and "<".
-// Nothing when either marker is missing or the link is empty, so a broken
-// answer fails the task instead of fetching from a made-up address.
-std::optional<std::string> storage_link(const std::string& answer);
 
 // Whether a storage link may become a link file: an http, https or ftp
 // address (scheme in any case) with a host, and no control byte anywhere.
 bool link_file_address(std::string_view link);
-
-// "/ym.php?pid=" + file id + "&srmm=" + access password.
-std::string storage_link_path(const std::string& file_id, const std::string& access_password);
-
-// Members fetch from file host 3, everyone else from file host 2.
-std::string download_url(const ServiceHosts& hosts, bool vip, const std::string& link);
 
 // A file name from the service as a name inside the save folder: "/" and
 // control characters become "_"; nothing when what is left is empty, "." or "..".

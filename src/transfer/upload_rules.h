@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "api/transfer_wire.h"
 #include "transfer/engine/engine.h"
 
 namespace qorvel::transfer {
@@ -79,23 +80,5 @@ std::string completed_size_text(std::int64_t bytes);
 std::string remote_name_for(const std::string& path);
 // "ftp://" + host + ":1678/" + remote name.
 std::string ftp_upload_url(const std::string& ftp_host, const std::string& remote_name);
-
-// The status code of an answer's header block ("HTTP/1.1 200 OK"); 0 without one.
-int answer_status(const std::string& head);
-
-// The service's answer to an instant upload or a registration. Only a whole
-// answer with status 200 can say created: an error page may echo anything.
-struct Registration {
-    bool created = false;  // status 200 and "INSERT INTO `wenjian`" in the answer
-    long long new_id = 0;  // digits between the first "xxxx" and the next "x"
-};
-// status: the answer's status, 0 when no whole answer arrived.
-Registration parse_registration(const std::string& answer, int status);
-
-// Addresses and bodies of the two registration requests.
-std::string instant_upload_path(const std::string& account_key, long long folder_id,
-                                const std::string& md5_hex);
-std::string register_upload_path(const std::string& account_key, long long folder_id);
-std::string registration_body(const std::string& file_name);
 
 }  // namespace qorvel::transfer

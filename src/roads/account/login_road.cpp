@@ -1,10 +1,11 @@
 #include "account/registration.h"
 #include "net/charset.h"
-#include "net/text.h"
-#include "net/web.h"
 #include "roads/account/roads.h"
+#include "roads/service_api.h"
 
 namespace qorvel {
+
+using api::Result;
 
 void start_login(Client& c) {
     auto window = c.login_window();
@@ -26,22 +27,14 @@ void login(Client& c) {
     bool remember = w["选择框1"].checked();
     if (!remember) c.config().forget_login();
 
-    ServiceAnswer a = post_form(login_url(c.hosts()), login_body(account, password));
-    LoginVerdict v = judge_login_answer(a.reached, a.text, account);
-    if (v.result == LoginResult::refused && password_sent_differently_before(password)) {
-        // An account made by the earlier client: once more as it sent the password.
-        a = post_form(login_url(c.hosts()), earlier_login_body(account, password));
-        v = judge_login_answer(a.reached, a.text, account);
-    }
-    if (v.result != LoginResult::accepted) {
-        c.program().message_box(v.result == LoginResult::refused ? GBK("登录失败，帐号密码错误！")
-                                                                 : service_unreachable_message(),
-                                MessageButtons::ok);
+    Result<Session> session = service_api(c).login(account, password);
+    if (!session) {
+        c.program().message_box(session.error().message, MessageButtons::ok);
         w["按钮1"].set_enabled(true);
         return;
     }
     if (remember) c.config().remember_login(account, password);
-    c.session().set(*v.session);
+    c.session().set(*session);
     c.program().start_worker([&c] { after_login_init(c); });
     w.set_visible(false);
     w["按钮1"].set_enabled(true);
@@ -60,8 +53,7 @@ void after_login_init(Client& c) {
         return;
     }
     main->set_tray_visible(true);
-    std::string avatar = s.avatar_path;
-    web_get(c.hosts().web_url(avatar.rfind('/', 0) == 0 ? avatar : "/" + avatar));
+    service_api(c).fetch_avatar();
     std::string stamp = c.take_time_stamp();
     if (auto login = c.login_window()) p.close(*login);
     (*main)["标签43"].set_caption(welcome_line(s.account_name));
@@ -79,8 +71,8 @@ void after_login_init(Client& c) {
 void session_watchdog(Client& c) {
     std::string key = c.session().account_key();
     if (key.empty()) return;
-    std::string page = bytes_to_text(web_get(session_check_url(c.hosts(), key)));
-    if (!session_taken_over(page)) return;
+    Result<bool> taken = service_api(c).session_taken_over();
+    if (!taken || !*taken) return;
     auto main = c.main_window();
     if (!main) return;
     (*main)["时钟3"].set_interval(0);
@@ -95,7 +87,7 @@ void qq_login_poll(Client& c) {
     auto window = c.web_login_window();
     if (!window || !window->alive()) return;
     (*window)["时钟1"].set_interval(0);
-    std::optional<Handover> h = parse_handover(bytes_to_text(web_get(handover_url(c.hosts()))));
+    Result<Handover> h = service_api(c).handover();
     if (h) {
         Session s = c.session().get();
         s.account_name = h->account_name;
@@ -123,9 +115,9 @@ void log_out(Client& c) {
 }
 
 void check_membership(Client& c) {
-    std::string page =
-        utf8_to_gbk(bytes_to_text(web_get(account_page_url(c.hosts(), c.session().account_key()))));
-    bool member = page_says_member(page);
+    // An unanswered page reads as no page at all, which carries no non-member mark.
+    Result<std::string> page = service_api(c).account_page();
+    bool member = page_says_member(page ? *page : std::string());
     if (auto main = c.main_window()) (*main)["标签9"].set_caption(membership_notice(member));
     c.is_vip = member ? 1 : 0;
 }
@@ -137,7 +129,7 @@ void on_main_page_changed(Client& c) {
     if (page == 1) {
         if (c.first_tree_load) c.first_tree_load();
     } else if (page == 2) {
-        utf8_to_gbk(bytes_to_text(web_get(account_page_url(c.hosts(), c.session().account_key()))));
+        service_api(c).account_page();
     }
 }
 

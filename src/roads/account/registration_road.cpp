@@ -3,6 +3,7 @@
 #include "account/registration.h"
 #include "net/charset.h"
 #include "roads/account/roads.h"
+#include "roads/service_api.h"
 
 namespace qorvel {
 
@@ -10,6 +11,12 @@ namespace {
 
 void show(Client& c, const std::vector<std::string>& messages) {
     for (const std::string& m : messages) c.program().message_box(m, MessageButtons::ok);
+}
+
+// Shows what the form came to; true when it succeeded.
+bool show_verdict(Client& c, const api::Result<std::vector<std::string>>& verdict) {
+    show(c, verdict ? *verdict : error_lines(verdict.error()));
+    return verdict.ok();
 }
 
 // The login window gets the new values, so logging in is one click away.
@@ -45,10 +52,7 @@ bool register_account(Client& c, ui::Window& w, const RegistrationForm& f) {
         show(c, {m});
         return false;
     }
-    FormVerdict v =
-        judge_registration(post_form(registration_url(c.hosts()), registration_body(f)));
-    show(c, v.messages);
-    if (!v.succeeded) return false;
+    if (!show_verdict(c, service_api(c).register_account(f))) return false;
     fill_login_window(c, f.account, f.password);
     c.program().close(w);
     return true;
@@ -59,10 +63,7 @@ bool recover_by_question(Client& c, ui::Window& w, const QuestionRecoveryForm& f
         show(c, {m});
         return false;
     }
-    FormVerdict v = judge_question_recovery(
-        post_form(question_recovery_url(c.hosts()), question_recovery_body(f)));
-    show(c, v.messages);
-    if (!v.succeeded) return false;
+    if (!show_verdict(c, service_api(c).recover_by_question(f))) return false;
     fill_login_window(c, f.account, f.password);
     c.program().close(w);
     return true;
@@ -73,8 +74,7 @@ bool recover_by_email(Client& c, ui::Window&, const EmailRecoveryForm& f) {
         show(c, {m});
         return false;
     }
-    show(c, judge_email_recovery(post_form(email_recovery_url(c.hosts()), email_recovery_body(f)))
-                .messages);
+    show_verdict(c, service_api(c).recover_by_email(f));
     return false;  // the window stays open whatever the answer
 }
 

@@ -4,6 +4,7 @@
 #include "net/web.h"
 #include "platform/special_folders.h"
 #include "roads/account/roads.h"
+#include "roads/service_api.h"
 
 namespace qorvel {
 
@@ -25,7 +26,7 @@ void on_main_window_created(Client& c) {
     if (p.exiting()) return;
 
     // The account page is read once more here; the panel reads its own copy.
-    utf8_to_gbk(bytes_to_text(web_get(account_page_url(c.hosts(), c.session().account_key()))));
+    service_api(c).account_page();
 }
 
 void open_login_window(Client& c) {
@@ -37,7 +38,7 @@ void open_login_window(Client& c) {
 
 void on_login_window_created(Client& c, ui::Window& login) {
     login["组合框1"].set_current(c.config().skin_index());
-    web_get(visit_url(c.hosts()));
+    service_api(c).visit();
 
     StartupServices s;
     s.get = [](std::string_view url) { return web_get(url); };
@@ -79,7 +80,7 @@ void on_main_window_close_query(Client& c, ui::EventArgs& args) {
         return;
     }
     main->set_tray_visible(false);
-    web_get(visit_url(c.hosts()));
+    service_api(c).visit();
     p.exit(0);
 }
 

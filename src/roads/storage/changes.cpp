@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "net/charset.h"
-#include "net/text.h"
-#include "net/web.h"
+#include "roads/service_api.h"
 #include "roads/storage/roads.h"
 #include "storage/answers.h"
 #include "storage/messages.h"
@@ -18,14 +17,9 @@ namespace qorvel::storage {
 
 namespace {
 
-Verdict judge(const WebReply& reply, bool accepted) {
-    if (!reply.answered) return Verdict::unreachable;
-    return accepted ? Verdict::accepted : Verdict::refused;
-}
-
-Verdict post_contains_one(const FormRequest& r) {
-    WebReply reply = web_post_reply(r.url, r.body);
-    return judge(reply, contains_one(bytes_to_text(reply.body)));
+// Why a change was not made, as the service API words it.
+void tell(Client& c, const api::Error& e) {
+    c.prompts().message_box(e.message, MessageButtons::ok);
 }
 
 // The live window behind a handler's window, kept alive for the worker.
@@ -84,16 +78,12 @@ void delete_folder(Client& c) {
         say(c, text::kRootProtected);
         return;
     }
-    FormRequest r = delete_folder_request(c.hosts(), pick.folder, c.session().account_key());
-    run_change(c, main, names::kTree, [&c, main, pick, r] {
-        switch (post_contains_one(r)) {
-        case Verdict::accepted:
-            (*main)[names::kTree].delete_tree_item(pick.item);
-            say(c, text::kDeleted);
-            break;
-        case Verdict::refused: say(c, text::kHasSubfolders); break;
-        case Verdict::unreachable: say(c, text::kUnreachable); break;
-        }
+    api::ServiceApi api = service_api(c);
+    run_change(c, main, names::kTree, [&c, main, pick, api] {
+        api::Result<void> done = api.delete_folder(pick.folder);
+        if (!done) return tell(c, done.error());
+        (*main)[names::kTree].delete_tree_item(pick.item);
+        say(c, text::kDeleted);
     });
 }
 
@@ -157,19 +147,14 @@ void create_folder(Client& c, ui::Window& w) {
     if (!main || !self) return;
     TreePick parent = tree_pick(*main);
     c.browser().set_folder_id(static_cast<int>(parent.folder));
-    FormRequest r = create_folder_request(c.hosts(), c.session().account_key(),
-                                          w[names::kNewFolderEdit].text(), parent.folder);
-    run_change(c, self, names::kAction, [&c, main, self, parent, r] {
-        WebReply reply = web_post_reply(r.url, r.body);
-        switch (judge(reply, create_folder_accepted(bytes_to_text(reply.body)))) {
-        case Verdict::accepted:
-            say(c, text::kCreated);
-            reload_folder(c, (*main)[names::kTree], parent.item);
-            c.program().close(*self);
-            break;
-        case Verdict::refused: say(c, text::kCreateFailed); break;
-        case Verdict::unreachable: say(c, text::kUnreachable); break;
-        }
+    api::ServiceApi api = service_api(c);
+    std::string name = w[names::kNewFolderEdit].text();
+    run_change(c, self, names::kAction, [&c, main, self, parent, api, name] {
+        api::Result<void> done = api.create_folder(parent.folder, name);
+        if (!done) return tell(c, done.error());
+        say(c, text::kCreated);
+        reload_folder(c, (*main)[names::kTree], parent.item);
+        c.program().close(*self);
     });
 }
 
@@ -179,17 +164,13 @@ void rename_folder(Client& c, ui::Window& w) {
     if (!main || !self) return;
     TreePick pick = tree_pick(*main);
     std::string name = w[names::kNameEdit].text();
-    FormRequest r = rename_folder_request(c.hosts(), pick.folder, c.session().account_key(), name);
-    run_change(c, self, names::kAction, [&c, main, self, pick, name, r] {
-        switch (post_contains_one(r)) {
-        case Verdict::accepted:
-            say(c, text::kRenamed);
-            (*main)[names::kTree].set_tree_item_text(pick.item, name);
-            c.program().close(*self);
-            break;
-        case Verdict::refused: say(c, text::kSessionFailed); break;
-        case Verdict::unreachable: say(c, text::kUnreachable); break;
-        }
+    api::ServiceApi api = service_api(c);
+    run_change(c, self, names::kAction, [&c, main, self, pick, name, api] {
+        api::Result<void> done = api.rename_folder(pick.folder, name);
+        if (!done) return tell(c, done.error());
+        say(c, text::kRenamed);
+        (*main)[names::kTree].set_tree_item_text(pick.item, name);
+        c.program().close(*self);
     });
 }
 
@@ -197,21 +178,17 @@ void create_link_file(Client& c, ui::Window& w) {
     auto main = c.main_window();
     auto self = hold(c, w);
     if (!main || !self) return;
-    FormRequest r = create_link_request(c.hosts(), c.browser().selected_folder_text(),
-                                        c.session().account_key(), w[names::kNameEdit].text(),
-                                        w[names::kLinkEdit].text());
-    run_change(c, self, names::kAction, [&c, main, self, r] {
-        switch (post_contains_one(r)) {
-        case Verdict::accepted: {
-            say(c, text::kLinkCreated);
-            c.program().close(*self);
-            c.browser().set_rebuild_page_list(true);
-            reload_folder(c, (*main)[names::kTree], (*main)[names::kTree].current());
-            break;
-        }
-        case Verdict::refused: say(c, text::kSessionFailed); break;
-        case Verdict::unreachable: say(c, text::kUnreachable); break;
-        }
+    api::ServiceApi api = service_api(c);
+    std::string folder = c.browser().selected_folder_text();
+    std::string name = w[names::kNameEdit].text();
+    std::string link = w[names::kLinkEdit].text();
+    run_change(c, self, names::kAction, [&c, main, self, api, folder, name, link] {
+        api::Result<void> done = api.create_link_file(folder, name, link);
+        if (!done) return tell(c, done.error());
+        say(c, text::kLinkCreated);
+        c.program().close(*self);
+        c.browser().set_rebuild_page_list(true);
+        reload_folder(c, (*main)[names::kTree], (*main)[names::kTree].current());
     });
 }
 
@@ -226,21 +203,16 @@ void rename_file(Client& c, ui::Window& w) {
     if (row < 0) return;
     long long file = list.row_value(row);
     std::string name = w[names::kNameEdit].text();
-    FormRequest r = rename_file_request(c.hosts(), file, c.session().account_key(), name);
-    run_change(c, self, names::kAction, [&c, main, self, file, name, r] {
-        switch (post_contains_one(r)) {
-        case Verdict::accepted: {
-            say(c, text::kRenamed);
-            // The row is found by its file, not by where it stood.
-            ui::Control& rows = (*main)[names::kFileList];
-            int at = rows.find_row(file);
-            if (at >= 0) rows.set_cell(at, 0, name);
-            c.program().close(*self);
-            break;
-        }
-        case Verdict::refused: say(c, text::kSessionFailed); break;
-        case Verdict::unreachable: say(c, text::kUnreachable); break;
-        }
+    api::ServiceApi api = service_api(c);
+    run_change(c, self, names::kAction, [&c, main, self, file, name, api] {
+        api::Result<void> done = api.rename_file(file, name);
+        if (!done) return tell(c, done.error());
+        say(c, text::kRenamed);
+        // The row is found by its file, not by where it stood.
+        ui::Control& rows = (*main)[names::kFileList];
+        int at = rows.find_row(file);
+        if (at >= 0) rows.set_cell(at, 0, name);
+        c.program().close(*self);
     });
 }
 
@@ -249,14 +221,12 @@ void delete_selected_files(Client& c, ui::Window& w) {
     auto self = hold(c, w);
     if (!main || !self) return;
     TreePick pick = tree_pick(*main);
-    std::string url = delete_files_url(c.hosts(), c.browser().selected_file_ids(), pick.folder,
-                                       c.session().account_key());
-    run_change(c, self, names::kDeleteButton, [&c, main, self, pick, url] {
+    api::ServiceApi api = service_api(c);
+    std::string ids = c.browser().selected_file_ids();
+    run_change(c, self, names::kDeleteButton, [&c, main, self, pick, api, ids] {
         // The answer says nothing; only a service that cannot be reached does.
-        if (!web_get_reply(url).answered) {
-            say(c, text::kUnreachable);
-            return;
-        }
+        api::Result<void> done = api.delete_files(ids, pick.folder);
+        if (!done) return tell(c, done.error());
         reload_folder(c, (*main)[names::kTree], pick.item);
         c.program().close(*self);
     });
@@ -270,13 +240,11 @@ void move_selected_files(Client& c, ui::Window& w) {
     int index = combo.current();
     if (index < 0) return;
     long long target = combo.item_value(index);
-    std::string url = move_files_url(c.hosts(), c.browser().selected_file_ids(), target,
-                                     c.session().account_key());
-    run_change(c, self, names::kAction, [&c, main, self, index, target, url] {
-        if (!web_get_reply(url).answered) {
-            say(c, text::kUnreachable);
-            return;
-        }
+    api::ServiceApi api = service_api(c);
+    std::string ids = c.browser().selected_file_ids();
+    run_change(c, self, names::kAction, [&c, main, self, index, target, api, ids] {
+        api::Result<void> done = api.move_files(ids, target);
+        if (!done) return tell(c, done.error());
         // The target's tree item: entry i of the combo is tree item i.
         ui::Control& tree = (*main)[names::kTree];
         auto items = tree.tree_items();

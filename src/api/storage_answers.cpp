@@ -1,4 +1,4 @@
-#include "storage/answers.h"
+#include "api/storage_answers.h"
 
 #include <boost/regex.hpp>
 

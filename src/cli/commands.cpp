@@ -8,10 +8,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "api/transfer_wire.h"
 #include "cli/context.h"
 #include "cli/messages.h"
 #include "cli/output.h"
 #include "net/charset.h"
+#include "net/web.h"
 #include "platform/service_hosts.h"
 #include "qorvel_version.h"
 
@@ -31,6 +33,10 @@ std::string u(const std::string& gbk) {
 Outcome fail(Context& c, Exit e, const std::string& gbk) {
     c.err(gbk);
     return Outcome::fail(e, gbk);
+}
+
+Outcome refusal(Context& c, const std::string& gbk) {
+    return c.refusal(gbk);
 }
 
 std::string kind_word(const Entry& e) {
@@ -76,6 +82,13 @@ Outcome Context::use_saved_session() {
     api.set_session(s);
     api.set_vip(saved.member);
     return Outcome::success();
+}
+
+Outcome Context::refusal(const std::string& gbk) {
+    // Every change of an ended session is refused, whatever it asked.
+    auto taken = api.session_taken_over();
+    if (taken.ok() && *taken) return fail(*this, Exit::refused, GBK(text::kSessionEnded));
+    return fail(*this, Exit::refused, gbk);
 }
 
 Outcome Context::failure(const api::Error& e) {
@@ -146,7 +159,9 @@ Listing Context::list(long long folder_id) {
     Outcome o;
     auto files = files_of(folder_id, o);
     if (!o.ok()) {
-        l.outcome = fail(*this, o.exit, o.message.empty() ? GBK(text::kUnreachable) : o.message);
+        const std::string& fallback =
+            o.exit == Exit::refused ? GBK("服务器拒绝了操作") : GBK(text::kUnreachable);
+        l.outcome = fail(*this, o.exit, o.message.empty() ? fallback : o.message);
         return l;
     }
     l.entries.insert(l.entries.end(), files.begin(), files.end());
@@ -177,6 +192,12 @@ Resolved Context::resolve_path(const std::string& typed) {
         }
         r = resolve_bare_id(id, folder, link.ok(), typed);
         if (r.outcome.ok() && id == 0) r.entry.name = GBK(text::kRoot);
+        if (r.outcome.ok() && !r.entry.is_folder()) {
+            // The file's own page names it (a download wants its name).
+            WebReply reply = web_get_reply(api.hosts().web_url(
+                transfer::storage_link_path(std::to_string(id), api.access_password())));
+            r.entry.name = file_page_name(reply.body).value_or("");
+        }
         if (!r.outcome.ok()) err(r.outcome.message);
         return r;
     }
@@ -456,7 +477,7 @@ Outcome run_mkdir(Context& c) {
     auto made = c.api.create_folder(parent.entry.id, *name);
     if (!made.ok()) {
         if (made.kind() == api::ErrorKind::refused)
-            return fail(c, Exit::refused, GBK(text::kNameRefused) + utf8_to_gbk(leaf));
+            return refusal(c, GBK(text::kNameRefused) + utf8_to_gbk(leaf));
         return c.failure(made.error());
     }
     if (c.inv.json)
@@ -483,6 +504,15 @@ Outcome run_mv(Context& c) {
     }
     auto moved = c.api.move_files(ids, dest.entry.id);
     if (!moved.ok()) return c.failure(moved.error());
+    // The service's answer says nothing: the destination's list does.
+    Outcome listed;
+    auto there = c.files_of(dest.entry.id, listed);
+    if (!listed.ok()) return fail(c, listed.exit, GBK(text::kUnreachable));
+    std::set<long long> arrived;
+    for (const auto& e : there) arrived.insert(e.id);
+    for (long long id : ids)
+        if (!arrived.count(id))
+            return refusal(c, GBK("服务器拒绝了操作：") + utf8_to_gbk(c.inv.operands[0]));
     for (std::size_t i = 0; i + 1 < c.inv.operands.size(); ++i) {
         if (c.inv.json)
             c.out(json_object(
@@ -506,11 +536,8 @@ Outcome run_rename(Context& c) {
     auto done = r.entry.is_folder() ? c.api.rename_folder(r.entry.id, *name)
                                     : c.api.rename_file(r.entry.id, *name);
     if (!done.ok()) {
-        if (done.kind() == api::ErrorKind::refused) {
-            auto taken = c.api.session_taken_over();
-            if (taken.ok() && *taken) return fail(c, Exit::refused, GBK(text::kSessionEnded));
-            return fail(c, Exit::refused, GBK(text::kNameRefused) + utf8_to_gbk(c.inv.operands[1]));
-        }
+        if (done.kind() == api::ErrorKind::refused)
+            return refusal(c, GBK(text::kNameRefused) + utf8_to_gbk(c.inv.operands[1]));
         return c.failure(done.error());
     }
     if (c.inv.json)
@@ -553,18 +580,32 @@ Outcome run_rm(Context& c) {
     std::map<long long, std::vector<long long>> files_by_parent;
     for (const auto& r : items)
         if (!r.entry.is_folder()) files_by_parent[r.parent_id].push_back(r.entry.id);
+    std::set<long long> still_there;
     for (const auto& [parent, ids] : files_by_parent) {
         auto done = c.api.delete_files(ids, parent < 0 ? 0 : parent);
         if (!done.ok()) return c.failure(done.error());
+        // The service's answer says nothing: a file whose page is still
+        // there was not deleted (one of another account, say).
+        for (long long id : ids) {
+            auto link = c.api.storage_link(std::to_string(id));
+            if (link.ok())
+                still_there.insert(id);
+            else if (link.kind() == api::ErrorKind::unreachable)
+                return c.failure(link.error());
+        }
     }
     for (const auto& r : items) {
+        if (!r.entry.is_folder() && still_there.count(r.entry.id)) {
+            Outcome o = refusal(c, GBK("服务器拒绝了操作：") + utf8_to_gbk(r.shown));
+            result.exit = graver(result.exit, o.exit);
+            continue;
+        }
         if (r.entry.is_folder()) {
             auto done = c.api.delete_folder(r.entry.id);
             if (!done.ok()) {
-                Outcome o =
-                    done.kind() == api::ErrorKind::refused
-                        ? fail(c, Exit::refused, GBK(text::kHasSubfolders) + utf8_to_gbk(r.shown))
-                        : c.failure(done.error());
+                Outcome o = done.kind() == api::ErrorKind::refused
+                                ? refusal(c, GBK(text::kHasSubfolders) + utf8_to_gbk(r.shown))
+                                : c.failure(done.error());
                 result.exit = graver(result.exit, o.exit);
                 if (o.exit == Exit::unreachable) return o;
                 continue;

@@ -36,6 +36,8 @@ struct Context {
     // An API error as the command's outcome: a refusal of a session that
     // ended says so.
     Outcome failure(const api::Error& e);
+    // A refusal of a change, with its message unless the session ended.
+    Outcome refusal(const std::string& gbk);
 
     // Folders and files of a folder: every page, or nothing.
     Listing list(long long folder_id);

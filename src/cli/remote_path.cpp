@@ -55,6 +55,19 @@ std::optional<RemotePath> parse_remote_path(const std::string& utf8) {
     return out;
 }
 
+std::optional<std::string> file_page_name(const std::string& page) {
+    const std::string open = "<h3>", close = "</h3>";
+    std::size_t at = page.find(open);
+    if (at == std::string::npos) return std::nullopt;
+    at += open.size();
+    std::size_t end = page.find(close, at);
+    if (end == std::string::npos || end == at || end - at > 1024) return std::nullopt;
+    std::string name = page.substr(at, end - at);
+    for (unsigned char ch : name)
+        if (ch < 0x20 || ch == 0x7f || ch == '<' || ch == '/') return std::nullopt;
+    return name;
+}
+
 std::string ambiguity_message(const std::string& shown, const std::vector<Entry>& matches) {
     std::string m = utf8_to_gbk(shown) + GBK(" 有多个同名项，请改用 id：");
     for (const auto& e : matches)

@@ -65,6 +65,11 @@ Resolved resolve(const RemotePath& path, const Lister& list);
 Resolved resolve_bare_id(long long id, bool folder_known, bool file_known,
                          const std::string& shown);
 
+// The file's name on its page ("<h3>name</h3>", GBK): nothing when the
+// markers are missing, the name is empty or longer than a name can be, or
+// holds "<", "/" or a control byte.
+std::optional<std::string> file_page_name(const std::string& page);
+
 // The refusal of a name that repeats: "... 有多个同名项，请改用 id：id:12（文件夹） id:57".
 std::string ambiguity_message(const std::string& shown, const std::vector<Entry>& matches);
 

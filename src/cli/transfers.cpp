@@ -384,7 +384,7 @@ struct Putter {
             auto made = c.api.create_folder(parent, name);
             if (!made.ok()) {
                 outcome = made.kind() == api::ErrorKind::refused
-                              ? fail(c, Exit::refused, GBK(text::kNameRefused) + name)
+                              ? c.refusal(GBK(text::kNameRefused) + name)
                               : c.failure(made.error());
                 return std::nullopt;
             }
@@ -454,7 +454,7 @@ struct Putter {
         auto id = c.api.register_upload(folder_id, name);
         if (!id.ok()) {
             if (id.kind() == api::ErrorKind::refused)
-                return fail(c, Exit::refused, GBK(text::kNotRegistered) + f.path);
+                return c.refusal(GBK(text::kNotRegistered) + f.path);
             return c.failure(id.error());
         }
         report(c, "uploaded", u(name), f.path, GBK(text::kUploaded));

@@ -212,6 +212,18 @@ TEST_F(CliRoad, LoginWhoamiListAndTree) {
     r = cli({"ls", "--bogus"});
     EXPECT_EQ(r.code, 2);
 
+    // A login elsewhere ends this session: the next command says so.
+    std::vector<std::string> other_home = {"XDG_CONFIG_HOME=" +
+                                           (home_.path() / "other-config").string()};
+    ASSERT_EQ(cli({"login", "guest", "--password-stdin"}, "guest123\n", other_home).code, 0);
+    r = cli({"whoami"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(has(r.err, "登录已失效")) << r.err;
+    r = cli({"mkdir", "/新的"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(has(r.err, "登录已失效")) << r.err;
+
+    login_guest();
     ASSERT_EQ(cli({"logout"}).code, 0);
     EXPECT_EQ(cli({"whoami"}).code, 3);
 
@@ -286,6 +298,23 @@ TEST_F(CliRoad, ChangesAndWhatTheServiceRefuses) {
     r = cli({"rm", "-y", "/"});
     EXPECT_EQ(r.code, 1);
 
+    // Another account's file, named by its id: not ours to delete or move,
+    // and nothing says it was.
+    std::vector<std::string> demo_home = {"XDG_CONFIG_HOME=" +
+                                          (home_.path() / "demo-config").string()};
+    ASSERT_EQ(cli({"login", "demo", "--password-stdin"}, "demo123\n", demo_home).code, 0);
+    r = cli({"--json", "ls", "/工作/丙/样例数据.bin"});
+    auto at = r.out.find("\"id\":");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    std::string foreign = "id:" + r.out.substr(at + 5, r.out.find(',', at) - at - 5);
+    r = cli({"rm", "-y", foreign}, {}, demo_home);
+    EXPECT_EQ(r.code, 3) << r.out << r.err;
+    EXPECT_FALSE(has(r.out, "已删除"));
+    r = cli({"mv", foreign, "/我的文档"}, {}, demo_home);
+    EXPECT_EQ(r.code, 3) << r.out << r.err;
+    EXPECT_FALSE(has(r.out, "已移动"));
+    EXPECT_TRUE(has(cli({"ls", "/工作/丙"}).out, "样例数据.bin"));
+
     r = cli({"link", "/工作"});
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(has(r.out, "/wdwj.php?")) << r.out;
@@ -325,6 +354,17 @@ TEST_F(CliRoad, PutAndGetBackByteExact) {
     for (const auto& e : fs::recursive_directory_iterator(out))
         EXPECT_FALSE(has(e.path().string(), ".part") || has(e.path().string(), "resume"))
             << e.path();
+
+    // A file named by its id alone keeps its own name.
+    r = cli({"--json", "ls", "/上传/单个.bin"});
+    auto at = r.out.find("\"id\":");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    std::string id = "id:" + r.out.substr(at + 5, r.out.find(',', at) - at - 5);
+    fs::path by_id = home_.path() / "by-id";
+    fs::create_directories(by_id);
+    r = cli({"get", id, "-o", by_id.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read_file(by_id / "单个.bin"), a);
 
     // Into the current folder; an existing file is skipped, renamed or replaced.
     r = cli({"get", "/上传/单个.bin"});

@@ -164,6 +164,14 @@ TEST(CliRemotePath, ResolutionRefusesUnknownThroughFileAndRepeatedNames) {
     };
     EXPECT_EQ(resolve(*parse_remote_path("/docs"), broken).outcome.exit, Exit::unreachable);
 
+    EXPECT_EQ(file_page_name("<html><h3>" + utf8_to_gbk("照片.jpg") + "</h3>"),
+              utf8_to_gbk("照片.jpg"));
+    EXPECT_FALSE(file_page_name("<h3></h3>"));
+    EXPECT_FALSE(file_page_name("<h3>a/b</h3>"));
+    EXPECT_FALSE(file_page_name("<h3>a\nb</h3>"));
+    EXPECT_FALSE(file_page_name("<h3>unclosed"));
+    EXPECT_FALSE(file_page_name("<h3>" + std::string(2000, 'a') + "</h3>"));
+
     EXPECT_EQ(resolve_bare_id(5, true, false, "id:5").entry.kind, Entry::Kind::folder);
     EXPECT_EQ(resolve_bare_id(5, false, true, "id:5").entry.kind, Entry::Kind::file);
     EXPECT_EQ(resolve_bare_id(5, true, true, "id:5").outcome.exit, Exit::item_failed);

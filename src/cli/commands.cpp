@@ -46,12 +46,14 @@ std::string kind_word(const Entry& e) {
 }  // namespace
 
 void Context::out(const std::string& utf8_line) const {
+    // A result line never lands behind a progress line on the same terminal.
+    if (progress_shown) progress("");
     std::fwrite(utf8_line.data(), 1, utf8_line.size(), stdout);
     std::fputc('\n', stdout);
 }
 
 void Context::err(const std::string& gbk) const {
-    if (stderr_tty) progress("");
+    if (progress_shown) progress("");
     std::string line = "qorvel-cli: " + printable(u(gbk)) + "\n";
     std::fflush(stdout);
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -62,6 +64,7 @@ void Context::progress(const std::string& utf8) const {
     std::string line = "\r\033[K" + utf8;
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    progress_shown = !utf8.empty();
 }
 
 Outcome Context::use_saved_session() {
@@ -561,9 +564,10 @@ Outcome run_rm(Context& c) {
         items.push_back(r);
     }
     if (!c.inv.yes) {
-        std::string ask = u(GBK(text::kAskDelete)) + "\n";
+        std::string ask;
         for (const auto& r : items)
             ask += "  " + printable(r.shown) + (r.entry.is_folder() ? "/" : "") + "\n";
+        ask += u(GBK(text::kAskDelete));
         std::fwrite(ask.data(), 1, ask.size(), stderr);
         std::fflush(stderr);
         char buf[64] = {};

@@ -23,6 +23,7 @@ struct Context {
     std::filesystem::path session_dir;
     bool stdin_tty = false;
     bool stderr_tty = false;
+    mutable bool progress_shown = false;
 
     // A result line on standard output (UTF-8).
     void out(const std::string& utf8_line) const;

@@ -34,7 +34,7 @@ inline constexpr const char* kHasSubfolders = "该目录存在子目录，无法
 inline constexpr const char* kFolderMove = "只能移动文件，不能移动文件夹：";
 inline constexpr const char* kNoPage = "没有这一页：";
 
-inline constexpr const char* kAskDelete = "确定删除以下项目吗？(y/N) ";
+inline constexpr const char* kAskDelete = "确定删除以上项目吗？(y/N) ";
 inline constexpr const char* kNeedYes = "标准输入不是终端，不会询问；确定要删除请加 -y";
 inline constexpr const char* kNothingDeleted = "已取消，没有删除任何项目";
 inline constexpr const char* kDeleted = "已删除：";

@@ -187,7 +187,8 @@ struct Getter {
         // A note of an interrupted get of this name: its partial file goes on.
         std::string record;
         std::optional<ResumeNote> resumed;
-        if (placing == Placing::fresh) {
+        // A replacing download's partial file lies beside the old file too.
+        if (placing == Placing::fresh || placing == Placing::replace) {
             if (auto text = read_note(note_path))
                 if (auto n = parse_resume_note(*text); n && partial_belongs(final_path, n->partial))
                     resumed = n;

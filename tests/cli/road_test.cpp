@@ -437,39 +437,53 @@ TEST_F(CliRoad, ServiceGoneMidDownloadLeavesAResumablePartial) {
     login_guest();
     fs::path src = home_.path() / "src";
     fs::create_directories(src);
-    std::string content = bytes(3 * 1024 * 1024, 4);
+    std::string content = bytes(2 * 1024 * 1024, 4);
     write_file(src / "slow.bin", content);
     ASSERT_EQ(cli({"put", (src / "slow.bin").string()}).code, 0);
-    fs::path out = home_.path() / "out";
-    fs::create_directories(out);
 
-    pid_t pid = spawn({"get", "/slow.bin", "-o", out.string()}, {});
-    // Until the first checkpoint is written beside the partial file.
-    auto until = std::chrono::steady_clock::now() + 20s;
-    fs::path note = out / "slow.bin.qorvel-resume";
-    while (std::chrono::steady_clock::now() < until && !has(read_file(note), "QRVLRESUME1"))
-        std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(has(read_file(note), "QRVLRESUME1"));
-    service_->stop();
-    CliRun r = finish(pid);
-    EXPECT_EQ(r.code, 4) << r.err;
-    EXPECT_TRUE(has(r.err, "再次运行 get")) << r.err;
-    EXPECT_FALSE(fs::exists(out / "slow.bin"));
-    ASSERT_TRUE(fs::exists(out / "slow.bin.part"));
-    auto kept = fs::file_size(out / "slow.bin.part");
+    // Into a new name, and over an old file of that name.
+    for (bool over_old : {false, true}) {
+        SCOPED_TRACE(over_old ? "over an old file" : "a new file");
+        fs::path out = home_.path() / (over_old ? "out-old" : "out-new");
+        fs::create_directories(out);
+        if (over_old) write_file(out / "slow.bin", "old");
+        std::vector<std::string> get = {"--json", "get", "/slow.bin", "-o", out.string()};
+        if (over_old) get.insert(get.end(), {"--on-exists", "overwrite"});
 
-    r = cli({"ls"});
-    EXPECT_EQ(r.code, 4);
-    EXPECT_TRUE(has(r.err, "无法连接")) << r.err;
+        pid_t pid = spawn(get, {});
+        // Until the first checkpoint is written beside the partial file.
+        auto until = std::chrono::steady_clock::now() + 20s;
+        fs::path note = out / "slow.bin.qorvel-resume";
+        while (std::chrono::steady_clock::now() < until && !has(read_file(note), "QRVLRESUME1"))
+            std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(has(read_file(note), "QRVLRESUME1"));
+        service_->stop();
+        CliRun r = finish(pid);
+        EXPECT_EQ(r.code, 4) << r.err;
+        EXPECT_TRUE(has(r.err, "再次运行 get")) << r.err;
+        // Never a file under its final name before it is whole.
+        if (over_old)
+            EXPECT_EQ(read_file(out / "slow.bin"), "old");
+        else
+            EXPECT_FALSE(fs::exists(out / "slow.bin"));
+        int partials = 0;
+        for (const auto& e : fs::directory_iterator(out))
+            if (has(e.path().filename().string(), ".part")) ++partials;
+        EXPECT_EQ(partials, 1);
 
-    ASSERT_TRUE(service_->restart());
-    r = cli({"--json", "get", "/slow.bin", "-o", out.string()});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(has(r.out, "\"resumed\":true")) << r.out;
-    EXPECT_EQ(read_file(out / "slow.bin"), content);
-    EXPECT_FALSE(fs::exists(out / "slow.bin.part"));
-    EXPECT_FALSE(fs::exists(note));
-    EXPECT_GT(kept, 0u);
+        r = cli({"ls"});
+        EXPECT_EQ(r.code, 4);
+        EXPECT_TRUE(has(r.err, "无法连接")) << r.err;
+
+        ASSERT_TRUE(service_->restart());
+        r = cli(get);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(has(r.out, "\"resumed\":true")) << r.out;
+        EXPECT_EQ(read_file(out / "slow.bin"), content);
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(out)) left.push_back(e.path().filename());
+        EXPECT_EQ(left, std::vector<std::string>{"slow.bin"});
+    }
 }
 
 }  // namespace

@@ -165,6 +165,24 @@ TEST_F(LoginRoads, NonMemberSeesTheNonMemberNotice) {
     EXPECT_EQ(r.client_.is_vip.load(), 0);
 }
 
+// An account page that did not come says nothing of membership: the guest
+// stays a guest and downloads from the host for everyone.
+TEST_F(LoginRoads, AnUnansweredAccountPageMakesNoMember) {
+    test::RecordingServer forwarder(test::forward_to(
+        hosts().web, nullptr, nullptr, [](const test::RecordedRequest& rq, std::string a) {
+            if (rq.target().rfind("/get/cs1.php", 0) != 0) return a;
+            return test::RecordingServer::answer(503, "busy");
+        }));
+    ServiceHosts h = hosts();
+    h.web = forwarder.address();
+    Road r(h);
+    ASSERT_TRUE(r.start());
+    r.log_in("guest", "guest123", false);
+    ASSERT_TRUE(r.wait([&] { return r.logged_in(); })) << log();
+    ASSERT_TRUE(r.wait([&] { return r.main()["标签9"].caption() == membership_notice(false); }));
+    EXPECT_EQ(r.client_.is_vip.load(), 0);
+}
+
 TEST_F(LoginRoads, TakeOverShowsTheMessageAndTheLoginWindow) {
     Road r(hosts());
     ASSERT_TRUE(r.start());

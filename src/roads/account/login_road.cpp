@@ -115,9 +115,10 @@ void log_out(Client& c) {
 }
 
 void check_membership(Client& c) {
-    // An unanswered page reads as no page at all, which carries no non-member mark.
+    // Only the page itself makes a member: an error page or none at all lacks the
+    // non-member mark too, and would send a guest's downloads to the members' host.
     Result<std::string> page = service_api(c).account_page();
-    bool member = page_says_member(page ? *page : std::string());
+    bool member = page && page_says_member(*page);
     if (auto main = c.main_window()) (*main)["标签9"].set_caption(membership_notice(member));
     c.is_vip = member ? 1 : 0;
 }

@@ -9,7 +9,7 @@
 
 #include "net/charset.h"
 #include "net/text.h"
-#include "net/web.h"
+#include "roads/service_api.h"
 #include "roads/storage/roads.h"
 #include "roads/transfer/desktop_road.h"
 #include "roads/transfer/roads.h"
@@ -78,9 +78,7 @@ void make_link_shortcut(Client& c, ui::Window& w, const std::string& file_id,
                         const std::string& listed_name) {
     auto name = transfer::safe_local_name(listed_name);
     std::string folder = default_save_folder(w);
-    std::string answer = web_get(
-        c.hosts().web_url(transfer::storage_link_path(file_id, c.browser().access_password())));
-    auto link = transfer::storage_link(answer);
+    api::Result<std::string> link = service_api(c).storage_link(file_id);
     if (!name || !link) {
         add_link_row(c, w, listed_name, GBK("失败：无法取得链接地址"));
         return;
@@ -226,11 +224,12 @@ void remove_own_partial(const std::string& partial) {
 // access password from the settings page, and a protected file's link needs it.
 // True when a password was learned.
 bool learn_access_password(Client& c, ui::Window& w) {
-    WebReply settings = web_get_reply(storage::settings_url(c.hosts(), c.session().account_key()));
-    if (!settings.answered) return false;
-    c.browser().set_access_password(storage::read_access_password(
-        utf8_to_gbk(settings.body), w[storage::names::kPasswordMarker].text()));
-    return !c.browser().access_password().empty();
+    api::ServiceApi api = service_api(c);
+    api.patterns().password_marker = w[storage::names::kPasswordMarker].text();
+    api::Result<std::string> password = api.access_password_from_settings();
+    if (!password) return false;
+    c.browser().set_access_password(*password);
+    return !password->empty();
 }
 
 // Starts the first waiting row; rows that cannot start fail and the next one is tried.
@@ -256,17 +255,15 @@ void run_next_download(Client& c) {
             fail_download(c, *w, id, GBK("文件名无效"));
             continue;
         }
-        auto ask_link = [&] {
-            return transfer::storage_link(web_get(c.hosts().web_url(
-                transfer::storage_link_path(e.file_id, c.browser().access_password()))));
-        };
+        // Built anew each time: a password learned meanwhile goes with the request.
+        auto ask_link = [&] { return service_api(c).storage_link(e.file_id); };
         auto link = ask_link();
         // Asked only when refused without a password: an account without one
         // costs no request more per file.
         if (!link && c.browser().access_password().empty() && learn_access_password(c, *w))
             link = ask_link();
         if (!link) {
-            fail_download(c, *w, id, GBK("无法取得文件的下载地址"));
+            fail_download(c, *w, id, link.error().message);
             continue;
         }
         std::string base = e.folder.empty() ? default_save_folder(*w) : e.folder;
@@ -292,7 +289,7 @@ void run_next_download(Client& c) {
 
         engine::Download* object = q.fresh_object(id, target);
         auto& p = c.transfers().download_params;
-        p.url = transfer::download_url(c.hosts(), c.is_vip.load() == 1, *link);
+        p.url = service_api(c).download_address(*link);
         p.local_path = target;
         p.rate_limit = c.transfers().download_rate_limit.load();
         p.event_callback = [&c, id, object, placement, base, name = *name, policy](

@@ -6,7 +6,7 @@
 
 #include "net/charset.h"
 #include "net/text.h"
-#include "net/web.h"
+#include "roads/service_api.h"
 #include "roads/storage/roads.h"
 #include "roads/transfer/desktop_road.h"
 #include "roads/transfer/roads.h"
@@ -115,23 +115,12 @@ void record_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
     set_queue_caption(w);
 }
 
-// Instant upload and registration: only a whole 200 answer can create the file.
-transfer::Registration post_registration(const std::string& url, const std::string& path) {
-    std::string head;
-    bool answered = false;
-    std::string body = WebSession::process().request(
-        url, "POST", {}, nullptr, transfer::registration_body(transfer::file_name_of(path)), &head,
-        &answered);
-    return transfer::parse_registration(bytes_to_text(body),
-                                        answered ? transfer::answer_status(head) : 0);
-}
-
 // The one way an upload becomes a "最近已完成" row: upload_refusal finds nothing
 // against it (the engine's success, the file as it began, its content verified
 // or a server without HASH), then the service registers it. False: the row failed.
 bool complete_upload(Client& c, ui::Window& w, TaskId id, const std::string& path,
                      const engine::Outcome& outcome,
-                     const std::function<transfer::Registration()>& register_file,
+                     const std::function<api::Result<long long>()>& register_file,
                      const std::string& remark) {
     const transfer::FileStamp began = c.transfers().upload_stamp;
     auto now = transfer::regular_file_stamp(path);
@@ -139,12 +128,12 @@ bool complete_upload(Client& c, ui::Window& w, TaskId id, const std::string& pat
         fail_upload(c, w, id, *why);
         return false;
     }
-    auto reg = register_file();
-    if (!reg.created) {
-        fail_upload(c, w, id, GBK("上传失败，文件被使用中！"));
+    api::Result<long long> reg = register_file();
+    if (!reg) {
+        fail_upload(c, w, id, reg.error().message);
         return false;
     }
-    record_upload(c, w, id, path, began.size, reg.new_id, remark);
+    record_upload(c, w, id, path, began.size, *reg, remark);
     return true;
 }
 
@@ -152,10 +141,9 @@ bool try_instant_upload(Client& c, ui::Window& w, TaskId id, const std::string& 
                         long long folder_id) {
     auto digest = transfer::file_md5_hex(text_to_path(path));
     if (!digest) return false;
-    auto reg = post_registration(c.hosts().web_url(transfer::instant_upload_path(
-                                     c.session().account_key(), folder_id, *digest)),
-                                 path);
-    if (!reg.created) return false;
+    api::Result<long long> reg =
+        service_api(c).instant_upload(folder_id, *digest, transfer::file_name_of(path));
+    if (!reg) return false;
     // The service matched the digest of the file's bytes with content it holds:
     // verified, and registered by that very answer.
     engine::Outcome matched;
@@ -312,9 +300,8 @@ void on_upload_ended(Client& c, TaskId id) {
             whole = true;
         }
         auto register_file = [&] {
-            return post_registration(c.hosts().web_url(transfer::register_upload_path(
-                                         c.session().account_key(), task->entry.folder_id)),
-                                     path);
+            return service_api(c).register_upload(task->entry.folder_id,
+                                                  transfer::file_name_of(path));
         };
         if (complete_upload(c, *w, id, path, outcome, register_file, GBK("常规上传"))) {
             (*w)["标签49"].set_caption(GBK("状态：文件上传完成！"));

@@ -392,10 +392,24 @@ TEST_F(CliRoad, PutAndGetBackByteExact) {
         EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(has(r.err, "无法写入")) << r.err;
     }
+    // As root too: a plain file or a missing folder as the target.
+    write_file(home_.path() / "plain", "x");
+    for (const auto& target : {home_.path() / "plain", home_.path() / "missing"}) {
+        r = cli({"get", "/上传/单个.bin", "-o", target.string()});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(has(r.err, "目标文件夹无法写入")) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(home_.path() / "missing"));
     r = cli({"get", "/上传/没有.bin", "-o", out.string()});
     EXPECT_EQ(r.code, 1);
     std::string before = cli({"ls", "/上传"}).out;
     r = cli({"put", (src / "单个.bin").string(), (src / "不存在.bin").string(), "--to", "/上传"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has(r.err, "文件无法读取")) << r.err;
+    EXPECT_EQ(cli({"ls", "/上传"}).out, before);
+    // A FIFO is no file to send, and is never waited on.
+    ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0600), 0);
+    r = cli({"put", (src / "pipe").string(), "--to", "/上传"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(has(r.err, "文件无法读取")) << r.err;
     EXPECT_EQ(cli({"ls", "/上传"}).out, before);

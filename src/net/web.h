@@ -19,6 +19,8 @@ struct WebTimeouts {
     long stall_s = 30;        // an answer that stops flowing for this long fails
 };
 
+struct WebReply;
+
 struct WebCookie {
     std::string domain;  // host the cookie belongs to (no port)
     std::string path = "/";
@@ -42,6 +44,12 @@ class WebSession {
     // Plain GET over HTTP/1.0; the body, or empty when nothing could be read.
     // answered, when given, tells whether the service gave a whole answer.
     std::string get(std::string_view url, bool* answered = nullptr);
+
+    // The GETs of get() all under way at once, each with its own redirects
+    // and time-outs, on connections kept alive for the next call ("Connection:
+    // Keep-Alive" is the one header get() does not send). One reply per
+    // address, in the order given, whatever order the answers came in.
+    std::vector<WebReply> get_together(const std::vector<std::string>& urls);
 
     // The program's own request routine: method GET or POST (as written,
     // compared without case), optional "host:port" proxy, header text that is
@@ -89,6 +97,8 @@ struct WebReply {
     bool answered = false;
 };
 WebReply web_get_reply(std::string_view url);
+// The process-wide session's get_together.
+std::vector<WebReply> web_get_replies(const std::vector<std::string>& urls);
 // web_request with method "POST" and the default headers.
 WebReply web_post_reply(std::string_view url, std::string_view body);
 

@@ -372,22 +372,42 @@ std::string WebSession::get(std::string_view url, bool* answered) {
 }
 
 std::vector<WebReply> WebSession::get_together(const std::vector<std::string>& urls) {
+    std::vector<WebReply> replies(urls.size());
+    get_in_order(urls, [&](size_t i, WebReply& reply) {
+        replies[i] = std::move(reply);
+        return true;
+    });
+    return replies;
+}
+
+void WebSession::get_in_order(const std::vector<std::string>& urls,
+                              const std::function<bool(size_t, WebReply&)>& on_reply) {
     struct Exchange {
         Target target;
         int hop = 0;
         Answer answer;
         CURL* h = nullptr;
         curl_slist* headers = nullptr;
+        bool done = false;
+        WebReply reply;
     };
-    std::vector<WebReply> replies(urls.size());
     std::vector<Exchange> exchanges(urls.size());
     CURLM* m = impl_->take_multi();
-    if (!m) return replies;
+    if (!m) {
+        for (size_t i = 0; i < urls.size(); ++i) {
+            WebReply none;
+            if (!on_reply(i, none)) return;
+        }
+        return;
+    }
     size_t running = 0;
     auto send = [&](Exchange& e) {
         e.answer = Answer{};
         e.h = impl_->new_handle(e.answer);
-        if (!e.h) return;
+        if (!e.h) {
+            e.done = true;
+            return;
+        }
         set_get_target(e.h, e.target);
         e.headers = curl_slist_append(nullptr, "Accept: */*");
         e.headers = curl_slist_append(e.headers, "Connection: Keep-Alive");
@@ -401,7 +421,9 @@ std::vector<WebReply> WebSession::get_together(const std::vector<std::string>& u
         e.h = nullptr;
         curl_slist_free_all(e.headers);
         e.headers = nullptr;
+        e.done = true;
     };
+    // A transfer taken off before its end closes its connection.
     auto take_off = [&](Exchange& e) {
         curl_multi_remove_handle(m, e.h);
         curl_easy_cleanup(e.h);
@@ -411,13 +433,25 @@ std::vector<WebReply> WebSession::get_together(const std::vector<std::string>& u
         --running;
     };
     for (size_t i = 0; i < urls.size(); ++i) {
+        Exchange& e = exchanges[i];
         std::optional<Target> parsed = parse_target(urls[i]);
-        if (!parsed) continue;
-        exchanges[i].target = *parsed;
-        send(exchanges[i]);
+        if (!parsed) {
+            e.done = true;
+            continue;
+        }
+        e.target = *parsed;
+        send(e);
     }
     std::function<void()> pump = impl_->pump_here();
-    while (running > 0) {
+    size_t handed = 0;
+    bool wanted = true;
+    for (;;) {
+        // Each reply goes out once it and every one before it are in.
+        while (wanted && handed < exchanges.size() && exchanges[handed].done) {
+            wanted = on_reply(handed, exchanges[handed].reply);
+            ++handed;
+        }
+        if (!wanted || handed == exchanges.size() || running == 0) break;
         int still = 0;
         if (curl_multi_perform(m, &still) != CURLM_OK) break;
         int queued = 0;
@@ -430,27 +464,32 @@ std::vector<WebReply> WebSession::get_together(const std::vector<std::string>& u
             long status = status_of(e.h);
             take_off(e);
             GetHop step = read_get_hop(e.target, rc, status, e.answer);
-            if (!step.follow) {
-                replies[static_cast<size_t>(&e - exchanges.data())] = std::move(step.reply);
-            } else if (e.hop < kMaxRedirects) {
+            if (step.follow && e.hop < kMaxRedirects) {
                 ++e.hop;
                 e.target = step.next;
                 send(e);
+                continue;
             }
+            if (!step.follow) e.reply = std::move(step.reply);
+            e.done = true;
         }
-        if (running == 0) break;
+        if (handed < exchanges.size() && exchanges[handed].done) continue;
         curl_multi_poll(m, nullptr, 0, pump ? 10 : 1000, nullptr);
         if (pump) pump();
     }
-    // Only a failing multi handle leaves transfers here: none of them is an answer.
+    // Left here: transfers no longer wanted, or those of a failing multi handle,
+    // which are no answers.
     for (Exchange& e : exchanges) {
         if (!e.h) continue;
         take_off(e);
-        if (!e.answer.overflow)
-            replies[static_cast<size_t>(&e - exchanges.data())].body = std::move(e.answer.body);
+        if (!e.answer.overflow) e.reply.body = std::move(e.answer.body);
+        e.done = true;
     }
     impl_->give_back(m);
-    return replies;
+    while (wanted && handed < exchanges.size()) {
+        wanted = on_reply(handed, exchanges[handed].reply);
+        ++handed;
+    }
 }
 
 std::string WebSession::request(std::string_view url, std::string_view method,
@@ -655,6 +694,11 @@ WebReply web_get_reply(std::string_view url) {
 
 std::vector<WebReply> web_get_replies(const std::vector<std::string>& urls) {
     return WebSession::process().get_together(urls);
+}
+
+void web_get_in_order(const std::vector<std::string>& urls,
+                      const std::function<bool(size_t, WebReply&)>& on_reply) {
+    WebSession::process().get_in_order(urls, on_reply);
 }
 
 WebReply web_post_reply(std::string_view url, std::string_view body) {

@@ -2,6 +2,7 @@
 // the connections kept for the next call.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -177,6 +178,37 @@ TEST(WebTogether, ASilentHostEndsAtItsTimeOutWhileTheOthersAnswer) {
     EXPECT_EQ(replies[0].body, "");
     EXPECT_TRUE(replies[1].answered);
     EXPECT_EQ(replies[2].body, "quick");
+}
+
+TEST(WebTogether, EachReplyIsHandedOverOnceItAndThoseBeforeItAreInAndTheRestCanBeDropped) {
+    std::atomic<bool> release{false};
+    RecordingServer server(
+        [&](const RecordedRequest& r) {
+            if (r.target() == "/late") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            // Silent until the test ends, far past any wait of the test.
+            for (int i = 0; r.target() == "/hang" && !release && i < 200; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return RecordingServer::kept_answer(200, r.target());
+        },
+        "127.0.0.26", true);
+    std::string base = "http://" + server.address();
+    WebSession session;
+    std::vector<std::pair<size_t, Clock::duration>> handed;
+    auto start = Clock::now();
+    session.get_in_order({base + "/early", base + "/late", base + "/hang", base + "/never"},
+                         [&](size_t i, WebReply& reply) {
+                             handed.emplace_back(i, Clock::now() - start);
+                             EXPECT_TRUE(reply.answered);
+                             return reply.body != "/late";
+                         });
+    auto took = Clock::now() - start;
+    release = true;
+    ASSERT_EQ(handed.size(), 2u);
+    EXPECT_EQ(handed[0].first, 0u);
+    EXPECT_LT(handed[0].second, std::chrono::milliseconds(250));  // not held for /late
+    EXPECT_EQ(handed[1].first, 1u);
+    EXPECT_GE(handed[1].second, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));  // /hang was dropped, not waited for
 }
 
 }  // namespace

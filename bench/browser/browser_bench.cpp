@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
                                       client.browser().access_password()),
           page, storage::settings_url(hosts, client.session().account_key())})
         three += " -o /dev/null '" + u + "'";
+    three += " 2>/dev/null";  // --parallel draws its meter even under -s
     auto curl_times = [](const std::string& command, std::vector<double>& into) {
         FILE* p = popen(command.c_str(), "r");
         if (!p) return false;

@@ -49,8 +49,9 @@ std::vector<std::string> find_matches(std::string_view text, const std::string& 
     }
     auto search = [&](const char* begin, const char* end) {
         try {
+            // Copied whole: boost's str() appends the match a byte at a time.
             for (boost::cregex_iterator it(begin, end, re), last; it != last; ++it)
-                out.push_back(it->str());
+                out.emplace_back((*it)[0].first, (*it)[0].second);
         } catch (const std::exception&) {
             // Too complex to settle: this piece holds no entry.
         }

@@ -46,6 +46,22 @@ int text_find(std::string_view text, std::string_view what, int start, bool igno
     size_t i = static_cast<size_t>(start) - 1;
     if (text.empty() || i >= text.size()) return -1;
     if (what.empty()) return start;
+    if (!ignore_case) {
+        // A byte search finds the candidates; one counts only where a character
+        // starts. A byte below 0x81 always ends a character, so the lead-range
+        // bytes before a candidate pair up from the last such byte (or from
+        // start). Pages are searched often enough that comparing at every
+        // character was most of their reading.
+        size_t known = i;  // a character starts here
+        for (size_t hit = text.find(what, i); hit != std::string_view::npos;
+             hit = text.find(what, hit + 1)) {
+            size_t run = hit;
+            while (run > known && is_gbk_lead(static_cast<unsigned char>(text[run - 1]))) --run;
+            if ((hit - run) % 2 == 0) return static_cast<int>(hit) + 1;
+            known = hit + 1;  // hit is a second byte: the next character starts after it
+        }
+        return -1;
+    }
     for (; i < text.size(); i = next_char(text, i))
         if (matches_at(text, i, what, ignore_case)) return static_cast<int>(i) + 1;
     return -1;

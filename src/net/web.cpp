@@ -21,6 +21,8 @@ const char kDefaultLanguage[] = "Accept-Language: zh-cn\r\n";
 const char kFormType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
 constexpr size_t kMaxAnswer = 64u << 20;  // pages are small; refuse to buffer a flood
 constexpr int kMaxRedirects = 10;
+constexpr size_t kIdleMultis = 4;     // threads that load at once, at most, keep theirs
+constexpr long kKeptConnections = 8;  // open connections each keeps between calls
 
 std::string failure_bytes() {
     return std::string(255, '\0');
@@ -158,6 +160,48 @@ bool is_redirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// One hop of a plain GET: HTTP/1.0 and the target as written.
+void set_get_target(CURL* h, const Target& t) {
+    std::string base = std::string(t.https ? "https://" : "http://") + t.host + "/";
+    curl_easy_setopt(h, CURLOPT_URL, base.c_str());
+    curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, t.path.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    if (!t.user.empty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, t.user.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.c_str());
+    }
+}
+
+// What one hop of a plain GET came to: a reply, or the next address to ask.
+struct GetHop {
+    bool follow = false;
+    Target next;
+    WebReply reply;
+};
+
+GetHop read_get_hop(const Target& from, CURLcode rc, long status, Answer& answer) {
+    GetHop out;
+    if (answer.overflow) return out;
+    if (rc != CURLE_OK) {  // partial or nothing, never a retry
+        out.reply.body = std::move(answer.body);
+        return out;
+    }
+    std::string location = header_value(answer.headers, "Location");
+    if (is_redirect(status) && !location.empty()) {
+        std::optional<Target> next = parse_target(resolve_location(from, location));
+        if (!next) {
+            out.reply.body = std::move(answer.body);
+            return out;
+        }
+        out.follow = true;
+        out.next = *next;
+        return out;
+    }
+    out.reply.answered = status > 0 && status < 500;
+    out.reply.body = std::move(answer.body);
+    return out;
+}
+
 }  // namespace
 
 struct WebSession::Impl {
@@ -167,6 +211,8 @@ struct WebSession::Impl {
     WebTimeouts timeouts;
     std::function<void()> pump;
     std::thread::id ui_thread;
+    std::mutex pool_mutex;
+    std::vector<CURLM*> idle_multis;
 
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
         static_cast<Impl*>(user)->locks[static_cast<size_t>(data)].lock();
@@ -202,12 +248,41 @@ struct WebSession::Impl {
         return h;
     }
 
-    CURLcode perform(CURL* h) {
-        std::function<void()> p;
+    // The window layer's pump when called on the window thread, else nothing.
+    std::function<void()> pump_here() {
+        std::lock_guard g(settings_mutex);
+        if (pump && std::this_thread::get_id() == ui_thread) return pump;
+        return {};
+    }
+
+    // get_together's multi handles wait here between calls with their
+    // connections open; each is used by one thread at a time.
+    CURLM* take_multi() {
         {
-            std::lock_guard g(settings_mutex);
-            if (pump && std::this_thread::get_id() == ui_thread) p = pump;
+            std::lock_guard g(pool_mutex);
+            if (!idle_multis.empty()) {
+                CURLM* m = idle_multis.back();
+                idle_multis.pop_back();
+                return m;
+            }
         }
+        CURLM* m = curl_multi_init();
+        if (m) curl_multi_setopt(m, CURLMOPT_MAXCONNECTS, kKeptConnections);
+        return m;
+    }
+    void give_back(CURLM* m) {
+        {
+            std::lock_guard g(pool_mutex);
+            if (idle_multis.size() < kIdleMultis) {
+                idle_multis.push_back(m);
+                return;
+            }
+        }
+        curl_multi_cleanup(m);
+    }
+
+    CURLcode perform(CURL* h) {
+        std::function<void()> p = pump_here();
         if (!p) return curl_easy_perform(h);
         CURLM* m = curl_multi_init();
         curl_multi_add_handle(m, h);
@@ -242,6 +317,8 @@ WebSession::WebSession() : impl_(std::make_unique<Impl>()) {
 }
 
 WebSession::~WebSession() {
+    // The kept connections go before the share their handles used.
+    for (CURLM* m : impl_->idle_multis) curl_multi_cleanup(m);
     curl_share_cleanup(impl_->share);
 }
 
@@ -276,33 +353,143 @@ std::string WebSession::get(std::string_view url, bool* answered) {
         Answer answer;
         CURL* h = impl_->new_handle(answer);
         if (!h) return {};
-        std::string base = std::string(t.https ? "https://" : "http://") + t.host + "/";
-        curl_easy_setopt(h, CURLOPT_URL, base.c_str());
-        curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, t.path.c_str());
-        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-        if (!t.user.empty()) {
-            curl_easy_setopt(h, CURLOPT_USERNAME, t.user.c_str());
-            curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.c_str());
-        }
+        set_get_target(h, t);
         curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
         CURLcode rc = impl_->perform(h);
         long status = status_of(h);
         curl_easy_cleanup(h);
         curl_slist_free_all(headers);
-        if (answer.overflow) return {};
-        if (rc != CURLE_OK) return answer.body;  // partial or nothing, never a retry
-        std::string location = header_value(answer.headers, "Location");
-        if (is_redirect(status) && !location.empty()) {
-            std::optional<Target> next = parse_target(resolve_location(t, location));
-            if (!next) return answer.body;
-            t = *next;
+        GetHop step = read_get_hop(t, rc, status, answer);
+        if (step.follow) {
+            t = step.next;
             continue;
         }
-        if (answered) *answered = status > 0 && status < 500;
-        return answer.body;
+        if (answered) *answered = step.reply.answered;
+        return std::move(step.reply.body);
     }
     return {};
+}
+
+std::vector<WebReply> WebSession::get_together(const std::vector<std::string>& urls) {
+    std::vector<WebReply> replies(urls.size());
+    get_in_order(urls, [&](size_t i, WebReply& reply) {
+        replies[i] = std::move(reply);
+        return true;
+    });
+    return replies;
+}
+
+void WebSession::get_in_order(const std::vector<std::string>& urls,
+                              const std::function<bool(size_t, WebReply&)>& on_reply) {
+    struct Exchange {
+        Target target;
+        int hop = 0;
+        Answer answer;
+        CURL* h = nullptr;
+        curl_slist* headers = nullptr;
+        bool done = false;
+        WebReply reply;
+    };
+    std::vector<Exchange> exchanges(urls.size());
+    CURLM* m = impl_->take_multi();
+    if (!m) {
+        for (size_t i = 0; i < urls.size(); ++i) {
+            WebReply none;
+            if (!on_reply(i, none)) return;
+        }
+        return;
+    }
+    size_t running = 0;
+    auto send = [&](Exchange& e) {
+        e.answer = Answer{};
+        e.h = impl_->new_handle(e.answer);
+        if (!e.h) {
+            e.done = true;
+            return;
+        }
+        set_get_target(e.h, e.target);
+        e.headers = curl_slist_append(nullptr, "Accept: */*");
+        e.headers = curl_slist_append(e.headers, "Connection: Keep-Alive");
+        curl_easy_setopt(e.h, CURLOPT_HTTPHEADER, e.headers);
+        curl_easy_setopt(e.h, CURLOPT_PRIVATE, static_cast<void*>(&e));
+        if (curl_multi_add_handle(m, e.h) == CURLM_OK) {
+            ++running;
+            return;
+        }
+        curl_easy_cleanup(e.h);
+        e.h = nullptr;
+        curl_slist_free_all(e.headers);
+        e.headers = nullptr;
+        e.done = true;
+    };
+    // A transfer taken off before its end closes its connection.
+    auto take_off = [&](Exchange& e) {
+        curl_multi_remove_handle(m, e.h);
+        curl_easy_cleanup(e.h);
+        e.h = nullptr;
+        curl_slist_free_all(e.headers);
+        e.headers = nullptr;
+        --running;
+    };
+    for (size_t i = 0; i < urls.size(); ++i) {
+        Exchange& e = exchanges[i];
+        std::optional<Target> parsed = parse_target(urls[i]);
+        if (!parsed) {
+            e.done = true;
+            continue;
+        }
+        e.target = *parsed;
+        send(e);
+    }
+    std::function<void()> pump = impl_->pump_here();
+    size_t handed = 0;
+    bool wanted = true;
+    for (;;) {
+        // Each reply goes out once it and every one before it are in.
+        while (wanted && handed < exchanges.size() && exchanges[handed].done) {
+            wanted = on_reply(handed, exchanges[handed].reply);
+            ++handed;
+        }
+        if (!wanted || handed == exchanges.size() || running == 0) break;
+        int still = 0;
+        if (curl_multi_perform(m, &still) != CURLM_OK) break;
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(m, &queued)) {
+            if (msg->msg != CURLMSG_DONE) continue;
+            CURLcode rc = msg->data.result;  // msg dies with its handle
+            void* user = nullptr;
+            curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &user);
+            Exchange& e = *static_cast<Exchange*>(user);
+            long status = status_of(e.h);
+            take_off(e);
+            GetHop step = read_get_hop(e.target, rc, status, e.answer);
+            if (step.follow && e.hop < kMaxRedirects) {
+                ++e.hop;
+                e.target = step.next;
+                send(e);
+                continue;
+            }
+            if (!step.follow) e.reply = std::move(step.reply);
+            e.done = true;
+        }
+        if (handed < exchanges.size() && exchanges[handed].done) continue;
+        curl_multi_poll(m, nullptr, 0, pump ? 10 : 1000, nullptr);
+        if (pump) pump();
+    }
+    // Left here: transfers no longer wanted, or those of a failing multi handle,
+    // which are no answers.
+    for (Exchange& e : exchanges) {
+        if (!e.h) continue;
+        take_off(e);
+        if (!e.answer.overflow) e.reply.body = std::move(e.answer.body);
+        e.done = true;
+    }
+    impl_->give_back(m);
+    while (wanted && handed < exchanges.size()) {
+        wanted = on_reply(handed, exchanges[handed].reply);
+        ++handed;
+    }
 }
 
 std::string WebSession::request(std::string_view url, std::string_view method,
@@ -503,6 +690,15 @@ WebReply web_get_reply(std::string_view url) {
     WebReply r;
     r.body = WebSession::process().get(url, &r.answered);
     return r;
+}
+
+std::vector<WebReply> web_get_replies(const std::vector<std::string>& urls) {
+    return WebSession::process().get_together(urls);
+}
+
+void web_get_in_order(const std::vector<std::string>& urls,
+                      const std::function<bool(size_t, WebReply&)>& on_reply) {
+    WebSession::process().get_in_order(urls, on_reply);
 }
 
 WebReply web_post_reply(std::string_view url, std::string_view body) {

@@ -4,6 +4,7 @@
 // One cookie store serves both routines and every thread of the process.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ struct WebTimeouts {
     long total_ms = 120000;   // no request runs longer
     long stall_s = 30;        // an answer that stops flowing for this long fails
 };
+
+struct WebReply;
 
 struct WebCookie {
     std::string domain;  // host the cookie belongs to (no port)
@@ -42,6 +45,18 @@ class WebSession {
     // Plain GET over HTTP/1.0; the body, or empty when nothing could be read.
     // answered, when given, tells whether the service gave a whole answer.
     std::string get(std::string_view url, bool* answered = nullptr);
+
+    // The GETs of get() all under way at once, each with its own redirects
+    // and time-outs, on connections kept alive for the next call ("Connection:
+    // Keep-Alive" is the one header get() does not send). One reply per
+    // address, in the order given, whatever order the answers came in.
+    std::vector<WebReply> get_together(const std::vector<std::string>& urls);
+    // The same, each reply handed to on_reply(index, reply) in the order of
+    // urls as soon as it and every one before it are in. When on_reply
+    // returns false the rest is dropped: their transfers end at once and
+    // on_reply is not called again.
+    void get_in_order(const std::vector<std::string>& urls,
+                      const std::function<bool(size_t, WebReply&)>& on_reply);
 
     // The program's own request routine: method GET or POST (as written,
     // compared without case), optional "host:port" proxy, header text that is
@@ -89,6 +104,10 @@ struct WebReply {
     bool answered = false;
 };
 WebReply web_get_reply(std::string_view url);
+// The process-wide session's get_together and get_in_order.
+std::vector<WebReply> web_get_replies(const std::vector<std::string>& urls);
+void web_get_in_order(const std::vector<std::string>& urls,
+                      const std::function<bool(size_t, WebReply&)>& on_reply);
 // web_request with method "POST" and the default headers.
 WebReply web_post_reply(std::string_view url, std::string_view body);
 

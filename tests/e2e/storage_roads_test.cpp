@@ -670,5 +670,57 @@ TEST_F(StorageRoads, AWholeFolderListThatGotNoAnswerLeavesTheNextPageLoadOrdinar
     EXPECT_EQ(r->client_.transfers().downloads.size(), 0u) << "no row was queued for download";
 }
 
+// The three answers of a folder load come back together; one that does not
+// come leaves the load where it stood, as when they were asked in turn.
+TEST_F(StorageRoads, AFolderLoadThatLosesTheServiceHalfwayShowsWhatItShowed) {
+    auto r = logged_in();
+    ASSERT_TRUE(r->visit_browser_page());
+    ASSERT_TRUE(r->select_folder("分页测试"));
+    ASSERT_EQ(r->files().row_count(), 20);
+    auto gone = [](const std::string& path) {
+        return [path](const test::RecordedRequest& q, std::string answer) {
+            return q.target().rfind(path, 0) == 0 ? std::string() : answer;
+        };
+    };
+    auto list_unchanged = [&] {
+        EXPECT_EQ(r->files().row_count(), 20);
+        EXPECT_EQ(r->file_names().front(), "文件45.txt");
+        EXPECT_EQ(r->main()["组合框1"].item_count(), 3);
+        EXPECT_EQ(r->client_.browser().access_password(), "");
+        EXPECT_TRUE(r->tree().enabled());
+        EXPECT_TRUE(r->main()["超级列表框1"].enabled());
+    };
+    r->client_.browser().set_access_password("");
+
+    // Sub-folders answered, the page not: the tree shows the new level, the
+    // list what it showed, and the settings page's password is not taken.
+    r->edit_answers(gone("/mljg/wjdq.php"));
+    int photos = r->item("照片");
+    ASSERT_TRUE(r->select_folder("照片"));
+    EXPECT_EQ(r->main()["标签57"].caption(),
+              utf8_to_gbk("无法连接服务器，文件列表未能读取，请稍后重试。"));
+    EXPECT_EQ(r->child_names(photos), (std::vector<std::string>{"2023年旅行"}));
+    EXPECT_TRUE(r->tree().expanded(photos));
+    list_unchanged();
+
+    // Sub-folders unanswered: the page and settings that did come change nothing.
+    r->edit_answers(gone("/mljg/mljg.php"));
+    std::string address = r->main()["编辑框3"].text();
+    int documents = r->item("我的文档");
+    ASSERT_TRUE(r->select_folder("我的文档"));
+    EXPECT_EQ(r->main()["标签57"].caption(),
+              utf8_to_gbk("无法连接服务器，目录未能读取，请稍后重试。"));
+    EXPECT_FALSE(r->tree().expanded(documents));
+    EXPECT_TRUE(r->tree().tree_children(documents).empty());
+    EXPECT_EQ(r->main()["编辑框3"].text(), address);
+    list_unchanged();
+
+    // With the service back the same folder loads whole.
+    r->edit_answers(nullptr);
+    ASSERT_TRUE(r->select_folder("分页测试"));
+    EXPECT_EQ(r->main()["标签57"].caption(), utf8_to_gbk("目录文件获取完毕。"));
+    EXPECT_EQ(r->client_.browser().access_password(), "8888");
+}
+
 }  // namespace
 }  // namespace qorvel

@@ -44,6 +44,34 @@ TEST(TextFind, PositionsAreOneBasedBytesAndCharacterWise) {
     EXPECT_EQ(text_find_last("abc", "x"), -1);
 }
 
+// The search skips ahead by bytes; what it finds must be what stepping
+// character by character from the start position finds.
+TEST(TextFind, FindsWhatACharacterByCharacterScanFinds) {
+    auto stepping = [](const std::string& text, const std::string& what, int start) {
+        size_t i = static_cast<size_t>(start - 1);
+        for (; i < text.size();
+             i += is_gbk_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1)
+            if (text.compare(i, what.size(), what) == 0 && what.size() <= text.size() - i)
+                return static_cast<int>(i) + 1;
+        return -1;
+    };
+    const char bytes[] = {'a', '|', '\x81', '\xB0', '\xA1', '\x7C', '\x40', '\xFE', '\xFF'};
+    unsigned seed = 12345;
+    auto next = [&](unsigned n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text, what;
+        for (unsigned n = next(24); n > 0; --n) text += bytes[next(sizeof bytes)];
+        for (unsigned n = 1 + next(3); n > 0; --n) what += bytes[next(sizeof bytes)];
+        int start = 1 + static_cast<int>(next(4));
+        if (text.empty() || static_cast<size_t>(start) > text.size()) continue;
+        ASSERT_EQ(text_find(text, what, start), stepping(text, what, start))
+            << "round " << round << " start " << start;
+    }
+}
+
 TEST(TextCut, LeftRightMiddleRemoveReplace) {
     EXPECT_EQ(text_left("abc", 2), "ab");
     EXPECT_EQ(text_left("abc", 9), "abc");

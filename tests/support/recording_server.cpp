@@ -34,9 +34,15 @@ RecordingServer::RecordingServer(Responder responder, const std::string& host)
     thread_ = std::thread([this] { serve(); });
 }
 
+RecordingServer::RecordingServer(Responder responder, const std::string& host, bool keep_alive)
+    : RecordingServer(std::move(responder), host) {
+    keep_alive_ = keep_alive;
+}
+
 RecordingServer::~RecordingServer() {
     stopping_ = true;
     thread_.join();
+    for (std::thread& t : kept_) t.join();
     ::close(listen_fd_);
 }
 
@@ -56,12 +62,27 @@ std::string RecordingServer::answer(int status, const std::string& body,
            extra_headers + "\r\n" + body;
 }
 
+std::string RecordingServer::kept_answer(int status, const std::string& body,
+                                         const std::string& extra_headers) {
+    return "HTTP/1.1 " + std::to_string(status) +
+           " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
+           "\r\n" + body;
+}
+
 void RecordingServer::serve() {
     while (!stopping_) {
         pollfd p{listen_fd_, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0) continue;
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        ++connections_;
+        if (keep_alive_ && kept_.size() < 64) {
+            kept_.emplace_back([this, fd] {
+                serve_kept(fd);
+                ::close(fd);
+            });
+            continue;
+        }
         handle(fd);
         ::close(fd);
     }
@@ -104,6 +125,58 @@ void RecordingServer::handle(int fd) {
         ssize_t n = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
         if (n <= 0) break;
         off += static_cast<size_t>(n);
+    }
+}
+
+void RecordingServer::serve_kept(int fd) {
+    std::string data;
+    char buf[4096];
+    for (int served = 0; served < 100 && !stopping_; ++served) {
+        RecordedRequest r;
+        size_t head_end = std::string::npos;
+        size_t want = 0;
+        for (int rounds = 0; rounds < 2000; ++rounds) {
+            if (head_end == std::string::npos) {
+                head_end = data.find("\r\n\r\n");
+                if (head_end != std::string::npos) {
+                    head_end += 4;
+                    std::string lower = data.substr(0, head_end);
+                    for (char& c : lower)
+                        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    size_t cl = lower.find("\r\ncontent-length:");
+                    if (cl != std::string::npos)
+                        want = std::strtoul(lower.c_str() + cl + 17, nullptr, 10);
+                }
+            }
+            if (head_end != std::string::npos && data.size() >= head_end + want) break;
+            // Quiet for 2 s, or the server stopping, ends the connection.
+            bool readable = false;
+            for (int waits = 0; waits < 40 && !readable && !stopping_; ++waits) {
+                pollfd p{fd, POLLIN, 0};
+                readable = ::poll(&p, 1, 50) > 0;
+            }
+            if (!readable) return;
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            data.append(buf, static_cast<size_t>(n));
+        }
+        if (head_end == std::string::npos || data.size() < head_end + want) return;
+        r.head = data.substr(0, head_end);
+        r.body = data.substr(head_end, want);
+        data.erase(0, head_end + want);
+        {
+            std::lock_guard g(mutex_);
+            requests_.push_back(r);
+        }
+        std::string out = responder_(r);
+        size_t off = 0;
+        while (off < out.size()) {
+            ssize_t n = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            off += static_cast<size_t>(n);
+        }
+        std::string head = out.substr(0, out.find("\r\n\r\n") + 2);
+        if (out.empty() || head.find("\r\nConnection: close\r\n") != std::string::npos) return;
     }
 }
 

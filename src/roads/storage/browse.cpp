@@ -72,32 +72,31 @@ void show_rows(ui::Window& w, const std::vector<FileRow>& rows) {
     }
 }
 
-// Loads the page whose address is in 编辑框3; the busy flag is held (worker).
-void fetch_file_list(Client& c, ui::Window& w) {
-    StorageBrowser& b = c.browser();
-    w[names::kWorkList].set_enabled(false);
-    bool whole = b.folder_download_pending();
-    std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
-    w[names::kListAddress].set_text(address);
-    WebReply reply = web_get_reply(address);
+// Shows the page a list load asked for; false when it went unanswered, which
+// ends the load. The busy flag is held (worker).
+bool show_file_page(Client& c, ui::Window& w, const WebReply& reply) {
     if (!reply.answered) {
         // The rows shown stay: an unanswered page is no empty folder.
         finish_list_load(c, w, text::kFilesUnreachable);
-        return;
+        return false;
     }
     w[names::kFileList].clear_rows();
     w[names::kNameList].clear_items();
     // The whole answer: a zero byte in it must not hide the rows and page count after it.
     FilePage page = parse_file_page(reply.body, w[names::kEntryPattern].text());
-    if (b.rebuild_page_list()) fill_page_combo(w[names::kPageCombo], page.pages);
+    if (c.browser().rebuild_page_list()) fill_page_combo(w[names::kPageCombo], page.pages);
     show_rows(w, page.rows);
     w[names::kActivityLog].append_text(gbk(text::kLogDone));
     w[names::kPageFileCount].set_caption(gbk(text::kPageFileCount) +
                                          std::to_string(page.rows.size()) + gbk("个"));
+    return true;
+}
+
+// The end of a list load whose page was shown: the settings page's answer.
+void end_file_list(Client& c, ui::Window& w, bool whole, const WebReply& settings) {
     // The password of the settings page; an unanswered fetch keeps the one we had.
-    WebReply settings = web_get_reply(settings_url(c.hosts(), c.session().account_key()));
     if (settings.answered)
-        b.set_access_password(
+        c.browser().set_access_password(
             read_access_password(utf8_to_gbk(settings.body), w[names::kPasswordMarker].text()));
     // The upload target follows before the controls come back, so that an upload
     // started the moment they do goes to this folder.
@@ -106,7 +105,25 @@ void fetch_file_list(Client& c, ui::Window& w) {
     if (whole && c.folder_listed_for_download) c.folder_listed_for_download();
 }
 
-// The folder worker: one level of sub-folders, then the folder's first page.
+// Loads the page whose address is in 编辑框3; the busy flag is held (worker).
+// The settings page is asked at the same time and read after the page.
+void fetch_file_list(Client& c, ui::Window& w) {
+    w[names::kWorkList].set_enabled(false);
+    bool whole = c.browser().folder_download_pending();
+    std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
+    w[names::kListAddress].set_text(address);
+    web_get_in_order({address, settings_url(c.hosts(), c.session().account_key())},
+                     [&](size_t i, WebReply& reply) {
+                         if (i == 0) return show_file_page(c, w, reply);
+                         end_file_list(c, w, whole, reply);
+                         return true;
+                     });
+}
+
+// The folder worker: one level of sub-folders, then the folder's first page,
+// then the settings page. The three are asked together and each answer is
+// read as it comes in, in that order; an unanswered one ends the load there,
+// as if the next had never been asked.
 void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
     ui::Window& w = *main;
     ui::Control& tree = w[names::kTree];
@@ -116,14 +133,35 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
     std::string pid = c.session().login_pid();
     int item = current_folder_item(tree);
     long long folder = item > 0 ? tree.tree_item_value(item) : 0;
-    if (item > 0 && !(tree.expanded(item) && !tree.tree_children(item).empty())) {
-        WebReply reply =
-            web_get_reply(folder_request_url(c.hosts(), pid, folder, b.access_password()));
+    bool ask_folders = item > 0 && !(tree.expanded(item) && !tree.tree_children(item).empty());
+    bool whole = b.folder_download_pending();
+    std::string list = list_address(c.hosts(), pid, folder);
+    std::string page = file_list_request(c.hosts(), list, whole);
+    auto folders_done = [&] {
+        if (item > 0) tree.expand(item);
+        w[names::kListAddress].set_text(list);
+        w[names::kStatus].set_caption(gbk(text::kReadingFiles));
+        w[names::kWorkList].set_enabled(false);
+        w[names::kListAddress].set_text(page);
+    };
+    std::vector<std::string> urls;
+    if (ask_folders)
+        urls.push_back(folder_request_url(c.hosts(), pid, folder, b.access_password()));
+    else
+        folders_done();
+    urls.push_back(page);
+    urls.push_back(settings_url(c.hosts(), c.session().account_key()));
+    web_get_in_order(urls, [&](size_t index, WebReply& reply) {
+        if (index + 1 == urls.size()) {
+            end_file_list(c, w, whole, reply);
+            return true;
+        }
+        if (index + 2 == urls.size()) return show_file_page(c, w, reply);
         if (!reply.answered) {
             // Keep what the tree showed; a later visit to the page tries again.
             b.reset_first_load();
             finish_list_load(c, w, text::kFolderUnreachable);
-            return;
+            return false;
         }
         auto entries = parse_folder_answer(reply.body, w[names::kFolderPattern].text());
         for (int child : tree.tree_children(item)) tree.delete_tree_item(child);
@@ -133,11 +171,9 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
                 batch.emplace_back(entries[i].name, entries[i].id);
             tree.add_tree_items(item, batch);
         }
-    }
-    if (item > 0) tree.expand(item);
-    w[names::kListAddress].set_text(list_address(c.hosts(), pid, folder));
-    w[names::kStatus].set_caption(gbk(text::kReadingFiles));
-    fetch_file_list(c, w);
+        folders_done();
+        return true;
+    });
 }
 
 }  // namespace

@@ -950,7 +950,11 @@ TEST_F(HeldDownloads, ProgressMovesTheRunningRowStaysAndAFileHostGoneFailsItAndT
     int sample = -1;
     auto r = in_flight(held, rows, sample);
     r->call([&] { r->program_.raise(r->main(), "时钟5", Event::tick); });
-    ASSERT_TRUE(r->wait([&] { return r->main()["超级列表框2"].cell(0, 2) == "6%"; }));
+    // The tick's worker writes the cells one by one, the tooltip last.
+    ASSERT_TRUE(r->wait([&] {
+        ui::Control& q = r->main()["超级列表框2"];
+        return q.cell(0, 2) == "6%" && !q.row_tooltip(0).empty();
+    }));
     r->call([&] {
         ui::Control& q = r->main()["超级列表框2"];
         EXPECT_EQ(q.cell(0, 4), "64KB") << "the bytes of the last tick";

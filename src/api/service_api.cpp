@@ -183,6 +183,23 @@ Result<storage::FilePage> ServiceApi::whole_folder(long long folder_id) const {
         patterns_.file_entry);
 }
 
+void ServiceApi::folder_view(bool with_folders, long long folder_id,
+                             const std::string& page_address,
+                             const std::function<bool(ViewPart, WebReply&)>& each) const {
+    std::vector<std::string> urls;
+    std::vector<ViewPart> parts;
+    if (with_folders) {
+        urls.push_back(
+            storage::folder_request_url(hosts_, session_.login_pid, folder_id, access_password_));
+        parts.push_back(ViewPart::folders);
+    }
+    urls.push_back(page_address);
+    parts.push_back(ViewPart::page);
+    urls.push_back(storage::settings_url(hosts_, session_.account_key));
+    parts.push_back(ViewPart::settings);
+    web_get_in_order(urls, [&](size_t i, WebReply& reply) { return each(parts[i], reply); });
+}
+
 Result<std::string> ServiceApi::access_password_from_settings() {
     WebReply reply = web_get_reply(storage::settings_url(hosts_, session_.account_key));
     if (!reply.answered) return unreachable();

@@ -6,6 +6,7 @@
 // An object is not shared between threads; a worker takes its own copy.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "api/result.h"
 #include "api/storage_answers.h"
 #include "api/transfer_wire.h"
+#include "net/web.h"
 #include "platform/service_hosts.h"
 
 namespace qorvel::api {
@@ -72,6 +74,15 @@ class ServiceApi {
     Result<storage::FilePage> whole_folder(long long folder_id) const;
     // Reads the settings page and keeps its access password (empty: none set).
     Result<std::string> access_password_from_settings();
+
+    // What a folder view reads, asked together on kept-alive connections: the
+    // sub-folders (when with_folders; with the access password kept here), the
+    // list page at page_address, then the settings page. each() gets the raw
+    // answers in that order as they come in, for the window reads them with
+    // patterns of its own; returning false drops the rest unasked-for.
+    enum class ViewPart { folders, page, settings };
+    void folder_view(bool with_folders, long long folder_id, const std::string& page_address,
+                     const std::function<bool(ViewPart, WebReply&)>& each) const;
 
     // Storage: changes.
     // The new folder's answer text (more than a line break).

@@ -131,6 +131,34 @@ TEST_F(ServiceApiFlow, LoginMembershipSettingsAndTheReadingOperations) {
     EXPECT_NE(first->rows.front().id, second->rows.front().id);
     EXPECT_GE(whole->rows.size(), first->rows.size() + second->rows.size());
 
+    // A folder view's three reads come back in order and read as the single ones do;
+    // dropping after the page leaves the settings answer unread.
+    using Part = ServiceApi::ViewPart;
+    std::vector<Part> seen;
+    std::string view_page = storage::file_list_request(
+        api.hosts(), storage::list_address(api.hosts(), api.session().login_pid, *paged), false);
+    api.folder_view(true, *paged, view_page, [&](Part part, WebReply& reply) {
+        seen.push_back(part);
+        EXPECT_TRUE(reply.answered);
+        if (part == Part::page) {
+            EXPECT_EQ(storage::parse_file_page(reply.body, api.patterns().file_entry).rows.size(),
+                      first->rows.size());
+        }
+        if (part == Part::settings) {
+            EXPECT_EQ(storage::read_access_password(utf8_to_gbk(reply.body),
+                                                    api.patterns().password_marker),
+                      test::kDemoMemberAccessPassword);
+        }
+        return true;
+    });
+    EXPECT_EQ(seen, (std::vector<Part>{Part::folders, Part::page, Part::settings}));
+    seen.clear();
+    api.folder_view(false, *paged, view_page, [&](Part part, WebReply&) {
+        seen.push_back(part);
+        return false;
+    });
+    EXPECT_EQ(seen, std::vector<Part>{Part::page});
+
     EXPECT_EQ(api.share_address(7), api.hosts().web_url("/ym.php?pid=7"));
     EXPECT_EQ(api.direct_address("7"),
               "http://" + api.hosts().direct + "/yunxz1.php?pid=7&szmm=8888");

@@ -5,6 +5,7 @@
 #include "net/charset.h"
 #include "net/text.h"
 #include "net/web.h"
+#include "roads/service_api.h"
 #include "roads/storage/roads.h"
 #include "storage/answers.h"
 #include "storage/messages.h"
@@ -112,12 +113,12 @@ void fetch_file_list(Client& c, ui::Window& w) {
     bool whole = c.browser().folder_download_pending();
     std::string address = file_list_request(c.hosts(), w[names::kListAddress].text(), whole);
     w[names::kListAddress].set_text(address);
-    web_get_in_order({address, settings_url(c.hosts(), c.session().account_key())},
-                     [&](size_t i, WebReply& reply) {
-                         if (i == 0) return show_file_page(c, w, reply);
-                         end_file_list(c, w, whole, reply);
-                         return true;
-                     });
+    using Part = api::ServiceApi::ViewPart;
+    service_api(c).folder_view(false, 0, address, [&](Part part, WebReply& reply) {
+        if (part == Part::page) return show_file_page(c, w, reply);
+        end_file_list(c, w, whole, reply);
+        return true;
+    });
 }
 
 // The folder worker: one level of sub-folders, then the folder's first page,
@@ -144,19 +145,14 @@ void run_folder_load(Client& c, const std::shared_ptr<ui::Window>& main) {
         w[names::kWorkList].set_enabled(false);
         w[names::kListAddress].set_text(page);
     };
-    std::vector<std::string> urls;
-    if (ask_folders)
-        urls.push_back(folder_request_url(c.hosts(), pid, folder, b.access_password()));
-    else
-        folders_done();
-    urls.push_back(page);
-    urls.push_back(settings_url(c.hosts(), c.session().account_key()));
-    web_get_in_order(urls, [&](size_t index, WebReply& reply) {
-        if (index + 1 == urls.size()) {
+    if (!ask_folders) folders_done();
+    using Part = api::ServiceApi::ViewPart;
+    service_api(c).folder_view(ask_folders, folder, page, [&](Part part, WebReply& reply) {
+        if (part == Part::settings) {
             end_file_list(c, w, whole, reply);
             return true;
         }
-        if (index + 2 == urls.size()) return show_file_page(c, w, reply);
+        if (part == Part::page) return show_file_page(c, w, reply);
         if (!reply.answered) {
             // Keep what the tree showed; a later visit to the page tries again.
             b.reset_first_load();

@@ -1,10 +1,16 @@
-// qorvel-cli against curl in the same run, on the reference service (no
-// throttle, the member's file host):
-//  - `qorvel-cli get` of a 1 GiB file against `curl -o` of the same file address;
-//  - `qorvel-cli ls --all` of a folder of 10,000 files against one curl of
+// qorvel-cli against curl in the same run, on the reference service:
+//  - per-connection limit: file host 2 (a non-member's) limited to RATE MiB/s
+//    a connection, `qorvel-cli get -c N` of the file against `curl -o` of the
+//    same address; the ratio is curl's time over ours, our throughput in
+//    curl's (target >= 1.5);
+//  - no limit: the member's file host 3, `qorvel-cli get` (one connection)
+//    against `curl -o`; our time over curl's;
+//  - `qorvel-cli ls --all` of a folder of many files against one curl of
 //    every page address of that folder.
-// Each is the median of a few runs, the process's whole time for both.
-//   cli_bench [runs] [files]   (needs QORVEL_SERVICE_BIN or a built service)
+// Each is the median of a few runs, the process's whole time for both; every
+// get checks the size and the service's MD5 before the final name.
+//   cli_bench [runs] [files] [MiB] [RATE] [N]   (defaults 3 10000 1024 64 4;
+//   needs QORVEL_SERVICE_BIN or a built service)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +27,7 @@
 #include "net/web.h"
 #include "support/process.h"
 #include "support/service_instance.h"
+#include "transfer/engine/local_file.h"
 
 using namespace qorvel;
 using Clock = std::chrono::steady_clock;
@@ -57,21 +64,31 @@ double timed(const std::string& command) {
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     int files = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10000;
+    int mib = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1024;
+    int rate_mib = argc > 4 ? std::max(1, std::atoi(argv[4])) : 64;
+    int connections = argc > 5 ? std::clamp(std::atoi(argv[5]), 1, 16) : 4;
     test::ServiceInstanceOptions o;
     o.host = "127.0.0.45";
     o.ftp_port = 1678;
-    o.extra_args = {"--ftp-quota", "4294967296"};
+    o.throttle = true;
+    o.extra_args = {"--ftp-quota", "4294967296", "--throttle-rate",
+                    std::to_string(static_cast<long long>(rate_mib) << 20)};
     test::ServiceInstance service(o);
     if (!service.start()) return fail("the reference service did not start");
     test::TempDir home("qorvel-cli-bench");
     fs::create_directories(home.path() / "out");
-    std::string env =
-        "env HOME=" + shell_quoted(home.path().string()) +
-        " XDG_CONFIG_HOME=" + shell_quoted((home.path() / "config").string()) +
+    std::string hosts_env =
         " QORVEL_WEB=" + service.web().substr(7) + " QORVEL_DIRECT=" + service.direct().substr(7) +
         " QORVEL_FILES2=" + service.files2().substr(7) +
         " QORVEL_FILES3=" + service.files3().substr(7) + " QORVEL_FTP_HOST=" + service.host() + " ";
-    std::string cli = env + QORVEL_CLI_BIN;
+    // The member and the non-member each keep their session in a home of their own.
+    auto cli_as = [&](const std::string& who) {
+        return "env HOME=" + shell_quoted(home.path().string()) +
+               " XDG_CONFIG_HOME=" + shell_quoted((home.path() / ("config-" + who)).string()) +
+               hosts_env + QORVEL_CLI_BIN;
+    };
+    std::string cli = cli_as("demo");
+    std::string guest_cli = cli_as("guest");
 
     ServiceHosts hosts;
     hosts.web = service.web().substr(7);
@@ -84,12 +101,12 @@ int main(int argc, char** argv) {
     api.membership();
     api.access_password_from_settings();
 
-    // 1 GiB: past the client's upload limit, so it goes in by FTP and registration by hand.
+    // Past the client's upload limit, so it goes in by FTP and registration by hand.
     fs::path big = home.path() / "big.bin";
     {
         std::ofstream out(big, std::ios::binary);
         std::vector<char> piece(1 << 20);
-        for (int i = 0; i < 1024; ++i) {
+        for (int i = 0; i < mib; ++i) {
             for (std::size_t k = 0; k < piece.size(); k += 4096)
                 piece[k] = static_cast<char>(i + k);
             out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
@@ -97,13 +114,27 @@ int main(int argc, char** argv) {
     }
     std::string ftp = "ftp://" + service.host() + ":1678/big.bin.qrvllswj";
     if (timed("curl -s -T " + shell_quoted(big.string()) + " " + shell_quoted(ftp)) < 0)
-        return fail("the FTP upload of 1 GiB failed");
+        return fail("the FTP upload failed");
     // Registered from the address that sent it, as the service wants.
     auto id = api.register_upload(0, "big.bin");
-    if (!id) return fail("the registration of 1 GiB failed");
+    if (!id) return fail("the registration failed");
     auto link = api.storage_link(std::to_string(*id));
     if (!link) return fail("no storage link");
     std::string address = api.download_address(*link);
+
+    // The non-member gets the same content by its digest, fetched from file host 2.
+    api::ServiceApi guest(hosts);
+    if (!guest.login("guest", "guest123")) return fail("login of the non-member failed");
+    guest.membership();
+    guest.access_password_from_settings();
+    if (guest.vip()) return fail("the non-member counts as a member");
+    auto guest_id = guest.instant_upload(0, engine::hex_text(engine::file_md5(big)), "big.bin");
+    if (!guest_id) return fail("the non-member's instant upload failed");
+    auto guest_link = guest.storage_link(std::to_string(*guest_id));
+    if (!guest_link) return fail("no storage link for the non-member");
+    std::string limited_address = guest.download_address(*guest_link);
+    if (limited_address.find(hosts.files2) == std::string::npos)
+        return fail("the non-member's address is not on file host 2");
 
     // A folder of many files (link files: no contents to store).
     if (!api.create_folder(0, utf8_to_gbk("一万个文件"))) return fail("no folder");
@@ -120,27 +151,45 @@ int main(int argc, char** argv) {
     // Logged in last: a login ends the account's earlier session.
     if (std::system(("echo demo123 | " + cli + " login demo --password-stdin >/dev/null").c_str()))
         return fail("login failed");
+    if (std::system(
+            ("echo guest123 | " + guest_cli + " login guest --password-stdin >/dev/null").c_str()))
+        return fail("login of the non-member failed");
 
     fs::path out = home.path() / "out";
-    for (int r = 0; r < runs; ++r) {
+    auto compare = [&](const std::string& who_cli, const std::string& options,
+                       const std::string& curl_address) {
+        ours.clear();
+        peer.clear();
+        for (int r = 0; r < runs; ++r) {
+            fs::remove(out / "big.bin");
+            double a = timed(who_cli + " get" + options + " /big.bin -o " +
+                             shell_quoted(out.string()) + " >/dev/null");
+            if (a < 0 || fs::file_size(out / "big.bin") != fs::file_size(big)) return false;
+            fs::remove(out / "curl.bin");
+            double b = timed("curl -s -o " + shell_quoted((out / "curl.bin").string()) + " " +
+                             shell_quoted(curl_address));
+            if (b < 0 || fs::file_size(out / "curl.bin") != fs::file_size(big)) return false;
+            ours.push_back(a);
+            peer.push_back(b);
+        }
         fs::remove(out / "big.bin");
-        double a = timed(cli + " get /big.bin -o " + shell_quoted(out.string()) + " >/dev/null");
-        if (a < 0 || fs::file_size(out / "big.bin") != fs::file_size(big))
-            return fail("qorvel-cli get failed");
         fs::remove(out / "curl.bin");
-        double b = timed("curl -s -o " + shell_quoted((out / "curl.bin").string()) + " " +
-                         shell_quoted(address));
-        if (b < 0) return fail("curl failed");
-        ours.push_back(a);
-        peer.push_back(b);
-    }
-    std::printf("get of 1 GiB, %d runs (medians)\n", runs);
-    std::printf("  qorvel-cli get (verified):  %9.1f ms\n", median(ours));
-    std::printf("  curl -o, same address:      %9.1f ms\n", median(peer));
-    std::printf("  ratio qorvel-cli/curl:      %.2f (target <= 1.50)\n",
-                median(ours) / median(peer));
-    fs::remove(out / "big.bin");
-    fs::remove(out / "curl.bin");
+        return true;
+    };
+    std::string n = std::to_string(connections);
+    if (!compare(guest_cli, " -c " + n, limited_address)) return fail("the limited get failed");
+    std::printf("get of %d MiB, file host 2 limited to %d MiB/s a connection, %d runs (medians)\n",
+                mib, rate_mib, runs);
+    std::printf("  qorvel-cli get -c %-2d (verified):  %9.1f ms\n", connections, median(ours));
+    std::printf("  curl -o, same address:           %9.1f ms\n", median(peer));
+    std::printf("  throughput qorvel-cli/curl:      %.2f (target >= 1.50)\n",
+                median(peer) / median(ours));
+
+    if (!compare(cli, "", address)) return fail("the unlimited get failed");
+    std::printf("get of %d MiB, file host 3, no limit, %d runs (medians)\n", mib, runs);
+    std::printf("  qorvel-cli get (verified):        %9.1f ms\n", median(ours));
+    std::printf("  curl -o, same address:           %9.1f ms\n", median(peer));
+    std::printf("  time qorvel-cli/curl:            %.2f\n", median(ours) / median(peer));
 
     auto first = api.page(folder, 0);
     if (!first) return fail("no first page");
@@ -168,9 +217,9 @@ int main(int argc, char** argv) {
         peer.push_back(b);
     }
     std::printf("ls --all of %d files (%d pages), %d runs (medians)\n", files, first->pages, runs);
-    std::printf("  qorvel-cli ls --all:        %9.1f ms\n", median(ours));
-    std::printf("  one curl of every page:     %9.1f ms\n", median(peer));
-    std::printf("  ratio qorvel-cli/curl:      %.2f (target <= 1.50)\n",
+    std::printf("  qorvel-cli ls --all:              %9.1f ms\n", median(ours));
+    std::printf("  one curl of every page:           %9.1f ms\n", median(peer));
+    std::printf("  time qorvel-cli/curl:            %.2f (target <= 1.50)\n",
                 median(ours) / median(peer));
     return 0;
 }

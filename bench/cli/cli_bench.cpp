@@ -11,6 +11,7 @@
 // get checks the size and the service's MD5 before the final name.
 //   cli_bench [runs] [files] [MiB] [RATE] [N]   (defaults 3 10000 1024 64 4;
 //   needs QORVEL_SERVICE_BIN or a built service)
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,12 +52,28 @@ std::string shell_quoted(const std::string& s) {
     return out + "'";
 }
 
-// Runs a shell command; its time in ms, or -1 when it failed.
-double timed(const std::string& command) {
+struct Timing {
+    double ms = -1;  // wall time, -1 when the command failed
+    double cpu = 0;  // user and system time of the command and its children
+};
+
+// Runs a shell command and waits for it.
+Timing timed(const std::string& command) {
     auto t = Clock::now();
-    int rc = std::system(command.c_str());
-    double ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-    return rc == 0 ? ms : -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage ru {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &ru) != pid) return {};
+    Timing out;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        out.ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    out.cpu = (static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000) +
+              static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+    return out;
 }
 
 }  // namespace
@@ -113,7 +130,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string ftp = "ftp://" + service.host() + ":1678/big.bin.qrvllswj";
-    if (timed("curl -s -T " + shell_quoted(big.string()) + " " + shell_quoted(ftp)) < 0)
+    if (timed("curl -s -T " + shell_quoted(big.string()) + " " + shell_quoted(ftp)).ms < 0)
         return fail("the FTP upload failed");
     // Registered from the address that sent it, as the service wants.
     auto id = api.register_upload(0, "big.bin");
@@ -147,7 +164,7 @@ int main(int argc, char** argv) {
         if (!api.create_link_file(std::to_string(folder), "file" + std::to_string(i) + ".zip",
                                   "http://example.com/" + std::to_string(i)))
             return fail("could not create the files");
-    std::vector<double> ours, peer;
+    std::vector<double> ours, peer, ours_cpu, peer_cpu;
     // Logged in last: a login ends the account's earlier session.
     if (std::system(("echo demo123 | " + cli + " login demo --password-stdin >/dev/null").c_str()))
         return fail("login failed");
@@ -160,17 +177,21 @@ int main(int argc, char** argv) {
                        const std::string& curl_address) {
         ours.clear();
         peer.clear();
+        ours_cpu.clear();
+        peer_cpu.clear();
         for (int r = 0; r < runs; ++r) {
             fs::remove(out / "big.bin");
-            double a = timed(who_cli + " get" + options + " /big.bin -o " +
+            Timing a = timed(who_cli + " get" + options + " /big.bin -o " +
                              shell_quoted(out.string()) + " >/dev/null");
-            if (a < 0 || fs::file_size(out / "big.bin") != fs::file_size(big)) return false;
+            if (a.ms < 0 || fs::file_size(out / "big.bin") != fs::file_size(big)) return false;
             fs::remove(out / "curl.bin");
-            double b = timed("curl -s -o " + shell_quoted((out / "curl.bin").string()) + " " +
+            Timing b = timed("curl -s -o " + shell_quoted((out / "curl.bin").string()) + " " +
                              shell_quoted(curl_address));
-            if (b < 0 || fs::file_size(out / "curl.bin") != fs::file_size(big)) return false;
-            ours.push_back(a);
-            peer.push_back(b);
+            if (b.ms < 0 || fs::file_size(out / "curl.bin") != fs::file_size(big)) return false;
+            ours.push_back(a.ms);
+            peer.push_back(b.ms);
+            ours_cpu.push_back(a.cpu);
+            peer_cpu.push_back(b.cpu);
         }
         fs::remove(out / "big.bin");
         fs::remove(out / "curl.bin");
@@ -180,15 +201,19 @@ int main(int argc, char** argv) {
     if (!compare(guest_cli, " -c " + n, limited_address)) return fail("the limited get failed");
     std::printf("get of %d MiB, file host 2 limited to %d MiB/s a connection, %d runs (medians)\n",
                 mib, rate_mib, runs);
-    std::printf("  qorvel-cli get -c %-2d (verified):  %9.1f ms\n", connections, median(ours));
-    std::printf("  curl -o, same address:           %9.1f ms\n", median(peer));
+    std::printf("  qorvel-cli get -c %-2d (verified):  %9.1f ms (CPU %.1f ms)\n", connections,
+                median(ours), median(ours_cpu));
+    std::printf("  curl -o, same address:           %9.1f ms (CPU %.1f ms)\n", median(peer),
+                median(peer_cpu));
     std::printf("  throughput qorvel-cli/curl:      %.2f (target >= 1.50)\n",
                 median(peer) / median(ours));
 
     if (!compare(cli, "", address)) return fail("the unlimited get failed");
     std::printf("get of %d MiB, file host 3, no limit, %d runs (medians)\n", mib, runs);
-    std::printf("  qorvel-cli get (verified):        %9.1f ms\n", median(ours));
-    std::printf("  curl -o, same address:           %9.1f ms\n", median(peer));
+    std::printf("  qorvel-cli get (verified):        %9.1f ms (CPU %.1f ms)\n", median(ours),
+                median(ours_cpu));
+    std::printf("  curl -o, same address:           %9.1f ms (CPU %.1f ms)\n", median(peer),
+                median(peer_cpu));
     std::printf("  time qorvel-cli/curl:            %.2f\n", median(ours) / median(peer));
 
     auto first = api.page(folder, 0);
@@ -205,13 +230,13 @@ int main(int argc, char** argv) {
     ours.clear();
     peer.clear();
     for (int r = 0; r < runs; ++r) {
-        double a = timed(cli + " ls --all /一万个文件 > " + shell_quoted(listing));
+        double a = timed(cli + " ls --all /一万个文件 > " + shell_quoted(listing)).ms;
         if (a < 0) return fail("qorvel-cli ls failed");
         std::ifstream in(listing);
         int lines = static_cast<int>(
             std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
         if (lines != files + 1) return fail("ls listed " + std::to_string(lines - 1) + " files");
-        double b = timed("curl -s" + pages + " > /dev/null");
+        double b = timed("curl -s" + pages + " > /dev/null").ms;
         if (b < 0) return fail("curl failed");
         ours.push_back(a);
         peer.push_back(b);

@@ -12,6 +12,9 @@ namespace {
 // Pieces waiting for the hashing thread; a receiver faster than MD5 waits here
 // rather than holding the whole file in memory.
 constexpr std::size_t kMaxQueued = 8u << 20;
+// The hashing thread wakes for this much, not for every piece: pieces from a
+// limited host are a few KB each.
+constexpr std::size_t kWakeBytes = 1u << 20;
 
 }  // namespace
 
@@ -50,7 +53,7 @@ void StreamDigest::feed(std::int64_t pos, const char* bytes, std::size_t size) {
     queue_.push_back(std::move(piece));
     queued_ += size;
     next_ += static_cast<std::int64_t>(size);
-    changed_.notify_all();
+    if (queued_ >= kWakeBytes) changed_.notify_all();
 }
 
 void StreamDigest::abandon() {
@@ -89,21 +92,20 @@ void StreamDigest::hash_loop() {
     bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1;
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || closing_ || !active_; });
-        if (!active_ || !ok) break;
-        if (queue_.empty()) {
-            if (closing_) break;
-            continue;
+        changed_.wait(lock, [&] { return queued_ >= kWakeBytes || closing_ || !active_; });
+        // Once awake, everything queued is hashed before sleeping again.
+        while (active_ && ok && !queue_.empty()) {
+            std::vector<char> piece = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            ok = EVP_DigestUpdate(ctx, piece.data(), piece.size()) == 1;
+            lock.lock();
+            if (ok) prefix.length += static_cast<std::int64_t>(piece.size());
+            queued_ -= piece.size();
+            if (spare_.size() < 8) spare_.push_back(std::move(piece));
+            changed_.notify_all();
         }
-        std::vector<char> piece = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        ok = EVP_DigestUpdate(ctx, piece.data(), piece.size()) == 1;
-        lock.lock();
-        if (ok) prefix.length += static_cast<std::int64_t>(piece.size());
-        queued_ -= piece.size();
-        if (spare_.size() < 8) spare_.push_back(std::move(piece));
-        changed_.notify_all();
+        if (!active_ || !ok || closing_) break;
     }
     if (ok && active_)
         done_ = std::move(prefix);

@@ -11,14 +11,14 @@
 // get checks the size and the service's MD5 before the final name.
 //   cli_bench [runs] [files] [MiB] [RATE] [N]   (defaults 3 10000 1024 64 4;
 //   needs QORVEL_SERVICE_BIN or a built service)
-// Release, 2 CPUs shared with other builds (load 1.2 to 2.2), 1 GiB, 3 runs:
-//   limited, -c 4: 5572 ms against curl's 16010 (2.87 times its throughput)
-//     when the whole file was read back after the last byte; 5198 ms (3.08)
-//     reading back only what came past the first connection's part.
-//     -c 2 gives 1.63, -c 8 4.36 (512 MiB).
-//   unlimited: 1581 to 1653 ms against 884 to 1026 (1.54 to 1.87 times curl's
-//     time; 2.6 at load 4 to 8), 2.0 to 2.3 s of CPU against curl's 1.0: the
-//     streamed MD5 alone is 1.4 s of CPU, so this case stays above 1.5.
+// Release, 2 CPUs shared with other builds (load 0.8 to 4), 1 GiB:
+//   limited, -c 4, 3 runs: 5572 ms against curl's 16010 (2.87 times its
+//     throughput) when the whole file was read back after the last byte;
+//     5177 ms (3.09) reading back only what came past the first connection's
+//     part. -c 2 gave 1.63, -c 8 4.36 (512 MiB, before).
+//   unlimited, 5 runs: 1.54 and 1.55 times curl's time (1.69 and 1.75
+//     before), 2.0 s of CPU against curl's 1.0: the streamed MD5 alone is
+//     1.4 s of CPU, so this case stays above 1.5.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -74,13 +74,13 @@ int open_regular_file(const std::filesystem::path& path) {
 namespace {
 
 // The raw MD5 of the first length bytes of an open file (to its end when
-// length is negative), read with pread in 1 MiB pieces; empty when the file
-// ends early, cannot be read, or stop() turns true on the way.
-std::string md5_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+// length is negative), read with pread in 1 MiB pieces from offset from on,
+// ctx holding the bytes before it; empty when the file ends early, cannot be
+// read, or stop() turns true on the way.
+std::string md5_of(int fd, EVP_MD_CTX* ctx, std::int64_t from, std::int64_t length,
+                   const std::function<bool()>& stop) {
     std::vector<unsigned char> buffer(1 << 20);
-    std::int64_t pos = 0;
+    std::int64_t pos = from;
     while (length < 0 || pos < length) {
         if (stop && stop()) return {};
         std::size_t want = buffer.size();
@@ -90,14 +90,20 @@ std::string md5_of(int fd, std::int64_t length, const std::function<bool()>& sto
         ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(pos));
         if (n < 0 && errno == EINTR) continue;
         if (n == 0 && length < 0) break;
-        if (n <= 0 || EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(n)) != 1)
+        if (n <= 0 || EVP_DigestUpdate(ctx, buffer.data(), static_cast<std::size_t>(n)) != 1)
             return {};
         pos += n;
     }
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), md, &len) != 1) return {};
+    if (EVP_DigestFinal_ex(ctx, md, &len) != 1) return {};
     return std::string(reinterpret_cast<const char*>(md), len);
+}
+
+std::string md5_of(int fd, std::int64_t length, const std::function<bool()>& stop) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    return md5_of(fd, ctx.get(), 0, length, stop);
 }
 
 }  // namespace
@@ -122,6 +128,16 @@ std::string file_md5(const std::filesystem::path& path, const std::function<bool
     if (fd < 0) return {};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::string raw = md5_of(fd, -1, stop);
+    ::close(fd);
+    return raw;
+}
+
+std::string file_md5_after(const std::filesystem::path& path, EVP_MD_CTX* ctx, std::int64_t from,
+                           std::int64_t length, const std::function<bool()>& stop) {
+    int fd = open_regular_file(path);
+    if (fd < 0) return {};
+    ::posix_fadvise(fd, from, 0, POSIX_FADV_SEQUENTIAL);
+    std::string raw = md5_of(fd, ctx, from, length, stop);
     ::close(fd);
     return raw;
 }

@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 
+#include <openssl/types.h>
+
 namespace qorvel::engine {
 
 // Why a local file operation failed, in the user's words (GBK), by errno:
@@ -31,6 +33,11 @@ std::string md5_hex_of(int fd, std::int64_t length, const std::function<bool()>&
 // The MD5 of a regular file (16 bytes), read in pieces; empty when it cannot
 // be read to its end or stop() turns true on the way.
 std::string file_md5(const std::filesystem::path& path, const std::function<bool()>& stop = {});
+
+// The MD5 of the first length bytes of a regular file whose bytes before from
+// already went through ctx: only the rest is read. Empty as file_md5.
+std::string file_md5_after(const std::filesystem::path& path, EVP_MD_CTX* ctx, std::int64_t from,
+                           std::int64_t length, const std::function<bool()>& stop);
 
 // Bytes as lower-case hex digits, two per byte.
 std::string hex_text(const std::string& bytes);

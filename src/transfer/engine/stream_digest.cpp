@@ -12,6 +12,9 @@ namespace {
 // Pieces waiting for the hashing thread; a receiver faster than MD5 waits here
 // rather than holding the whole file in memory.
 constexpr std::size_t kMaxQueued = 8u << 20;
+// The hashing thread wakes for this much, not for every piece: pieces from a
+// limited host are a few KB each.
+constexpr std::size_t kWakeBytes = 1u << 20;
 
 }  // namespace
 
@@ -21,7 +24,7 @@ void StreamDigest::begin() {
     queue_.clear();
     queued_ = 0;
     next_ = 0;
-    result_.clear();
+    done_ = Prefix{};
     closing_ = false;
     active_ = true;
     try {
@@ -33,8 +36,8 @@ void StreamDigest::begin() {
 
 void StreamDigest::feed(std::int64_t pos, const char* bytes, std::size_t size) {
     std::unique_lock lock(mutex_);
-    if (!active_ || closing_ || size == 0) return;
-    if (pos != next_) {
+    if (!active_ || closing_ || size == 0 || pos > next_) return;
+    if (pos < next_) {
         active_ = false;
         changed_.notify_all();
         return;
@@ -50,7 +53,7 @@ void StreamDigest::feed(std::int64_t pos, const char* bytes, std::size_t size) {
     queue_.push_back(std::move(piece));
     queued_ += size;
     next_ += static_cast<std::int64_t>(size);
-    changed_.notify_all();
+    if (queued_ >= kWakeBytes) changed_.notify_all();
 }
 
 void StreamDigest::abandon() {
@@ -59,14 +62,15 @@ void StreamDigest::abandon() {
     stop_thread(lock);
 }
 
-std::string StreamDigest::finish(std::int64_t length) {
+StreamDigest::Prefix StreamDigest::finish(std::int64_t length) {
     std::unique_lock lock(mutex_);
-    bool whole = active_ && next_ == length;
-    if (!whole) active_ = false;
+    if (next_ > length) active_ = false;
     stop_thread(lock);
-    std::string md = whole && active_ ? result_ : std::string();
+    Prefix prefix;
+    if (active_ && done_.ctx) prefix = std::move(done_);
+    done_ = Prefix{};
     active_ = false;
-    return md;
+    return prefix;
 }
 
 // Called with the lock held; the thread hashes what is queued unless given up.
@@ -82,29 +86,29 @@ void StreamDigest::stop_thread(std::unique_lock<std::mutex>& lock) {
 }
 
 void StreamDigest::hash_loop() {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1;
+    Prefix prefix;
+    prefix.ctx = {EVP_MD_CTX_new(), EVP_MD_CTX_free};
+    EVP_MD_CTX* ctx = prefix.ctx.get();
+    bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1;
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || closing_ || !active_; });
-        if (!active_ || !ok) break;
-        if (queue_.empty()) {
-            if (closing_) break;
-            continue;
+        changed_.wait(lock, [&] { return queued_ >= kWakeBytes || closing_ || !active_; });
+        // Once awake, everything queued is hashed before sleeping again.
+        while (active_ && ok && !queue_.empty()) {
+            std::vector<char> piece = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            ok = EVP_DigestUpdate(ctx, piece.data(), piece.size()) == 1;
+            lock.lock();
+            if (ok) prefix.length += static_cast<std::int64_t>(piece.size());
+            queued_ -= piece.size();
+            if (spare_.size() < 8) spare_.push_back(std::move(piece));
+            changed_.notify_all();
         }
-        std::vector<char> piece = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        ok = EVP_DigestUpdate(ctx.get(), piece.data(), piece.size()) == 1;
-        lock.lock();
-        queued_ -= piece.size();
-        if (spare_.size() < 8) spare_.push_back(std::move(piece));
-        changed_.notify_all();
+        if (!active_ || !ok || closing_) break;
     }
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (ok && active_ && EVP_DigestFinal_ex(ctx.get(), md, &len) == 1)
-        result_.assign(reinterpret_cast<const char*>(md), len);
+    if (ok && active_)
+        done_ = std::move(prefix);
     else
         active_ = false;
     queue_.clear();

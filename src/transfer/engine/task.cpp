@@ -647,15 +647,17 @@ std::string Task::finished_md5(const std::filesystem::path& part, const struct s
                                std::int64_t length) {
     // Taken while writing: it stands for the disk when the file is still what
     // the last write left (same inode, size and change time, the latter
-    // queried then and so refined by any later change).
-    std::string streamed = stream.finish(length);
-    if (!streamed.empty() && same_identity(file.closed_identity(), identity_of(st)))
-        return streamed;
+    // queried then and so refined by any later change). Only the bytes past
+    // the part that came in order are read back.
+    StreamDigest::Prefix streamed = stream.finish(length);
     auto piece_hook = engine_settings().on_read_back_piece;
-    return file_md5(part, [&] {
+    auto stop = [&] {
         if (piece_hook) piece_hook();
         return stopping_.load();
-    });
+    };
+    if (streamed.ctx && same_identity(file.closed_identity(), identity_of(st)))
+        return file_md5_after(part, streamed.ctx.get(), streamed.length, length, stop);
+    return file_md5(part, stop);
 }
 
 std::string Task::save_resume() {

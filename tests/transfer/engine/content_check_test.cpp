@@ -103,6 +103,7 @@ TEST_F(ContentCheck, EveryDamagedAnswerEndsFailedWithNothingUnderTheNameEveryTim
     };
     const Case cases[] = {
         {Fault::flip_byte, 1, "one byte flipped"},
+        {Fault::flip_byte, 2, "one byte flipped in each part"},
         {Fault::drop_last_byte, 1, "last byte dropped"},
         {Fault::whole_body_for_range, 4, "a range answered by the file's start"},
         {Fault::wrong_content_range, 4, "a wrong Content-Range"},
@@ -252,6 +253,20 @@ TEST_F(ContentCheck, BytesInOrderAreCheckedAsTheyComeAndTheFileIsReadBackOnlyWhe
     EXPECT_EQ(o.message, msg::content_mismatch()) << gbk_to_utf8(o.message);
     EXPECT_GT(pieces->load(), 0);
     expect_nothing_left();
+}
+
+TEST_F(ContentCheck, SeveralConnectionsReadBackOnlyWhatCameAfterTheFirstPart) {
+    // Two connections: the first one's part, from offset 0, is checked as it
+    // comes; only the second half is read back (the whole file would be 5 reads).
+    auto pieces = count_read_back();
+    test::EngineRecorder rec;
+    Outcome o = download(rec, 2);
+    ASSERT_EQ(o.result, Result::success) << gbk_to_utf8(o.message) << rec.log();
+    EXPECT_EQ(o.content, Outcome::Content::verified);
+    EXPECT_GT(pieces->load(), 0);
+    EXPECT_LE(pieces->load(), 2);
+    EXPECT_TRUE(test::read_file(dir_->path() / "big.bin") == big_);
+    fs::remove(dir_->path() / "big.bin");
 }
 
 TEST_F(ContentCheck, AStopDuringTheReadBackTakesEffectBeforeTheRestIsRead) {

@@ -437,11 +437,11 @@ void HttpHost::work() {
         }
         std::string address = c->peer_ip;
         serve(std::move(c));
-        {
-            std::lock_guard lock(mutex_);
-            if (--busy_[address] <= 0) busy_.erase(address);
-        }
-        ready_cv_.notify_all();
+        // No wake-up here: this worker looks at the queue again itself, and
+        // waking every idle worker after each answer kept both CPUs busy
+        // with threads that found nothing to do.
+        std::lock_guard lock(mutex_);
+        if (--busy_[address] <= 0) busy_.erase(address);
     }
 }
 

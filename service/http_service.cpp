@@ -412,11 +412,12 @@ void HttpService::install_pages(const Route& route) {
         int pages = 0;
         if (owner && folder && *folder >= 0 && store_.folder_exists(*account, *folder) &&
             may_see(*owner, req.remote_addr, q.text("fwmm"))) {
-            int total = store_.count_files(*account, *folder);
+            int total = 0;
+            std::vector<FileEntry> files =
+                store_.file_page(*account, *folder, whole ? 0 : page, per_page, &total);
             pages = whole ? 1 : std::max(1, (total + per_page - 1) / per_page);
             if (page >= 0 && page < pages) {
-                for (const FileEntry& f :
-                     store_.list_files(*account, *folder, whole ? 0 : page * per_page, per_page)) {
+                for (const FileEntry& f : files) {
                     out += "<div style=\"display:none;\">" + GBK("pid：") + std::to_string(f.id) +
                            "<" + GBK("文件名：") + gbk_out(f.name) + "<" + GBK("大小：") +
                            size_text(f.size, f.link_only()) + "<" + GBK("日期：") + f.created +
@@ -460,11 +461,12 @@ void HttpService::install_pages(const Route& route) {
             body += "<li><a href=\"/wdwj.php?pid=" + pid + "&ml=" + std::to_string(f.id) + pass +
                     "\">[" + gbk_out(f.name) + "]</a></li>\r\n";
         int per_page = settings_.files_per_page;
-        int total = store_.count_files(account->id, *folder);
+        int total = 0;
+        std::vector<FileEntry> files =
+            store_.file_page(account->id, *folder, page, per_page, &total);
         int pages = std::max(1, (total + per_page - 1) / per_page);
         if (page >= 0 && page < pages)
-            for (const FileEntry& f :
-                 store_.list_files(account->id, *folder, page * per_page, per_page))
+            for (const FileEntry& f : files)
                 body += "<li><a href=\"/ym.php?pid=" + std::to_string(f.id) + pass + "\">" +
                         gbk_out(f.name) + "</a> " + size_text(f.size, f.link_only()) + " " +
                         f.created + "</li>\r\n";

@@ -647,14 +647,6 @@ FolderDelete Store::delete_folder(int account, int folder) {
     return FolderDelete::ok;
 }
 
-int Store::count_files(int account, int folder) {
-    std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT COUNT(*) FROM files WHERE account_id = ?1 AND folder_id = ?2");
-    st.bind(1, account).bind(2, folder);
-    st.step();
-    return st.i32(0);
-}
-
 int Store::count_account_files(int account) {
     std::lock_guard lock(mutex_);
     Stmt st(db_, "SELECT COUNT(*) FROM files WHERE account_id = ?1");
@@ -663,13 +655,19 @@ int Store::count_account_files(int account) {
     return st.i32(0);
 }
 
-std::vector<FileEntry> Store::list_files(int account, int folder, int offset, int limit) {
+std::vector<FileEntry> Store::file_page(int account, int folder, int page, int per_page,
+                                        int* total) {
     std::lock_guard lock(mutex_);
+    Stmt count(db_, "SELECT COUNT(*) FROM files WHERE account_id = ?1 AND folder_id = ?2");
+    count.bind(1, account).bind(2, folder);
+    count.step();
+    *total = count.i32(0);
+    std::vector<FileEntry> out;
+    if (page < 0 || per_page <= 0 || static_cast<long long>(page) * per_page >= *total) return out;
     Stmt st(db_, (std::string(kFileColumns) +
                   "WHERE account_id = ?1 AND folder_id = ?2 ORDER BY id DESC LIMIT ?3 OFFSET ?4")
                      .c_str());
-    st.bind(1, account).bind(2, folder).bind(3, limit).bind(4, offset);
-    std::vector<FileEntry> out;
+    st.bind(1, account).bind(2, folder).bind(3, per_page).bind(4, page * per_page);
     while (st.step()) out.push_back(read_file_row(st));
     return out;
 }

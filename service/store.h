@@ -115,8 +115,10 @@ class Store {
     FolderDelete delete_folder(int account, int folder);
 
     // Files, newest first.
-    int count_files(int account, int folder);
-    std::vector<FileEntry> list_files(int account, int folder, int offset, int limit);
+    // Page `page` (from 0) of a folder's files and their count, read under one
+    // hold of the lock, so no change lands between them; no files for a page
+    // past the end.
+    std::vector<FileEntry> file_page(int account, int folder, int page, int per_page, int* total);
     int count_account_files(int account);
     std::optional<FileEntry> file(int id);
     std::optional<FileEntry> file_by_link(std::string_view link);

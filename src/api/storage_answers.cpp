@@ -82,9 +82,12 @@ std::vector<std::string_view> match_spans(std::string_view text, const std::stri
                                           bool scan) {
     std::vector<std::string_view> out;
     const boost::regex* re = nullptr;
+    const std::string tail = literal_tail(pattern);
     std::vector<std::string_view> literals;
     if (scan) literals = lazy_literals(pattern);
-    if (literals.empty()) {
+    // A zero byte ends the tail (strchr finds it in the special characters).
+    if (literals.empty() || literals.back() != tail) {
+        literals.clear();
         re = compiled(pattern);
         if (!re) return out;
     }
@@ -108,7 +111,6 @@ std::vector<std::string_view> match_spans(std::string_view text, const std::stri
         }
         out.push_back(piece.substr(first));
     };
-    const std::string tail = literal_tail(pattern);
     const char* data = text.data();
     if (tail.empty()) {
         search(data, data + text.size());

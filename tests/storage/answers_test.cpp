@@ -230,6 +230,9 @@ TEST(FilePage, ScanKeepsTheRegexReadingOfOddPages) {
     EXPECT_EQ(find_matches("ab1<br />", "b\\d.*?<br />"), std::vector<std::string>{"b1<br />"});
     EXPECT_EQ(find_matches("ab<br />", "(a|b).*?<br />"), std::vector<std::string>{"ab<br />"});
     EXPECT_TRUE(find_matches("ab<br />", "(.*?<br />").empty());
+    // A zero byte ends the tail the answer is cut at, so such a pattern is the regex's too.
+    const std::string zero("a.*?b\0", 6);
+    EXPECT_EQ(find_matches("xab\0ab", zero), find_matches_by_regex("xab\0ab", zero));
 }
 
 TEST(Answers, SuccessTestsPasswordAndIds) {

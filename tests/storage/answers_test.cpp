@@ -233,6 +233,9 @@ TEST(FilePage, ScanKeepsTheRegexReadingOfOddPages) {
     // A zero byte ends the tail the answer is cut at, so such a pattern is the regex's too.
     const std::string zero("a.*?b\0", 6);
     EXPECT_EQ(find_matches("xab\0ab", zero), find_matches_by_regex("xab\0ab", zero));
+    const std::string inner("a\0b.*?c", 7), answer("xa\0bzc a\0bc", 12);
+    EXPECT_EQ(find_matches(answer, inner), find_matches_by_regex(answer, inner));
+    EXPECT_EQ(find_matches(answer, inner).size(), 2u);
 }
 
 TEST(Answers, SuccessTestsPasswordAndIds) {

@@ -37,26 +37,80 @@ std::string next_field(std::string_view entry, std::string_view marker, int& fro
     return e == -1 ? std::string() : text_middle(entry, s, e - s);
 }
 
-}  // namespace
+// The plain texts of a pattern made only of them joined by ".*?" (the
+// window's own patterns), or nothing for any other pattern.
+std::vector<std::string_view> lazy_literals(const std::string& pattern) {
+    std::vector<std::string_view> out;
+    std::string_view rest(pattern);
+    for (;;) {
+        size_t gap = rest.find(".*?");
+        std::string_view part = rest.substr(0, gap);
+        if (part.find_first_of(".*?+()[]{}|\\^$#") != std::string_view::npos) return {};
+        out.push_back(part);
+        if (gap == std::string_view::npos) break;
+        rest.remove_prefix(gap + 3);
+    }
+    if (out.size() < 2 || out.back().empty()) return {};
+    return out;
+}
 
-std::vector<std::string> find_matches(std::string_view text, const std::string& pattern) {
-    std::vector<std::string> out;
-    boost::regex re;
-    try {
-        re.assign(pattern);
-    } catch (const std::exception&) {
-        return out;
+// The compiled pattern, kept while the same one is asked for again.
+const boost::regex* compiled(const std::string& pattern) {
+    thread_local std::string last;
+    thread_local boost::regex re;
+    thread_local bool ok = false;
+    if (pattern != last || re.empty()) {
+        last = pattern;
+        try {
+            re.assign(pattern);
+            ok = true;
+        } catch (const std::exception&) {
+            ok = false;
+        }
+    }
+    return ok ? &re : nullptr;
+}
+
+// Every match, as pieces of text. Each piece cut at the pattern's tail holds
+// that tail only at its end, so a match there ends there and starts at the
+// first place the pattern fits. For plain texts joined by ".*?" that place is
+// the first one the first text is found at, if from there each next text is
+// found after the last one, before the tail: a later start finds each no
+// earlier. The scan gives what the regex gives without its backtracking,
+// which was most of a page's reading.
+std::vector<std::string_view> match_spans(std::string_view text, const std::string& pattern,
+                                          bool scan) {
+    std::vector<std::string_view> out;
+    const boost::regex* re = nullptr;
+    const std::string tail = literal_tail(pattern);
+    std::vector<std::string_view> literals;
+    if (scan) literals = lazy_literals(pattern);
+    // A zero byte ends the tail (strchr finds it in the special characters).
+    if (literals.empty() || literals.back() != tail) {
+        literals.clear();
+        re = compiled(pattern);
+        if (!re) return out;
     }
     auto search = [&](const char* begin, const char* end) {
         try {
-            // Copied whole: boost's str() appends the match a byte at a time.
-            for (boost::cregex_iterator it(begin, end, re), last; it != last; ++it)
-                out.emplace_back((*it)[0].first, (*it)[0].second);
+            for (boost::cregex_iterator it(begin, end, *re), last; it != last; ++it)
+                out.emplace_back((*it)[0].first, static_cast<size_t>((*it)[0].length()));
         } catch (const std::exception&) {
             // Too complex to settle: this piece holds no entry.
         }
     };
-    const std::string tail = literal_tail(pattern);
+    auto fit = [&](std::string_view piece) {
+        std::string_view body = piece.substr(0, piece.size() - literals.back().size());
+        size_t first = body.find(literals.front());
+        if (first == std::string_view::npos) return;
+        size_t at = first + literals.front().size();
+        for (size_t i = 1; i + 1 < literals.size(); ++i) {
+            size_t hit = body.find(literals[i], at);
+            if (hit == std::string_view::npos) return;
+            at = hit + literals[i].size();
+        }
+        out.push_back(piece.substr(first));
+    };
     const char* data = text.data();
     if (tail.empty()) {
         search(data, data + text.size());
@@ -68,10 +122,43 @@ std::vector<std::string> find_matches(std::string_view text, const std::string& 
         if (hit == std::string_view::npos) break;
         size_t end = hit + tail.size();
         size_t from = end - start > kMaxEntryBytes ? end - kMaxEntryBytes : start;
-        search(data + from, data + end);
+        if (re)
+            search(data + from, data + end);
+        else
+            fit(text.substr(from, end - from));
         start = end;
     }
     return out;
+}
+
+std::vector<std::string> to_strings(const std::vector<std::string_view>& spans) {
+    return {spans.begin(), spans.end()};
+}
+
+FilePage read_file_page(std::string_view text, const std::string& entry_pattern, bool scan) {
+    FilePage page;
+    page.pages = parse_page_count(text);
+    for (std::string_view m : match_spans(text, entry_pattern, scan)) {
+        FileRow r;
+        int at = 1;
+        r.id = text_to_int(next_field(m, GBK(">pid："), at));
+        r.name = next_field(m, GBK("文件名："), at);
+        r.size = next_field(m, GBK("大小："), at);
+        r.date = next_field(m, GBK("日期："), at);
+        r.downloads = next_field(m, GBK("下载量："), at);
+        page.rows.push_back(std::move(r));
+    }
+    return page;
+}
+
+}  // namespace
+
+std::vector<std::string> find_matches(std::string_view text, const std::string& pattern) {
+    return to_strings(match_spans(text, pattern, true));
+}
+
+std::vector<std::string> find_matches_by_regex(std::string_view text, const std::string& pattern) {
+    return to_strings(match_spans(text, pattern, false));
 }
 
 std::vector<FolderEntry> parse_folder_answer(std::string_view text, const std::string& pattern) {
@@ -92,19 +179,11 @@ int parse_page_count(std::string_view text) {
 }
 
 FilePage parse_file_page(std::string_view text, const std::string& entry_pattern) {
-    FilePage page;
-    page.pages = parse_page_count(text);
-    for (const std::string& m : find_matches(text, entry_pattern)) {
-        FileRow r;
-        int at = 1;
-        r.id = text_to_int(next_field(m, GBK(">pid："), at));
-        r.name = next_field(m, GBK("文件名："), at);
-        r.size = next_field(m, GBK("大小："), at);
-        r.date = next_field(m, GBK("日期："), at);
-        r.downloads = next_field(m, GBK("下载量："), at);
-        page.rows.push_back(std::move(r));
-    }
-    return page;
+    return read_file_page(text, entry_pattern, true);
+}
+
+FilePage parse_file_page_by_regex(std::string_view text, const std::string& entry_pattern) {
+    return read_file_page(text, entry_pattern, false);
 }
 
 std::string read_access_password(std::string_view settings_page, std::string_view marker) {

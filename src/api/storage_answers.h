@@ -35,12 +35,17 @@ inline constexpr int kMaxPages = 10000;
 // Every non-overlapping match of pattern, left to right. A pattern that does
 // not compile finds nothing. A match never runs past the literal text the
 // pattern ends with, nor spans more than kMaxEntryBytes.
+// A pattern of plain texts joined by ".*?", as the window's are, is read by a
+// scan instead of the regex, with the same matches.
 std::vector<std::string> find_matches(std::string_view text, const std::string& pattern);
+// The same with the regex always: what the scan is checked against.
+std::vector<std::string> find_matches_by_regex(std::string_view text, const std::string& pattern);
 
 // The folder answer: "wenjianjL" name "目录pid:" id "<br />" per entry.
 std::vector<FolderEntry> parse_folder_answer(std::string_view text, const std::string& pattern);
 // One page of a folder's files and the page count after "总共有".
 FilePage parse_file_page(std::string_view text, const std::string& entry_pattern);
+FilePage parse_file_page_by_regex(std::string_view text, const std::string& entry_pattern);
 int parse_page_count(std::string_view text);
 // The value after the settings-page marker, up to the next double quote.
 std::string read_access_password(std::string_view settings_page, std::string_view marker);

@@ -3,6 +3,7 @@
 // and the change answers, with the patterns the main window holds.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "net/charset.h"
@@ -22,6 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     for (const FolderEntry& e : parse_folder_answer(answer, folder_pattern))
         FUZZ_CHECK(e.name.size() <= answer.size());
     FilePage page = parse_file_page(answer, entry_pattern);
+    // The scan the window's patterns get reads as the regex does.
+    FilePage by_regex = parse_file_page_by_regex(answer, entry_pattern);
+    FUZZ_CHECK(page.pages == by_regex.pages && page.rows.size() == by_regex.rows.size());
+    for (size_t i = 0; i < page.rows.size(); ++i) {
+        const FileRow &a = page.rows[i], &b = by_regex.rows[i];
+        FUZZ_CHECK(a.id == b.id && a.name == b.name && a.size == b.size && a.date == b.date &&
+                   a.downloads == b.downloads);
+    }
+    FUZZ_CHECK(find_matches(answer, folder_pattern) ==
+               find_matches_by_regex(answer, folder_pattern));
     FUZZ_CHECK(page.pages >= 0 && page.pages <= kMaxPages);
     size_t cells = 0;
     for (const FileRow& r : page.rows)
@@ -34,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     (void)create_folder_accepted(answer);
     // The folder pattern as an arbitrary pattern: a broken one finds nothing.
     std::string pattern = answer.substr(0, 64);
-    for (const std::string& m : find_matches(answer, pattern))
-        FUZZ_CHECK(m.size() <= kMaxEntryBytes);
+    std::vector<std::string> matches = find_matches(answer, pattern);
+    for (const std::string& m : matches) FUZZ_CHECK(m.size() <= kMaxEntryBytes);
+    FUZZ_CHECK(matches == find_matches_by_regex(answer, pattern));
     return 0;
 }

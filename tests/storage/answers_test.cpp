@@ -2,6 +2,9 @@
 // browser uses against the windows the catalogue builds.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <random>
+
 #include "net/charset.h"
 #include "net/text.h"
 #include "storage/answers.h"
@@ -122,6 +125,117 @@ TEST(FilePage, TwoMegabyteAnswersStayCheapAndKeepTheirEntries) {
     EXPECT_GT(parse_folder_answer(many, kFolderPattern).size(), 50000u);
     std::string noise(2 * 1024 * 1024, '<');
     EXPECT_TRUE(parse_file_page(noise, entry_pattern()).rows.empty());
+}
+
+bool same_rows(const FilePage& a, const FilePage& b) {
+    if (a.pages != b.pages || a.rows.size() != b.rows.size()) return false;
+    for (size_t i = 0; i < a.rows.size(); ++i) {
+        const FileRow &x = a.rows[i], &y = b.rows[i];
+        if (x.id != y.id || x.name != y.name || x.size != y.size || x.date != y.date ||
+            x.downloads != y.downloads)
+            return false;
+    }
+    return true;
+}
+
+// A page of real entries, entries cut anywhere, bare markers, GBK names with
+// "<" and markers in them, half characters, zero bytes and runs long enough
+// to pass the longest piece a match may span.
+std::string random_page(std::mt19937& rng) {
+    auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    const std::string names[] = {
+        GBK("报告.doc"),        "x<y.txt", GBK("报告大小：2.txt"), std::string("\xb1"),
+        std::string("a\0b", 3), "\xd5<",   GBK("下载量：") + "9"};
+    const std::string pieces[] = {"<div style=\"display:none;\">" + GBK("pid："),
+                                  "<" + GBK("文件名："),
+                                  "<" + GBK("大小："),
+                                  "<" + GBK("日期："),
+                                  "<" + GBK("下载量："),
+                                  "< </div><br />",
+                                  "<br />",
+                                  "\r\n",
+                                  "<",
+                                  GBK("总共有") + "3" + GBK("页")};
+    std::string page;
+    size_t parts = 1 + pick(40);
+    for (size_t i = 0; i < parts; ++i) {
+        switch (pick(6)) {
+        case 0:
+        case 1:
+            page += file_entry(std::to_string(static_cast<int>(pick(2000)) - 100),
+                               names[pick(std::size(names))]);
+            break;
+        case 2: {
+            std::string e = file_entry("7", names[pick(std::size(names))]);
+            page += e.substr(0, pick(e.size()));
+            break;
+        }
+        case 3: page += pieces[pick(std::size(pieces))]; break;
+        case 4:
+            for (size_t n = pick(8); n > 0; --n) page += static_cast<char>(rng());
+            break;
+        default:
+            if (pick(10) == 0) page += std::string(kMaxEntryBytes - 20 + pick(40), 'z');
+            break;
+        }
+    }
+    return page;
+}
+
+// The scan the window's patterns get reads every page as the regex does.
+TEST(FilePage, ScanAndRegexReadGeneratedPagesAlike) {
+    const std::string patterns[] = {entry_pattern(), kFolderPattern, ".*?</div><br />",
+                                    "<" + GBK("大小：") + ".*?.*?<br />"};
+    std::mt19937 rng(20240102);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int pages = 0;
+    for (; pages < 4000 && std::chrono::steady_clock::now() < deadline; ++pages) {
+        std::string page = random_page(rng);
+        ASSERT_TRUE(same_rows(parse_file_page(page, entry_pattern()),
+                              parse_file_page_by_regex(page, entry_pattern())))
+            << "page " << pages;
+        for (const std::string& p : patterns)
+            ASSERT_EQ(find_matches(page, p), find_matches_by_regex(page, p)) << "page " << pages;
+    }
+    EXPECT_GT(pages, 500);
+}
+
+// The cases the regex reads in its own way, read the same by the scan.
+TEST(FilePage, ScanKeepsTheRegexReadingOfOddPages) {
+    std::string opener =
+        "<div style=\"display:none;\">" + GBK("pid：") + "1<" + GBK("文件名：") + "a<";
+    std::string merged;
+    while (merged.size() < 2 * 1024 * 1024) merged += opener;
+    merged += file_entry("42", "last.bin");
+    const std::string odd[] = {
+        "",
+        std::string(5, '\0') + file_entry("1", "z"),
+        // Unfinished starts read as one entry with the next real one.
+        opener + opener + file_entry("3", "b"),
+        merged,
+        // Half a character in front of a marker and in a name.
+        "\xb1" + file_entry("2", "\xb1<"),
+        // Markers out of order: no entry, but the next one is whole.
+        "<div style=\"display:none;\">" + GBK("pid：") + "1<" + GBK("大小：") + "1<" +
+            GBK("文件名：") + "a< </div><br />" + file_entry("8", "c"),
+        // The tail alone and the tail in a name.
+        "< </div><br />" + file_entry("4", "< </div><br />"),
+    };
+    for (const std::string& page : odd) {
+        EXPECT_TRUE(same_rows(parse_file_page(page, entry_pattern()),
+                              parse_file_page_by_regex(page, entry_pattern())))
+            << page.size();
+    }
+    // Patterns that are not plain texts joined by ".*?" still go to the regex.
+    EXPECT_EQ(find_matches("ab1<br />", "b\\d.*?<br />"), std::vector<std::string>{"b1<br />"});
+    EXPECT_EQ(find_matches("ab<br />", "(a|b).*?<br />"), std::vector<std::string>{"ab<br />"});
+    EXPECT_TRUE(find_matches("ab<br />", "(.*?<br />").empty());
+    // A zero byte ends the tail the answer is cut at, so such a pattern is the regex's too.
+    const std::string zero("a.*?b\0", 6);
+    EXPECT_EQ(find_matches("xab\0ab", zero), find_matches_by_regex("xab\0ab", zero));
+    const std::string inner("a\0b.*?c", 7), answer("xa\0bzc a\0bc", 12);
+    EXPECT_EQ(find_matches(answer, inner), find_matches_by_regex(answer, inner));
+    EXPECT_EQ(find_matches(answer, inner).size(), 2u);
 }
 
 TEST(Answers, SuccessTestsPasswordAndIds) {

@@ -12,6 +12,7 @@
 #include "net/charset.h"
 #include "support/process.h"
 #include "support/recording_server.h"
+#include "support/service_addresses.h"
 #include "support/service_instance.h"
 #include "transfer/digest.h"
 
@@ -20,17 +21,8 @@ namespace {
 
 using api::ErrorKind;
 using api::ServiceApi;
-
-ServiceHosts hosts_of(const test::ServiceInstance& s) {
-    auto bare = [](const std::string& url) { return url.substr(7); };
-    ServiceHosts h;
-    h.web = bare(s.web());
-    h.direct = bare(s.direct());
-    h.files2 = bare(s.files2());
-    h.files3 = bare(s.files3());
-    h.ftp_host = s.host();
-    return h;
-}
+using test::hosts_of;
+using test::url_escape_all;
 
 ServiceHosts hosts_at(const std::string& web) {
     ServiceHosts h;
@@ -49,22 +41,6 @@ std::optional<long long> file_named(const storage::FilePage& page, const std::st
     for (const auto& r : page.rows)
         if (r.name == utf8_to_gbk(utf8)) return r.id;
     return std::nullopt;
-}
-
-// Every byte but letters and digits as %XX, which curl decodes for STOR.
-std::string url_escape_all(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (std::isalnum(c) && c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
 }
 
 class ServiceApiFlow : public ::testing::Test {

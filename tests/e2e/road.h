@@ -15,22 +15,11 @@
 #include "roads/account/roads.h"
 #include "support/doubles.h"
 #include "support/process.h"
+#include "support/service_addresses.h"
 #include "support/service_instance.h"
 #include "ui/headless.h"
 
 namespace qorvel::test {
-
-// The reference service's addresses as the client's configuration.
-inline ServiceHosts hosts_of(const test::ServiceInstance& s) {
-    auto bare = [](const std::string& url) { return url.substr(7); };
-    ServiceHosts h;
-    h.web = bare(s.web());
-    h.direct = bare(s.direct());
-    h.files2 = bare(s.files2());
-    h.files3 = bare(s.files3());
-    h.ftp_host = s.host();
-    return h;
-}
 
 // The home folder a client runs in: a fresh temporary one, or one given that
 // outlives the client (a driver process started again over the same home).

@@ -14,6 +14,7 @@
 #include "net/text.h"
 #include "net/web.h"
 #include "store.h"
+#include "support/service_addresses.h"
 
 namespace qorvel::test {
 namespace {
@@ -33,22 +34,6 @@ std::optional<FileRow> find_file(const FilePage& page, const std::string& name_g
 std::string ids_text(std::initializer_list<int> ids) {
     std::string out;
     for (int id : ids) out += std::to_string(id) + ",";
-    return out;
-}
-
-// Every byte but letters and digits as %XX, which curl decodes for STOR.
-std::string url_escape_all(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (std::isalnum(c) && c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
     return out;
 }
 

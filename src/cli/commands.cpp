@@ -21,18 +21,8 @@ namespace qorvel::cli {
 
 namespace {
 
-// A folder tree deeper than this, or a walk of more folders, is no tree a
-// service keeps; a hostile one could otherwise lead us round for ever.
-constexpr int kMaxDepth = 64;
-constexpr std::size_t kMaxFolders = 100000;
-
 std::string u(const std::string& gbk) {
     return gbk_to_utf8(gbk);
-}
-
-Outcome fail(Context& c, Exit e, const std::string& gbk) {
-    c.err(gbk);
-    return Outcome::fail(e, gbk);
 }
 
 Outcome refusal(Context& c, const std::string& gbk) {
@@ -44,6 +34,22 @@ std::string kind_word(const Entry& e) {
 }
 
 }  // namespace
+
+Entry file_entry(const storage::FileRow& row) {
+    Entry e;
+    e.kind = Entry::Kind::file;
+    e.id = row.id;
+    e.name = row.name;
+    e.size = row.size;
+    e.date = row.date;
+    e.downloads = row.downloads;
+    return e;
+}
+
+Outcome fail(Context& c, Exit e, const std::string& gbk) {
+    c.err(gbk);
+    return Outcome::fail(e, gbk);
+}
 
 void Context::out(const std::string& utf8_line) const {
     // A result line never lands behind a progress line on the same terminal.
@@ -122,16 +128,7 @@ std::vector<Entry> Context::files_of(long long folder_id, Outcome& outcome) {
     }
     int pages = std::min(first->pages, storage::kMaxPages);
     auto take = [&](const storage::FilePage& p) {
-        for (const auto& r : p.rows) {
-            Entry e;
-            e.kind = Entry::Kind::file;
-            e.id = r.id;
-            e.name = r.name;
-            e.size = r.size;
-            e.date = r.date;
-            e.downloads = r.downloads;
-            files.push_back(std::move(e));
-        }
+        for (const auto& r : p.rows) files.push_back(file_entry(r));
     };
     take(*first);
     for (int p = 1; p < pages; ++p) {
@@ -378,16 +375,7 @@ Outcome run_ls(Context& c) {
             return fail(
                 c, Exit::item_failed,
                 GBK(text::kNoPage) + std::to_string(c.inv.page) + " / " + std::to_string(pages));
-        for (const auto& row : page->rows) {
-            Entry e;
-            e.kind = Entry::Kind::file;
-            e.id = row.id;
-            e.name = row.name;
-            e.size = row.size;
-            e.date = row.date;
-            e.downloads = row.downloads;
-            entries.push_back(std::move(e));
-        }
+        for (const auto& row : page->rows) entries.push_back(file_entry(row));
     }
     print_entries(c, entries);
     if (!c.inv.all && pages > 1) {

@@ -14,6 +14,14 @@
 
 namespace qorvel::cli {
 
+// A folder tree deeper than this, or a walk of more folders, is no tree a
+// service keeps; a hostile one could otherwise lead us round for ever.
+constexpr int kMaxDepth = 64;
+constexpr std::size_t kMaxFolders = 100000;
+
+// A service row as a listed file.
+Entry file_entry(const storage::FileRow& row);
+
 struct Context {
     Context(Invocation i, const ServiceHosts& hosts) : inv(std::move(i)), api(hosts) {}
 
@@ -46,6 +54,9 @@ struct Context {
     Resolved resolve_path(const std::string& typed);
     std::vector<Entry> files_of(long long folder_id, Outcome& outcome);
 };
+
+// A failure of one item: said on standard error, and the command's outcome.
+Outcome fail(Context& c, Exit e, const std::string& gbk);
 
 // Every command: its outcome, with its message already on standard error.
 Outcome run_login(Context& c);

@@ -44,16 +44,8 @@ void on_signal(int) {
 // Attempts that moved nothing before a download is put away for a later get:
 // a person at a terminal wants an answer in seconds.
 constexpr int kGiveUpAttempts = 3;
-constexpr int kMaxDepth = 64;
-constexpr std::size_t kMaxFolders = 100000;
-
 std::string u(const std::string& gbk) {
     return gbk_to_utf8(gbk);
-}
-
-Outcome fail(Context& c, Exit e, const std::string& gbk) {
-    c.err(gbk);
-    return Outcome::fail(e, gbk);
 }
 
 void report(Context& c, const char* status, const std::string& remote_utf8,

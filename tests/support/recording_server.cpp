@@ -88,6 +88,29 @@ void RecordingServer::serve() {
     }
 }
 
+namespace {
+
+// The declared body length of a head that ends in its blank line (0 without one).
+size_t declared_length(const std::string& head) {
+    std::string lower = head;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t cl = lower.find("\r\ncontent-length:");
+    return cl == std::string::npos ? 0 : std::strtoul(lower.c_str() + cl + 17, nullptr, 10);
+}
+
+// Sends all of out; false when the peer went away first.
+bool send_all(int fd, const std::string& out) {
+    size_t off = 0;
+    while (off < out.size()) {
+        ssize_t n = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 void RecordingServer::handle(int fd) {
     std::string data;
     char buf[4096];
@@ -104,11 +127,7 @@ void RecordingServer::handle(int fd) {
             head_end = data.find("\r\n\r\n");
             if (head_end == std::string::npos) continue;
             head_end += 4;
-            std::string lower = data.substr(0, head_end);
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            size_t cl = lower.find("\r\ncontent-length:");
-            if (cl != std::string::npos) want = std::strtoul(lower.c_str() + cl + 17, nullptr, 10);
+            want = declared_length(data.substr(0, head_end));
         }
         if (data.size() >= head_end + want) break;
     }
@@ -119,13 +138,7 @@ void RecordingServer::handle(int fd) {
         std::lock_guard g(mutex_);
         requests_.push_back(r);
     }
-    std::string out = responder_(r);
-    size_t off = 0;
-    while (off < out.size()) {
-        ssize_t n = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        off += static_cast<size_t>(n);
-    }
+    send_all(fd, responder_(r));
 }
 
 void RecordingServer::serve_kept(int fd) {
@@ -140,12 +153,7 @@ void RecordingServer::serve_kept(int fd) {
                 head_end = data.find("\r\n\r\n");
                 if (head_end != std::string::npos) {
                     head_end += 4;
-                    std::string lower = data.substr(0, head_end);
-                    for (char& c : lower)
-                        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                    size_t cl = lower.find("\r\ncontent-length:");
-                    if (cl != std::string::npos)
-                        want = std::strtoul(lower.c_str() + cl + 17, nullptr, 10);
+                    want = declared_length(data.substr(0, head_end));
                 }
             }
             if (head_end != std::string::npos && data.size() >= head_end + want) break;
@@ -169,12 +177,7 @@ void RecordingServer::serve_kept(int fd) {
             requests_.push_back(r);
         }
         std::string out = responder_(r);
-        size_t off = 0;
-        while (off < out.size()) {
-            ssize_t n = ::send(fd, out.data() + off, out.size() - off, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            off += static_cast<size_t>(n);
-        }
+        if (!send_all(fd, out)) return;
         std::string head = out.substr(0, out.find("\r\n\r\n") + 2);
         if (out.empty() || head.find("\r\nConnection: close\r\n") != std::string::npos) return;
     }
